@@ -1,0 +1,41 @@
+#ifndef RECORDINGFILE_H
+#define RECORDINGFILE_H
+
+#include <QByteArray>
+#include <QChar>
+#include <QList>
+#include <QString>
+
+class QIODevice;
+
+// The XML recording file: one DMX frame as hexadecimal text with the universe that was on show.
+//
+//   <!DOCTYPE Vardolux>
+//   <VardoluxData>
+//    <frame version="1" type="artnet" universe="1" dmx="0x0102ff..."/>
+//   </VardoluxData>
+class RecordingFile
+{
+public:
+    // What reading a recording found. A document that is not well-formed carries the parser's
+    // message and position; a well-formed one carries every usable frame in document order.
+    struct Content
+    {
+        bool wellFormed = false;
+        QString errorMessage;
+        int errorLine = 0;
+        int errorColumn = 0;
+        QList<QByteArray> frames;
+    };
+
+    // The whole document text for one frame (levels, channel 1 first) and its universe.
+    static QString toXml(const QByteArray &levels, int universe);
+    static Content read(QIODevice *device);
+    static Content read(const QByteArray &document);
+
+    static bool parseHexFrame(const QString &text, int textLength, unsigned char *buffer,
+                              int bufferSize);
+    static quint8 hexDigitValue(QChar c);
+};
+
+#endif // RECORDINGFILE_H

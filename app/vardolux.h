@@ -1,0 +1,107 @@
+#ifndef VARDOLUX_H
+#define VARDOLUX_H
+
+#include <QMainWindow>
+#include <QString>
+
+class QAction;
+class QCloseEvent;
+class QMenu;
+class QSpinBox;
+class QTableView;
+class QTimer;
+class QToolBar;
+class Model;
+class artnet;
+
+// The main window: the channel table of one universe and every command of the program.
+class Vardolux : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    Vardolux();
+    ~Vardolux() override;
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private slots:
+    void newFile();
+    void open();
+    bool save();
+    bool saveAs();
+    bool send();
+    bool record();
+    void recordDataTimeOut();
+    bool stop();
+    bool freeze();
+    bool optimize();
+    bool setUniverse(int Universe);
+    void pollMode();
+    void viewDecimal();
+    void viewPercent();
+    void viewHex();
+    void viewBar();
+    void help();
+    void about();
+    void documentWasModified();
+
+private:
+    void createActions();
+    void createMenus();
+    void createToolBars();
+    void createStatusBar();
+    void readSettings();
+    void writeSettings();
+    bool ensureEngine();
+    void showFrame(const unsigned char *data, quint16 length);
+    bool saveFile(const QString &fileName);
+    void loadFile(const QString &fileName);
+    void setCurrentFile(const QString &fileName);
+    QString strippedName(const QString &fullFileName);
+
+    Model *model;
+    QTableView *tableView;
+    QString currentFile;
+
+    QMenu *fileMenu;
+    QMenu *runMenu;
+    QMenu *toolsMenu;
+    QMenu *viewMenu;
+    QMenu *helpMenu;
+    QToolBar *fileToolBar;
+    QToolBar *runToolBar;
+    QToolBar *toolsToolBar;
+    QToolBar *viewToolBar;
+    QToolBar *helpToolBar;
+
+    QAction *newAction;
+    QAction *openAction;
+    QAction *saveAction;
+    QAction *saveAsAction;
+    QAction *sendAction;
+    QAction *recordAction;
+    QAction *stopAction;
+    QAction *freezeAction;
+    QAction *optimizeAction;
+    QSpinBox *universeSpinBox;
+    QAction *pollModeAction;
+    QAction *viewDecimalAction;
+    QAction *viewPercentAction;
+    QAction *viewHexAction;
+    QAction *viewBarAction;
+    QAction *exitAction;
+    QAction *helpAction;
+    QAction *aboutAction;
+    QAction *aboutQtAction;
+
+    artnet *engine;
+    QTimer *recordTimer;
+    unsigned char *frameBuffer;
+    quint16 frameLength;
+    bool frozen;
+    bool sending;
+};
+
+#endif // VARDOLUX_H

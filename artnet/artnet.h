@@ -1,0 +1,114 @@
+#ifndef ARTNET_H
+#define ARTNET_H
+
+#include "interfaceentry.h"
+#include "timecodesource.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+#include <QString>
+
+class QColor;
+class QMutex;
+class QTimer;
+class QUdpSocket;
+
+// The program's Art-Net node: one UDP socket on port 6454 that receives ArtDmx for one
+// universe, answers ArtPoll, tracks time code and sync, and sends ArtDmx.
+// Universe numbers in this interface are 1-based (port-address + 1) unless a parameter says
+// SubUni/Net.
+class artnet : public QObject
+{
+    Q_OBJECT
+
+public:
+    artnet();
+    ~artnet() override;
+
+    // Socket and reception
+    bool openSocket();
+    void closeSocket();
+    bool startReceiving();
+    void stopReceiving();
+    bool setReceiveUniverse(quint16 universe);
+    bool readUniverse(uchar *buffer, quint16 *length);
+    void handleDatagram(const QByteArray &datagram, const QHostAddress &sender);
+    QString interfaceAddress(int index) const;
+
+    // Interface discovery
+    bool discoverInterfaces();
+
+    // DMX output. Results: datagram size, -1 failure, -2 no data, -3 zero length,
+    // 0 for universe 0.
+    qint64 sendDmx(const uchar *data, quint16 length, quint16 universe,
+                   const QHostAddress *target = nullptr);
+    qint64 sendArtDmx(const uchar *data, quint16 length, quint8 subUni, quint8 net,
+                      const QHostAddress *target = nullptr);
+    bool startSending();
+    void stopSending();
+    qint64 sendDatagram(const char *data, quint16 length, const QHostAddress *target = nullptr);
+
+    // Poll and poll reply
+    bool setPollMode(bool on);
+    void sendPollReply(const QHostAddress &poller);
+    static void parseMacAddress(QString text, uchar *mac);
+    qint64 sendPoll();
+
+    // Time code, sync and data sinks
+    void setRecordBuffer(uchar *buffer, uint size, quint16 universeStride);
+    void recordBuffer(uchar **buffer, uint *size) const;
+    void setColorTarget(QColor *colors, uint count, quint16 channelsPerUniverse);
+    void applySync();
+    bool timeCodeSource(TimeCodeSource *source, QHostAddress *sender, int index);
+    qint64 sendTimeCode(const quint8 *timeCode, const QHostAddress *target = nullptr);
+    void copyToRecordBuffer(const uchar *packet);
+    void copyToColors(const uchar *packet);
+
+    // Node identity reported in ArtPollReply; the window writes these directly.
+    quint8 m_oemHi;
+    quint8 m_oemLo;
+    quint8 m_versionHi;
+    quint8 m_versionLo;
+    QString m_shortName;
+    QString m_longName;
+    QString m_nodeReport;
+
+public slots:
+    qint64 sendDataTimeout();
+    void readArtnetPackage();
+
+private:
+    QUdpSocket *m_socket;
+    QList<InterfaceEntry> *m_interfaces;
+    bool m_socketOpen;
+    bool m_interfacesDiscovered;
+    bool m_outputRunning;
+    bool m_receiving;
+    uchar *m_lastPacket;
+    quint16 m_lastPacketLength;
+    bool m_haveLastPacket;
+    uchar *m_receiveBuffer;
+    quint16 m_receivedLength;
+    quint16 m_receiveUniverse;
+    QList<TimeCodeSource> *m_timeCodeSources;
+    bool m_haveTimeCode;
+    QTimer *m_refreshTimer;
+    uchar *m_headerCopy;
+    uchar *m_storedPoll;
+    QMutex *m_recordMutex;
+    uchar *m_recordBuffer;
+    uchar *m_stagingBuffer;
+    uint m_recordBufferSize;
+    quint16 m_universeStride;
+    qint16 m_syncMode;
+    QElapsedTimer *m_syncClock;
+    QColor *m_colors;
+    uint m_colorCount;
+    quint16 m_colorChannels;
+    bool m_pollMode;
+};
+
+#endif // ARTNET_H

@@ -1,0 +1,53 @@
+#ifndef MODEL_H
+#define MODEL_H
+
+#include <QAbstractItemModel>
+#include <QModelIndex>
+#include <QVector>
+
+// The channel table: one universe of 512 DMX levels laid out as rows x columns cells, channel 1
+// at the top left, read left to right and top to bottom. The texts follow the display mode.
+class Model : public QAbstractItemModel
+{
+    Q_OBJECT
+
+public:
+    enum CellValue : qint16 {
+        ValueUnset = -1,      // never written since construction
+        ValueCleared = -2,    // cleared by beginUpdate(), not rewritten yet
+        ValueNotInFrame = -3, // the frame on show is shorter than this channel
+    };
+    enum ViewMode { DecimalMode = 0, PercentMode = 1, HexMode = 2, BarMode = 4 };
+
+    Model(int rows, int columns, QObject *parent = nullptr);
+    ~Model() override;
+
+    void setViewMode(int mode);
+    void beginUpdate();
+    void endUpdate();
+    int levelAt(int row, int column, bool *ok) const;
+
+    QModelIndex index(int row, int column, const QModelIndex &parent = QModelIndex()) const override;
+    QModelIndex parent(const QModelIndex &child) const override;
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
+    bool hasChildren(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    bool setData(const QModelIndex &index, const QVariant &value, int role = Qt::EditRole) override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+
+private:
+    QModelIndex m_topLeft;
+    QModelIndex m_bottomRight;
+    bool m_collectChanges;
+    bool m_rangePending;
+    quint16 m_filledCount;
+    QVector<qint16> *m_values;
+    int m_rows;
+    int m_columns;
+    int m_viewMode;
+};
+
+#endif // MODEL_H
