@@ -1,0 +1,115 @@
+#ifndef ARTNETPACKETS_H
+#define ARTNETPACKETS_H
+
+#include <QtGlobal>
+
+// Byte layouts of the Art-Net packets the engine reads and writes. Every packet is encoded
+// and decoded byte by byte through these offsets; multi-byte fields say their byte order.
+namespace ArtNetPackets {
+
+constexpr quint16 Port = 6454;
+
+// Common header of every Art-Net (and MadrixN sync) packet.
+namespace Header {
+constexpr int Id = 0;         // 8 bytes: "Art-Net" or "MadrixN", then a zero byte
+constexpr int IdSize = 8;
+constexpr int OpCode = 8;     // 2 bytes, little-endian
+constexpr int ProtVerHi = 10;
+constexpr int ProtVerLo = 11;
+constexpr int Size = 12;      // a datagram must be longer than this to be looked at
+} // namespace Header
+
+constexpr char ArtNetId[Header::IdSize] = {'A', 'r', 't', '-', 'N', 'e', 't', '\0'};
+constexpr char MadrixId[Header::IdSize] = {'M', 'a', 'd', 'r', 'i', 'x', 'N', '\0'};
+constexpr quint8 ProtocolVersionHi = 0;
+constexpr quint8 ProtocolVersionLo = 14;
+
+namespace OpCode {
+constexpr quint16 Poll = 0x2000;
+constexpr quint16 PollReply = 0x2100;
+constexpr quint16 Dmx = 0x5000;
+constexpr quint16 SyncPre = 0x5101;
+constexpr quint16 SyncPost = 0x5202;
+constexpr quint16 TimeCode = 0x9700;
+} // namespace OpCode
+
+namespace Dmx {
+constexpr int Sequence = 12;
+constexpr int Physical = 13;
+constexpr int SubUni = 14;    // port-address low byte
+constexpr int Net = 15;       // port-address high byte
+constexpr int LengthHi = 16;  // length, big-endian
+constexpr int LengthLo = 17;
+constexpr int Data = 18;
+constexpr int HeaderSize = 18;
+constexpr int MaxChannels = 512;
+constexpr int MinSendChannels = 2;
+constexpr int MaxSize = HeaderSize + MaxChannels; // 530
+} // namespace Dmx
+
+// Sync packets of both families ("Art-Net" and "MadrixN", opcodes 0x5101 and 0x5202).
+namespace Sync {
+constexpr int Value = 12;     // signed 8-bit sync value
+} // namespace Sync
+
+namespace Poll {
+constexpr int TalkToMe = 12;
+constexpr int Priority = 13;
+constexpr int Size = 14;
+} // namespace Poll
+
+namespace PollReply {
+constexpr int IpAddress = 10;  // 4 bytes, most significant first
+constexpr int Port = 14;       // 2 bytes, little-endian
+constexpr int VersInfoHi = 16;
+constexpr int VersInfoLo = 17;
+constexpr int NetSwitch = 18;
+constexpr int SubSwitch = 19;
+constexpr int OemHi = 20;
+constexpr int OemLo = 21;
+constexpr int UbeaVersion = 22;
+constexpr int Status1 = 23;
+constexpr int EstaMan = 24;    // 2 bytes
+constexpr int ShortName = 26;
+constexpr int ShortNameSize = 18;
+constexpr int LongName = 44;
+constexpr int LongNameSize = 64;
+constexpr int NodeReport = 108;
+constexpr int NodeReportSize = 64;
+constexpr int NumPortsHi = 172;
+constexpr int NumPortsLo = 173;
+constexpr int PortTypes = 174; // 4 bytes
+constexpr int GoodInput = 178; // 4 bytes
+constexpr int GoodOutput = 182; // 4 bytes
+constexpr int SwIn = 186;      // 4 bytes
+constexpr int SwOut = 190;     // 4 bytes
+constexpr int SwVideo = 194;
+constexpr int SwMacro = 195;
+constexpr int SwRemote = 196;
+constexpr int Style = 200;
+constexpr int Mac = 201;       // 6 bytes
+constexpr int MacSize = 6;
+constexpr int BindIp = 207;    // 4 bytes
+constexpr int BindIndex = 211;
+constexpr int Status2 = 212;
+constexpr int Size = 240;
+constexpr int MaxPorts = 4;
+constexpr quint8 PortTypeValue = 0x85;
+constexpr quint8 GoodOutputValue = 0x80;
+} // namespace PollReply
+
+namespace TimeCode {
+constexpr int Filler1 = 12;
+constexpr int Filler2 = 13;
+constexpr int Frames = 14;
+constexpr int Seconds = 15;
+constexpr int Minutes = 16;
+constexpr int Hours = 17;
+constexpr int Type = 18;
+constexpr int Fields = 5;      // Frames to Type
+constexpr int Size = 20;
+} // namespace TimeCode
+
+} // namespace ArtNetPackets
+
+#endif // ARTNETPACKETS_H
