@@ -39,6 +39,8 @@ public:
     Qt::ItemFlags flags(const QModelIndex &index) const override;
 
 private:
+    bool isCell(const QModelIndex &index) const;
+
     QModelIndex m_topLeft;
     QModelIndex m_bottomRight;
     bool m_collectChanges;
