@@ -1,0 +1,384 @@
+// The recording file is the one format the program shares with other copies of itself and with
+// people who edit recordings by hand: its bytes must be stable and its reader forgiving in
+// exactly the documented ways.
+#include "recordingfile.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QLoggingCategory>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+QByteArray documentWith(const QByteArray &frameElements, const QByteArray &root = "VardoluxData")
+{
+    return "<!DOCTYPE Vardolux>\n<" + root + ">\n" + frameElements + "</" + root + ">\n";
+}
+
+QByteArray frameElement(const QByteArray &dmx)
+{
+    return " <frame version=\"1\" type=\"artnet\" universe=\"1\" dmx=\"" + dmx + "\"/>\n";
+}
+
+QByteArray bytes(std::initializer_list<int> values)
+{
+    QByteArray result;
+    for (int value : values)
+        result.append(char(value));
+    return result;
+}
+
+// Collects what the reader writes to the debug output, by category.
+QStringList capturedMessages;
+QtMessageHandler previousHandler = nullptr;
+void captureMessage(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type == QtDebugMsg)
+        capturedMessages << QString::fromLatin1(context.category) + QLatin1Char(':') + message;
+    else if (previousHandler)
+        previousHandler(type, context, message);
+}
+
+} // namespace
+
+class tst_RecordingFile : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+
+    void writesExactLayout();
+    void writesAllChannelsOfAFullFrame();
+    void writesLevelsAsLowerCaseDigits();
+
+    void readsFrameText_data();
+    void readsFrameText();
+    void passesOverUnusableFrames_data();
+    void passesOverUnusableFrames();
+    void readsFrameUnderAnyRootName();
+    void ignoresNestedFrame();
+    void readsEveryFrameInDocumentOrder();
+    void reportsNotWellFormedDocument_data();
+    void reportsNotWellFormedDocument();
+    void readsFromDevice();
+    void roundTripsFullFrame();
+    void survivesEveryTruncatedPrefix();
+    void tracesThroughItsOwnCategory();
+
+    void parseHexFrameStopsAtBufferEnd();
+    void parseHexFrameRejects_data();
+    void parseHexFrameRejects();
+    void parseHexFrameClampsLengthToText();
+    void hexDigitValue_data();
+    void hexDigitValue();
+};
+
+void tst_RecordingFile::initTestCase()
+{
+    // The per-byte trace would bury the test log; one test turns it on again on purpose.
+    QLoggingCategory::setFilterRules(QStringLiteral("vardolux.file.debug=false"));
+}
+
+void tst_RecordingFile::writesExactLayout()
+{
+    const QString xml = RecordingFile::toXml(bytes({0x01, 0x02, 0xff}), 7);
+    const QString expected = QStringLiteral(
+            "<!DOCTYPE Vardolux>\n"                    // document type, nothing else
+            "<VardoluxData>\n"                         // root
+            " <frame version=\"1\" type=\"artnet\""    // one space indent, fixed order
+            " universe=\"7\" dmx=\"0x0102ff\"/>\n"     // universe as given, levels as hex
+            "</VardoluxData>\n");
+    QCOMPARE(xml, expected);
+}
+
+void tst_RecordingFile::writesAllChannelsOfAFullFrame()
+{
+    const QString xml = RecordingFile::toXml(QByteArray(512, '\0'), 1);
+    const QString expected = QStringLiteral("<!DOCTYPE Vardolux>\n<VardoluxData>\n"
+                                            " <frame version=\"1\" type=\"artnet\" universe=\"1\""
+                                            " dmx=\"0x")
+            + QString(1024, QLatin1Char('0')) + QStringLiteral("\"/>\n</VardoluxData>\n");
+    QCOMPARE(xml, expected);
+}
+
+void tst_RecordingFile::writesLevelsAsLowerCaseDigits()
+{
+    QByteArray levels;
+    for (int level = 0; level < 256; ++level)
+        levels.append(char(level));
+    const QString xml = RecordingFile::toXml(levels, 32768);
+    const int start = int(xml.indexOf(QLatin1String("dmx=\"0x"))) + 7;
+    QVERIFY2(start > 7, qPrintable(xml.left(200)));
+    const QString digits = xml.mid(start, 512);
+    QCOMPARE(digits, QString::fromLatin1(levels.toHex()));
+    QVERIFY2(xml.contains(QLatin1String("universe=\"32768\"")), qPrintable(xml.left(200)));
+}
+
+void tst_RecordingFile::readsFrameText_data()
+{
+    QTest::addColumn<QByteArray>("dmx");
+    QTest::addColumn<QByteArray>("frame");
+
+    QTest::newRow("mixed case digits") << QByteArray("0x0A0b") << bytes({10, 11});
+    QTest::newRow("upper-case prefix") << QByteArray("0XFF") << bytes({255});
+    QTest::newRow("odd last digit ignored") << QByteArray("0x123") << bytes({0x12});
+    QTest::newRow("non-digit reads as zero") << QByteArray("0xg1") << bytes({1});
+    QTest::newRow("non-digit low digit") << QByteArray("0x1z") << bytes({0x10});
+    QTest::newRow("full universe")
+            << ("0x" + QByteArray(1022, '0') + "ff") << (QByteArray(511, '\0') + bytes({255}));
+    QTest::newRow("longer than a universe")
+            << ("0x" + QByteArray(1024, 'f') + "01") << (QByteArray(512, '\xff') + bytes({1}));
+}
+
+void tst_RecordingFile::readsFrameText()
+{
+    QFETCH(QByteArray, dmx);
+    QFETCH(QByteArray, frame);
+    const RecordingFile::Content content = RecordingFile::read(documentWith(frameElement(dmx)));
+    QVERIFY2(content.wellFormed, qPrintable(content.errorMessage));
+    QCOMPARE(content.frames.size(), 1);
+    QCOMPARE(content.frames.first().toHex(), frame.toHex());
+}
+
+void tst_RecordingFile::passesOverUnusableFrames_data()
+{
+    QTest::addColumn<QByteArray>("element");
+
+    QTest::newRow("single digit") << frameElement("0x1");
+    QTest::newRow("bare prefix") << frameElement("0x");
+    QTest::newRow("empty dmx") << frameElement("");
+    QTest::newRow("no prefix") << frameElement("ff00");
+    QTest::newRow("prefix not at start") << frameElement(" 0xff00");
+    QTest::newRow("missing dmx")
+            << QByteArray(" <frame version=\"1\" type=\"artnet\" universe=\"1\"/>\n");
+    QTest::newRow("version 2")
+            << QByteArray(" <frame version=\"2\" type=\"artnet\" universe=\"1\" dmx=\"0x0102\"/>\n");
+    QTest::newRow("version not a number")
+            << QByteArray(" <frame version=\"one\" type=\"artnet\" dmx=\"0x0102\"/>\n");
+    QTest::newRow("version in hexadecimal")
+            << QByteArray(" <frame version=\"0x1\" type=\"artnet\" dmx=\"0x0102\"/>\n");
+    QTest::newRow("missing version")
+            << QByteArray(" <frame type=\"artnet\" universe=\"1\" dmx=\"0x0102\"/>\n");
+    QTest::newRow("type in another case")
+            << QByteArray(" <frame version=\"1\" type=\"ArtNet\" universe=\"1\" dmx=\"0x0102\"/>\n");
+    QTest::newRow("missing type")
+            << QByteArray(" <frame version=\"1\" universe=\"1\" dmx=\"0x0102\"/>\n");
+    QTest::newRow("type none") << QByteArray(" <frame version=\"1\" type=\"none\" dmx=\"0x0102\"/>\n");
+    QTest::newRow("tag in another case")
+            << QByteArray(" <Frame version=\"1\" type=\"artnet\" universe=\"1\" dmx=\"0x0102\"/>\n");
+    QTest::newRow("text instead of element") << QByteArray(" frame 0x0102\n");
+    QTest::newRow("comment") << QByteArray(" <!-- <frame version=\"1\" type=\"artnet\" "
+                                           "dmx=\"0x0102\"/> -->\n");
+}
+
+void tst_RecordingFile::passesOverUnusableFrames()
+{
+    QFETCH(QByteArray, element);
+    const RecordingFile::Content content = RecordingFile::read(documentWith(element));
+    QVERIFY2(content.wellFormed, qPrintable(content.errorMessage));
+    QVERIFY2(content.frames.isEmpty(),
+             qPrintable(QStringLiteral("read %1 frame(s)").arg(content.frames.size())));
+}
+
+void tst_RecordingFile::readsFrameUnderAnyRootName()
+{
+    const RecordingFile::Content content =
+            RecordingFile::read(documentWith(frameElement("0x0a0b"), "SomethingElse"));
+    QVERIFY2(content.wellFormed, qPrintable(content.errorMessage));
+    QCOMPARE(content.frames, QList<QByteArray>{bytes({10, 11})});
+}
+
+void tst_RecordingFile::ignoresNestedFrame()
+{
+    const RecordingFile::Content content =
+            RecordingFile::read(documentWith(" <group>\n " + frameElement("0x0a0b") + " </group>\n"));
+    QVERIFY2(content.wellFormed, qPrintable(content.errorMessage));
+    QVERIFY(content.frames.isEmpty());
+}
+
+void tst_RecordingFile::readsEveryFrameInDocumentOrder()
+{
+    const RecordingFile::Content content = RecordingFile::read(documentWith(
+            frameElement("0x0102") + " <other/>\n" + frameElement("0x030405") + frameElement("0x1")));
+    QVERIFY2(content.wellFormed, qPrintable(content.errorMessage));
+    QCOMPARE(content.frames, (QList<QByteArray>{bytes({1, 2}), bytes({3, 4, 5})}));
+}
+
+void tst_RecordingFile::reportsNotWellFormedDocument_data()
+{
+    QTest::addColumn<QByteArray>("document");
+    QTest::addColumn<int>("line");
+    QTest::addColumn<int>("column");
+
+    // At a premature end of the document the parser reports column 0 of the line after.
+    QTest::newRow("unclosed root") << QByteArray("<!DOCTYPE Vardolux>\n<VardoluxData>\n")
+                                   << 3 << 0;
+    QTest::newRow("mismatched end tag")
+            << QByteArray("<!DOCTYPE Vardolux>\n<VardoluxData>\n <frame>\n</VardoluxData>\n") << 4
+            << 15;
+    QTest::newRow("unquoted attribute")
+            << QByteArray("<VardoluxData>\n <frame version=1/>\n</VardoluxData>\n") << 2 << 17;
+    QTest::newRow("empty file") << QByteArray() << 1 << 0;
+    QTest::newRow("plain text") << QByteArray("0x0102ff\n") << 1 << 1;
+}
+
+void tst_RecordingFile::reportsNotWellFormedDocument()
+{
+    QFETCH(QByteArray, document);
+    QFETCH(int, line);
+    QFETCH(int, column);
+    const RecordingFile::Content content = RecordingFile::read(document);
+    QVERIFY(!content.wellFormed);
+    QVERIFY(content.frames.isEmpty());
+    QVERIFY2(!content.errorMessage.isEmpty(), "the parser's message is lost");
+    QCOMPARE(content.errorLine, line);
+    QCOMPARE(content.errorColumn, column);
+}
+
+void tst_RecordingFile::readsFromDevice()
+{
+    QTemporaryDir directory;
+    QVERIFY2(directory.isValid(), qPrintable(directory.errorString()));
+    QFile file(directory.filePath(QStringLiteral("rec.xml")));
+    QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(file.errorString()));
+    file.write(RecordingFile::toXml(bytes({1, 2, 255}), 3).toLatin1());
+    file.close();
+
+    QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.errorString()));
+    const RecordingFile::Content content = RecordingFile::read(&file);
+    QVERIFY2(content.wellFormed, qPrintable(content.errorMessage));
+    QCOMPARE(content.frames, QList<QByteArray>{bytes({1, 2, 255})});
+
+    QVERIFY(!RecordingFile::read(static_cast<QIODevice *>(nullptr)).wellFormed);
+}
+
+void tst_RecordingFile::roundTripsFullFrame()
+{
+    QByteArray levels;
+    for (int channel = 0; channel < 512; ++channel)
+        levels.append(char((channel * 37 + 11) & 0xff));
+    const RecordingFile::Content content =
+            RecordingFile::read(RecordingFile::toXml(levels, 12).toLatin1());
+    QVERIFY2(content.wellFormed, qPrintable(content.errorMessage));
+    QCOMPARE(content.frames.size(), 1);
+    QCOMPARE(content.frames.first().toHex(), levels.toHex());
+}
+
+void tst_RecordingFile::survivesEveryTruncatedPrefix()
+{
+    const QByteArray document = RecordingFile::toXml(bytes({1, 2, 3, 4}), 1).toLatin1();
+    // Only the final line end may go missing; any shorter cut leaves the root unclosed.
+    for (int length = 0; length < document.size() - 1; ++length) {
+        const RecordingFile::Content content = RecordingFile::read(document.left(length));
+        QVERIFY2(!content.wellFormed && content.frames.isEmpty(),
+                 qPrintable(QStringLiteral("prefix of %1 bytes").arg(length)));
+    }
+    const RecordingFile::Content content = RecordingFile::read(document.chopped(1));
+    QVERIFY2(content.wellFormed, qPrintable(content.errorMessage));
+    QCOMPARE(content.frames, QList<QByteArray>{bytes({1, 2, 3, 4})});
+}
+
+void tst_RecordingFile::tracesThroughItsOwnCategory()
+{
+    QLoggingCategory::setFilterRules(QStringLiteral("vardolux.file.debug=true"));
+    capturedMessages.clear();
+    previousHandler = qInstallMessageHandler(captureMessage);
+    RecordingFile::read(documentWith(" <other/>\n" + frameElement("0x0aff")));
+    qInstallMessageHandler(previousHandler);
+    QLoggingCategory::setFilterRules(QStringLiteral("vardolux.file.debug=false"));
+
+    const QStringList expected{
+        QStringLiteral("vardolux.file:\"other\""), QStringLiteral("vardolux.file:\"frame\""),
+        QStringLiteral("vardolux.file:10"),        QStringLiteral("vardolux.file:10 0a"),
+        QStringLiteral("vardolux.file:255"),       QStringLiteral("vardolux.file:255 ff"),
+    };
+    QCOMPARE(capturedMessages, expected);
+}
+
+void tst_RecordingFile::parseHexFrameStopsAtBufferEnd()
+{
+    unsigned char buffer[4] = {0xee, 0xee, 0xee, 0xee};
+    QVERIFY(RecordingFile::parseHexFrame(QStringLiteral("0x010203"), 8, buffer, 2));
+    QCOMPARE(buffer[0], 1);
+    QCOMPARE(buffer[1], 2);
+    QVERIFY2(buffer[2] == 0xee, "wrote past the buffer it was given");
+
+    // A last single digit is a byte of its own when the buffer has room for it.
+    QVERIFY(RecordingFile::parseHexFrame(QStringLiteral("0x123"), 5, buffer, 4));
+    QCOMPARE(buffer[0], 0x12);
+    QCOMPARE(buffer[1], 3);
+    QVERIFY2(buffer[2] == 0xee, "wrote past the end of the text");
+}
+
+void tst_RecordingFile::parseHexFrameRejects_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("textLength");
+    QTest::addColumn<int>("bufferSize");
+
+    QTest::newRow("bare prefix") << QStringLiteral("0x") << 2 << 4;
+    QTest::newRow("empty") << QString() << 0 << 4;
+    QTest::newRow("no prefix") << QStringLiteral("ff00") << 4 << 4;
+    QTest::newRow("prefix 0y") << QStringLiteral("0yff") << 4 << 4;
+    QTest::newRow("zero buffer") << QStringLiteral("0xff") << 4 << 0;
+    QTest::newRow("negative buffer") << QStringLiteral("0xff") << 4 << -1;
+    QTest::newRow("length cuts off the digits") << QStringLiteral("0xff") << 2 << 4;
+    QTest::newRow("negative length") << QStringLiteral("0xff") << -5 << 4;
+}
+
+void tst_RecordingFile::parseHexFrameRejects()
+{
+    QFETCH(QString, text);
+    QFETCH(int, textLength);
+    QFETCH(int, bufferSize);
+    unsigned char buffer[4] = {0xee, 0xee, 0xee, 0xee};
+    QVERIFY(!RecordingFile::parseHexFrame(text, textLength, buffer, bufferSize));
+    QVERIFY2(buffer[0] == 0xee, "a rejected text still wrote into the buffer");
+}
+
+void tst_RecordingFile::parseHexFrameClampsLengthToText()
+{
+    unsigned char buffer[8] = {0xee, 0xee, 0xee, 0xee, 0xee, 0xee, 0xee, 0xee};
+    QVERIFY(RecordingFile::parseHexFrame(QStringLiteral("0xabcd"), 1000, buffer, 8));
+    QCOMPARE(buffer[0], 0xab);
+    QCOMPARE(buffer[1], 0xcd);
+    QVERIFY2(buffer[2] == 0xee, "read beyond the end of the text");
+    QVERIFY(!RecordingFile::parseHexFrame(QStringLiteral("0xab"), 4, nullptr, 8));
+}
+
+void tst_RecordingFile::hexDigitValue_data()
+{
+    QTest::addColumn<QChar>("character");
+    QTest::addColumn<int>("value");
+
+    QTest::newRow("0") << QChar(u'0') << 0;
+    QTest::newRow("9") << QChar(u'9') << 9;
+    QTest::newRow("A") << QChar(u'A') << 10;
+    QTest::newRow("F") << QChar(u'F') << 15;
+    QTest::newRow("a") << QChar(u'a') << 10;
+    QTest::newRow("f") << QChar(u'f') << 15;
+    QTest::newRow("G") << QChar(u'G') << 0;
+    QTest::newRow("g") << QChar(u'g') << 0;
+    QTest::newRow("slash before 0") << QChar(u'/') << 0;
+    QTest::newRow("colon after 9") << QChar(u':') << 0;
+    QTest::newRow("at sign before A") << QChar(u'@') << 0;
+    QTest::newRow("backquote before a") << QChar(u'`') << 0;
+    QTest::newRow("blank") << QChar(u' ') << 0;
+    QTest::newRow("NUL") << QChar(u'\0') << 0;
+    // Characters whose low byte is a digit must not pass as that digit.
+    QTest::newRow("L with stroke (U+0141)") << QChar(char16_t(0x0141)) << 0;
+    QTest::newRow("fullwidth 5 (U+FF15)") << QChar(char16_t(0xff15)) << 0;
+    QTest::newRow("Latin-1 a grave") << QChar(char16_t(0x00e0)) << 0;
+}
+
+void tst_RecordingFile::hexDigitValue()
+{
+    QFETCH(QChar, character);
+    QFETCH(int, value);
+    QCOMPARE(int(RecordingFile::hexDigitValue(character)), value);
+}
+
+QTEST_GUILESS_MAIN(tst_RecordingFile)
+#include "tst_recordingfile.moc"
