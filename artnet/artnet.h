@@ -66,6 +66,9 @@ public:
     qint64 sendTimeCode(const quint8 *timeCode, const QHostAddress *target = nullptr);
     void copyToRecordBuffer(const uchar *packet);
     void copyToColors(const uchar *packet);
+    // Copies min(size, record buffer size) bytes of the record buffer under the engine's lock,
+    // for a reader on another thread; false when no record buffer is installed.
+    bool copyRecordBuffer(uchar *out, uint size) const;
 
     // Node identity reported in ArtPollReply; the window writes these directly.
     quint8 m_oemHi;
@@ -81,6 +84,16 @@ public slots:
     void readArtnetPackage();
 
 private:
+    friend class tst_artnet;
+    friend class tst_artnet_discovery;
+
+    void handleArtDmx(const QByteArray &datagram);
+    void updateTimeCodeSources(const QByteArray &datagram, const QHostAddress &sender);
+    void syncStep(const QByteArray &datagram);
+    void copyIntoRecordTarget(uchar *target, uint start, const uchar *data, uint count) const;
+    void addressEntryFound(const QNetworkAddressEntry &entry, const QString &hardwareAddress);
+    static void resetOneShotMessages();
+
     QUdpSocket *m_socket;
     QList<InterfaceEntry> *m_interfaces;
     bool m_socketOpen;
@@ -109,6 +122,14 @@ private:
     uint m_colorCount;
     quint16 m_colorChannels;
     bool m_pollMode;
+
+    // Working buffers, allocated with the engine and reused for every packet.
+    QByteArray m_datagram;
+    QHostAddress m_datagramSender;
+    uchar m_receivedPacket[530];
+    uchar m_sendPacket[530];
+    uchar m_pollReply[240];
+    uchar m_timeCode[20];
 };
 
 #endif // ARTNET_H

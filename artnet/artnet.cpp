@@ -1,0 +1,876 @@
+#include "artnet.h"
+#include "artnetpackets.h"
+
+#include <QColor>
+#include <QLoggingCategory>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QNetworkInterface>
+#include <QTimer>
+#include <QUdpSocket>
+#include <QVariant>
+#include <QtEndian>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+Q_LOGGING_CATEGORY(lcArtnet, "vardolux.artnet")
+
+using namespace ArtNetPackets;
+
+namespace {
+
+// The fixed head of every ArtDmx the engine sends; the ArtPoll and ArtTimeCode take their
+// identifier and protocol version from it as well. It never changes, so it is a constant that
+// every engine shares instead of a process-wide buffer that an engine could free under another.
+constexpr uchar DmxTemplate[Dmx::HeaderSize] = {
+    'A', 'r', 't', '-', 'N', 'e', 't', 0,      // ID
+    0x00, 0x50,                                // OpCode 0x5000, little-endian
+    ProtocolVersionHi, ProtocolVersionLo,      // ProtVerHi, ProtVerLo
+    0,                                         // Sequence
+    0,                                         // Physical
+    0,                                         // SubUni
+    0,                                         // Net
+    0, 0,                                      // LengthHi, Length
+};
+
+// Messages written once per process, whatever the number of engines.
+struct OneShotMessages
+{
+    bool artNetTimeCode = true;
+    bool artNetSyncPre = true;
+    bool artNetSyncPost = true;
+    bool madrixSyncPre = true;
+    bool madrixSyncPost = true;
+};
+OneShotMessages s_oneShot;
+
+const char *const PlaceholderHardwareAddress = "00:11::22:33:44";
+const char *const FallbackHardwareAddress = "00:11:22:33:44:55";
+
+void writeOut(const char *text)
+{
+    std::fwrite(text, 1, std::strlen(text), stdout);
+}
+
+void writeOut(const QString &text)
+{
+    const QByteArray bytes = text.toLatin1();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+}
+
+void writeOnce(bool &flag, const char *text)
+{
+    if (!flag)
+        return;
+    flag = false;
+    writeOut(text);
+}
+
+quint16 portAddressOf(const uchar *packet)
+{
+    return qFromLittleEndian<quint16>(packet + Dmx::SubUni);
+}
+
+uint clampedLengthOf(const uchar *packet)
+{
+    const uint length = (uint(packet[Dmx::LengthHi]) << 8) | packet[Dmx::LengthLo];
+    return length > uint(Dmx::MaxChannels - 1) ? uint(Dmx::MaxChannels) : length;
+}
+
+// The number of universes a sink of `size` units covers at `perUniverse` units each; a sink
+// without units per universe covers none.
+uint universesCovered(uint size, uint perUniverse)
+{
+    if (perUniverse == 0)
+        return 0;
+    return size / perUniverse + (size % perUniverse != 0 ? 1 : 0);
+}
+
+// The socket listens on both protocols, so IPv4 senders arrive as ::ffff:a.b.c.d; replies,
+// messages and sender records use the plain IPv4 form that users and controllers know.
+QHostAddress plainAddress(const QHostAddress &address)
+{
+    bool isIpv4 = false;
+    const quint32 ipv4 = address.toIPv4Address(&isIpv4);
+    if (isIpv4 && address.protocol() == QAbstractSocket::IPv6Protocol)
+        return QHostAddress(ipv4);
+    return address;
+}
+
+} // namespace
+
+artnet::artnet()
+    : QObject(nullptr),
+      m_socket(nullptr),
+      m_interfaces(nullptr),
+      m_socketOpen(false),
+      m_interfacesDiscovered(false),
+      m_outputRunning(false),
+      m_receiving(false),
+      m_lastPacket(nullptr),
+      m_lastPacketLength(0),
+      m_haveLastPacket(false),
+      m_receiveBuffer(nullptr),
+      m_receivedLength(0),
+      m_receiveUniverse(0),
+      m_timeCodeSources(nullptr),
+      m_haveTimeCode(false),
+      m_refreshTimer(nullptr),
+      m_headerCopy(nullptr),
+      m_storedPoll(nullptr),
+      m_recordMutex(nullptr),
+      m_recordBuffer(nullptr),
+      m_stagingBuffer(nullptr),
+      m_recordBufferSize(0),
+      m_universeStride(Dmx::MaxChannels),
+      m_syncMode(0),
+      m_syncClock(nullptr),
+      m_colors(nullptr),
+      m_colorCount(0),
+      m_colorChannels(Dmx::MaxChannels),
+      m_pollMode(false)
+{
+    m_oemHi = 0x00;
+    m_oemLo = 0xFF;
+    m_syncClock = new QElapsedTimer;
+    m_syncClock->start();
+    m_versionHi = 0;
+    m_versionLo = 0;
+    m_shortName = QStringLiteral("ArtNet by Tesk");
+    m_longName = QStringLiteral("ArtNet by www.vardolux.example");
+    m_recordMutex = new QMutex;
+    // The largest UDP payload, so that draining the socket never grows the array.
+    m_datagram.reserve(65536);
+    std::memset(m_receivedPacket, 0, sizeof m_receivedPacket);
+    std::memset(m_sendPacket, 0, sizeof m_sendPacket);
+    std::memset(m_pollReply, 0, sizeof m_pollReply);
+    std::memset(m_timeCode, 0, sizeof m_timeCode);
+    discoverInterfaces();
+}
+
+artnet::~artnet()
+{
+    if (m_outputRunning)
+        stopSending();
+    if (m_receiving)
+        stopReceiving();
+    if (m_socketOpen)
+        closeSocket();
+    m_recordMutex->lock();
+    m_recordMutex->unlock();
+    delete m_recordMutex;
+    m_recordMutex = nullptr;
+    if (m_interfaces) {
+        m_interfaces->clear();
+        delete m_interfaces;
+        m_interfaces = nullptr;
+    }
+    delete m_timeCodeSources;
+    m_timeCodeSources = nullptr;
+    delete m_syncClock;
+    m_syncClock = nullptr;
+    delete[] m_headerCopy;
+    delete[] m_storedPoll;
+    delete[] m_stagingBuffer;
+    delete[] m_lastPacket;
+    delete[] m_receiveBuffer;
+}
+
+void artnet::resetOneShotMessages()
+{
+    s_oneShot = OneShotMessages();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Socket and reception
+
+bool artnet::openSocket()
+{
+    if (m_socketOpen)
+        return true;
+    if (m_socket)
+        return false;
+    m_socket = new QUdpSocket(this);
+    if (!m_socket->bind(QHostAddress::Any, Port)
+        && !m_socket->bind(QHostAddress::Any, Port,
+                           QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint)) {
+        delete m_socket;
+        m_socket = nullptr;
+        return false;
+    }
+    // Consoles send a whole show's universes in bursts; the default buffer drops some of them.
+    m_socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption,
+                              QVariant(4 * 1024 * 1024));
+    m_socketOpen = bool(connect(m_socket, &QUdpSocket::readyRead, this, &artnet::readArtnetPackage));
+    return true;
+}
+
+void artnet::closeSocket()
+{
+    if (m_socket) {
+        disconnect(m_socket, &QUdpSocket::readyRead, this, &artnet::readArtnetPackage);
+        m_socket->close();
+        delete m_socket;
+        m_socket = nullptr;
+    }
+    m_socketOpen = false;
+}
+
+bool artnet::startReceiving()
+{
+    if (m_receiving)
+        return true;
+    if (!openSocket())
+        return false;
+    if (!m_receiveBuffer) {
+        m_receiveBuffer = new uchar[Dmx::MaxChannels];
+        std::memset(m_receiveBuffer, 0, Dmx::MaxChannels);
+    }
+    m_receiving = true;
+    return true;
+}
+
+void artnet::stopReceiving()
+{
+    if (m_receiveBuffer) {
+        uchar *buffer = m_receiveBuffer;
+        m_receiveBuffer = nullptr;
+        m_receivedLength = 0;
+        delete[] buffer;
+    }
+    m_receiving = false;
+}
+
+bool artnet::setReceiveUniverse(quint16 universe)
+{
+    if (universe == 0)
+        return false;
+    const quint16 portAddress = quint16(universe - 1);
+    if (portAddress != m_receiveUniverse) {
+        m_receiveUniverse = portAddress;
+        m_receivedLength = 0;
+    }
+    return true;
+}
+
+bool artnet::readUniverse(uchar *buffer, quint16 *length)
+{
+    if (!startReceiving() || !buffer || !length || *length == 0)
+        return false;
+    if (*length > m_receivedLength)
+        *length = m_receivedLength;
+    std::memcpy(buffer, m_receiveBuffer, *length);
+    return true;
+}
+
+void artnet::readArtnetPackage()
+{
+    if (!m_socket)
+        return;
+    while (m_socket->hasPendingDatagrams()) {
+        const qint64 pending = m_socket->pendingDatagramSize();
+        if (pending < 0)
+            break;
+        m_datagram.resize(pending);
+        const qint64 read = m_socket->readDatagram(m_datagram.data(), pending, &m_datagramSender);
+        if (read < 0)
+            break;
+        if (read < pending)
+            m_datagram.resize(read);
+        handleDatagram(m_datagram, m_datagramSender);
+    }
+}
+
+void artnet::handleDatagram(const QByteArray &datagram, const QHostAddress &sender)
+{
+    if (datagram.size() <= Header::Size)
+        return;
+    if (!m_headerCopy) {
+        m_headerCopy = new (std::nothrow) uchar[Dmx::MaxSize];
+        if (!m_headerCopy)
+            return;
+    }
+    std::memcpy(m_headerCopy, datagram.constData(), Header::Size);
+    const quint16 opCode = qFromLittleEndian<quint16>(m_headerCopy + Header::OpCode);
+
+    if (std::memcmp(m_headerCopy + Header::Id, ArtNetId, Header::IdSize) == 0) {
+        switch (opCode) {
+        case OpCode::Dmx:
+            handleArtDmx(datagram);
+            break;
+        case OpCode::Poll:
+            if (!m_pollMode)
+                break;
+            if (!m_storedPoll) {
+                m_storedPoll = new (std::nothrow) uchar[Poll::Size];
+                if (!m_storedPoll)
+                    break;
+            }
+            std::memset(m_storedPoll, 0, Poll::Size);
+            std::memcpy(m_storedPoll, datagram.constData(),
+                        size_t(std::min<qsizetype>(datagram.size(), Poll::Size)));
+            sendPollReply(plainAddress(sender));
+            break;
+        case OpCode::PollReply:
+            writeOut("Art-Net PollReply");
+            break;
+        case OpCode::TimeCode:
+            writeOnce(s_oneShot.artNetTimeCode, "receiving Art-Net TIMECODE ...");
+            updateTimeCodeSources(datagram, plainAddress(sender));
+            break;
+        case OpCode::SyncPre:
+            writeOnce(s_oneShot.artNetSyncPre, "receiving Art-Net SYNC PRE ...");
+            syncStep(datagram);
+            break;
+        case OpCode::SyncPost:
+            writeOnce(s_oneShot.artNetSyncPost, "receiving Art-Net SYNC POST ...");
+            syncStep(datagram);
+            break;
+        default:
+            writeOut(QStringLiteral("receive not implemented OpCode at time 0x")
+                     + QString::number(opCode, 16).toUpper() + QLatin1Char('\n'));
+            break;
+        }
+    } else if (std::memcmp(m_headerCopy + Header::Id, MadrixId, Header::IdSize) == 0) {
+        switch (opCode) {
+        case OpCode::SyncPre:
+            writeOnce(s_oneShot.madrixSyncPre, "receiving MadrixN SYNC PRE ...");
+            syncStep(datagram);
+            qCDebug(lcArtnet, "MadrixN SYNC PRE ");
+            break;
+        case OpCode::SyncPost:
+            writeOnce(s_oneShot.madrixSyncPost, "receiving MadrixN SYNC POST ...");
+            syncStep(datagram);
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+void artnet::handleArtDmx(const QByteArray &datagram)
+{
+    if (!m_receiveBuffer)
+        return;
+    // Whatever did not arrive reads as zero: a short packet never exposes an older one.
+    const size_t arrived = size_t(std::min<qsizetype>(datagram.size(), Dmx::MaxSize));
+    std::memcpy(m_receivedPacket, datagram.constData(), arrived);
+    std::memset(m_receivedPacket + arrived, 0, Dmx::MaxSize - arrived);
+
+    if (portAddressOf(m_receivedPacket) == m_receiveUniverse) {
+        const uint length = clampedLengthOf(m_receivedPacket);
+        std::memcpy(m_receiveBuffer, m_receivedPacket + Dmx::Data, length);
+        m_receivedLength = quint16(length);
+    }
+    copyToRecordBuffer(m_receivedPacket);
+    copyToColors(m_receivedPacket);
+}
+
+QString artnet::interfaceAddress(int index) const
+{
+    if (index < 0 || !m_interfaces || index >= m_interfaces->size())
+        return QString();
+    return m_interfaces->at(index).address.ip().toString();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Interface discovery
+
+bool artnet::discoverInterfaces()
+{
+    if (m_interfacesDiscovered)
+        return true;
+    if (!m_interfaces)
+        m_interfaces = new QList<InterfaceEntry>;
+    const QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
+    for (const QNetworkInterface &interface : interfaces) {
+        const QList<QNetworkAddressEntry> entries = interface.addressEntries();
+        for (const QNetworkAddressEntry &entry : entries)
+            addressEntryFound(entry, interface.hardwareAddress());
+    }
+    if (m_interfaces->isEmpty())
+        m_interfaces->append(InterfaceEntry{QNetworkAddressEntry(),
+                                            QString::fromLatin1(FallbackHardwareAddress)});
+    m_interfacesDiscovered = true;
+    return true;
+}
+
+void artnet::addressEntryFound(const QNetworkAddressEntry &entry, const QString &hardwareAddress)
+{
+    const QHostAddress ip = entry.ip();
+    const QString ipText = ip.toString();
+    const QAbstractSocket::NetworkLayerProtocol protocol = ip.protocol();
+    if (protocol == QAbstractSocket::IPv6Protocol) {
+        writeOut(QStringLiteral("found IpV6 - ") + ipText + QStringLiteral(" dont' use it"));
+        return;
+    }
+    if (protocol != QAbstractSocket::IPv4Protocol) {
+        writeOut(QStringLiteral("found unknown Ip - ") + ipText + QStringLiteral(" dont' use it"));
+        return;
+    }
+    if (ip == QHostAddress(QHostAddress::Null) || ip == QHostAddress(QHostAddress::LocalHost)
+        || ip == QHostAddress(QHostAddress::LocalHostIPv6)
+        || ip == QHostAddress(QHostAddress::Broadcast) || ip == QHostAddress(QHostAddress::Any)
+        || ip == QHostAddress(QHostAddress::AnyIPv4)
+        || ip == QHostAddress(QHostAddress::AnyIPv6)) {
+        writeOut(QStringLiteral("found IpV4 - ") + ipText + QStringLiteral(" do not use it"));
+        return;
+    }
+    const QString summary = QStringLiteral("found IpV4 - %1  Mask: %2 Broad: %3")
+                                .arg(ipText)
+                                .arg(entry.netmask().toString())
+                                .arg(entry.broadcast().toString());
+    if (entry.netmask().toIPv4Address() == 0) {
+        writeOut(summary + QStringLiteral("don't add because invalid netmask"));
+        return;
+    }
+    if (entry.broadcast().toIPv4Address() == 0) {
+        writeOut(summary + QStringLiteral("don't add because invalid broadcast"));
+        return;
+    }
+    const QString hardware = hardwareAddress.isEmpty()
+                                 ? QString::fromLatin1(PlaceholderHardwareAddress)
+                                 : hardwareAddress;
+    writeOut(summary + QStringLiteral("add to send/receive list with") + hardware);
+    m_interfaces->append(InterfaceEntry{entry, hardware});
+}
+
+// ---------------------------------------------------------------------------------------------
+// DMX output
+
+qint64 artnet::sendDmx(const uchar *data, quint16 length, quint16 universe,
+                       const QHostAddress *target)
+{
+    if (universe == 0)
+        return 0;
+    const quint16 portAddress = quint16(universe - 1);
+    return sendArtDmx(data, length, quint8(portAddress & 0xFF), quint8(portAddress >> 8), target);
+}
+
+qint64 artnet::sendArtDmx(const uchar *data, quint16 length, quint8 subUni, quint8 net,
+                          const QHostAddress *target)
+{
+    if (!startSending())
+        return -1;
+    if (!data || length < Dmx::MinSendChannels || length > Dmx::MaxChannels)
+        return -1;
+    std::memcpy(m_sendPacket, DmxTemplate, Dmx::HeaderSize);
+    m_sendPacket[Dmx::SubUni] = subUni;
+    m_sendPacket[Dmx::Net] = net;
+    m_sendPacket[Dmx::LengthHi] = quint8(length >> 8);
+    m_sendPacket[Dmx::LengthLo] = quint8(length & 0xFF);
+    std::memcpy(m_sendPacket + Dmx::Data, data, length);
+    const quint16 size = quint16(Dmx::HeaderSize + length);
+    const qint64 result = sendDatagram(reinterpret_cast<const char *>(m_sendPacket), size, target);
+    if (result < 0)
+        return -1;
+    std::memcpy(m_lastPacket, m_sendPacket, size);
+    m_lastPacketLength = size;
+    m_haveLastPacket = true;
+    return result;
+}
+
+bool artnet::startSending()
+{
+    if (!openSocket())
+        return false;
+    if (m_outputRunning)
+        return true;
+    if (!m_lastPacket) {
+        m_lastPacket = new (std::nothrow) uchar[Dmx::MaxSize];
+        if (!m_lastPacket)
+            return false;
+        std::memset(m_lastPacket, 0, Dmx::MaxSize);
+        m_haveLastPacket = false;
+    }
+    if (!m_refreshTimer) {
+        m_refreshTimer = new QTimer(this);
+        connect(m_refreshTimer, &QTimer::timeout, this, &artnet::sendDataTimeout);
+        m_refreshTimer->start(500);
+    }
+    m_outputRunning = true;
+    return true;
+}
+
+void artnet::stopSending()
+{
+    delete m_refreshTimer;
+    m_refreshTimer = nullptr;
+    delete[] m_lastPacket;
+    m_lastPacket = nullptr;
+    m_lastPacketLength = 0;
+    m_haveLastPacket = false;
+    m_outputRunning = false;
+}
+
+qint64 artnet::sendDatagram(const char *data, quint16 length, const QHostAddress *target)
+{
+    if (!data)
+        return -2;
+    if (length == 0)
+        return -3;
+    if (!m_socket)
+        return -1;
+    return m_socket->writeDatagram(data, length, target ? *target : QHostAddress(QHostAddress::Broadcast),
+                                   Port);
+}
+
+qint64 artnet::sendDataTimeout()
+{
+    if (!m_haveLastPacket)
+        return -1;
+    return sendDatagram(reinterpret_cast<const char *>(m_lastPacket), m_lastPacketLength);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Poll and poll reply
+
+bool artnet::setPollMode(bool on)
+{
+    if (on == m_pollMode)
+        return on;
+    if (on) {
+        if (!openSocket())
+            return false;
+        m_pollMode = true;
+        return true;
+    }
+    m_pollMode = false;
+    return false;
+}
+
+void artnet::sendPollReply(const QHostAddress &poller)
+{
+    if (!startSending() || !discoverInterfaces())
+        return;
+    const quint32 pollerIp = poller.toIPv4Address();
+    const InterfaceEntry *chosen = nullptr;
+    for (const InterfaceEntry &entry : std::as_const(*m_interfaces)) {
+        const quint32 netmask = entry.address.netmask().toIPv4Address();
+        if ((pollerIp & netmask) == (entry.address.ip().toIPv4Address() & netmask)) {
+            chosen = &entry;
+            break;
+        }
+    }
+    if (!chosen || !m_storedPoll)
+        return;
+
+    const uint count = std::max(universesCovered(m_recordBufferSize, m_universeStride),
+                                universesCovered(m_colorCount, m_colorChannels));
+    const uint universes = (count == 0 && m_receiving) ? 1 : count;
+    const uint base = m_receiveUniverse;
+    const quint32 ip = chosen->address.ip().toIPv4Address();
+    const QByteArray shortName = m_shortName.left(PollReply::ShortNameSize - 1).toLatin1();
+    const QByteArray longName = m_longName.left(PollReply::LongNameSize - 1).toLatin1();
+    const QByteArray nodeReport = m_nodeReport.left(PollReply::NodeReportSize - 1).toLatin1();
+    const QString fromText = QStringLiteral(" from ") + chosen->address.ip().toString()
+                             + QStringLiteral(" SubId ");
+    const QString toText = QStringLiteral("PollReply to ") + poller.toString();
+
+    uint current = base;
+    uint remaining = universes;
+    uint index = 0;
+    do {
+        uchar *reply = m_pollReply;
+        std::memset(reply, 0, PollReply::Size);
+        std::memcpy(reply + Header::Id, ArtNetId, Header::IdSize);
+        qToLittleEndian<quint16>(OpCode::PollReply, reply + Header::OpCode);
+        qToBigEndian<quint32>(ip, reply + PollReply::IpAddress);
+        qToLittleEndian<quint16>(Port, reply + PollReply::Port);
+        reply[PollReply::VersInfoHi] = m_versionHi;
+        reply[PollReply::VersInfoLo] = m_versionLo;
+        // A port-address is Net (bits 14-8), Sub-Net (bits 7-4) and Universe (bits 3-0); the
+        // switches carry the upper parts so that controllers see universes above 16 correctly.
+        reply[PollReply::NetSwitch] = quint8((current >> 8) & 0x7F);
+        reply[PollReply::SubSwitch] = quint8((current >> 4) & 0x0F);
+        reply[PollReply::OemHi] = m_oemHi;
+        reply[PollReply::OemLo] = m_oemLo;
+        std::memcpy(reply + PollReply::ShortName, shortName.constData(), size_t(shortName.size()));
+        std::memcpy(reply + PollReply::LongName, longName.constData(), size_t(longName.size()));
+        std::memcpy(reply + PollReply::NodeReport, nodeReport.constData(), size_t(nodeReport.size()));
+        const uint ports = std::min<uint>(remaining, PollReply::MaxPorts);
+        reply[PollReply::NumPortsLo] = quint8(ports);
+        for (int j = 0; j < PollReply::MaxPorts; ++j) {
+            reply[PollReply::PortTypes + j] = PollReply::PortTypeValue;
+            reply[PollReply::GoodOutput + j] = PollReply::GoodOutputValue;
+        }
+        for (uint j = 0; j < ports; ++j)
+            reply[PollReply::SwOut + j] = quint8((current + j) & 0x0F);
+        parseMacAddress(chosen->hardwareAddress, reply + PollReply::Mac);
+        reply[PollReply::BindIndex] = quint8(index);
+
+        if (sendDatagram(reinterpret_cast<const char *>(reply), PollReply::Size, &poller) >= 0)
+            writeOut(toText + fromText + QString::number(index));
+
+        if (universes == 0)
+            break;
+        ++index;
+        current += PollReply::MaxPorts;
+        remaining -= std::min<uint>(remaining, PollReply::MaxPorts);
+    } while (current < base + universes);
+}
+
+void artnet::parseMacAddress(QString text, uchar *mac)
+{
+    if (!mac)
+        return;
+    text.remove(QLatin1Char(':'));
+    std::memset(mac, 0, PollReply::MacSize);
+    if (text.isEmpty())
+        return;
+    for (int k = 0; k < PollReply::MacSize; ++k) {
+        for (int position = 2 * k; position <= 2 * k + 1 && position < text.size(); ++position) {
+            const QChar c = text.at(position);
+            int digit;
+            if (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
+                digit = c.unicode() - '0';
+            else if (c >= QLatin1Char('A') && c <= QLatin1Char('F'))
+                digit = c.unicode() - 'A' + 10;
+            else
+                continue;
+            mac[k] = quint8(mac[k] * 16 + digit);
+        }
+    }
+}
+
+qint64 artnet::sendPoll()
+{
+    if (!openSocket() || !discoverInterfaces())
+        return 0;
+    uchar poll[Poll::Size];
+    std::memcpy(poll, DmxTemplate, Header::Size);
+    qToLittleEndian<quint16>(OpCode::Poll, poll + Header::OpCode);
+    poll[Poll::TalkToMe] = 0;
+    poll[Poll::Priority] = 0;
+    qint64 total = 0;
+    for (const InterfaceEntry &entry : std::as_const(*m_interfaces)) {
+        const QHostAddress broadcast = entry.address.broadcast();
+        const qint64 result = sendDatagram(reinterpret_cast<const char *>(poll), Poll::Size, &broadcast);
+        if (result < 0)
+            continue;
+        writeOut(QStringLiteral("Poll to ") + broadcast.toString() + QStringLiteral(" from ")
+                 + entry.address.ip().toString() + QLatin1Char('/')
+                 + entry.address.netmask().toString());
+        total += result;
+    }
+    return total;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Time code, sync and data sinks
+
+void artnet::setRecordBuffer(uchar *buffer, uint size, quint16 universeStride)
+{
+    if (buffer) {
+        if (!startReceiving())
+            return;
+        uchar *staging = new (std::nothrow) uchar[size]();
+        if (!staging)
+            return;
+        QMutexLocker locker(m_recordMutex);
+        m_recordBuffer = buffer;
+        m_recordBufferSize = size;
+        m_universeStride = universeStride;
+        delete[] m_stagingBuffer;
+        m_stagingBuffer = staging;
+    } else {
+        QMutexLocker locker(m_recordMutex);
+        m_recordBuffer = nullptr;
+        m_recordBufferSize = 0;
+        m_universeStride = Dmx::MaxChannels;
+        delete[] m_stagingBuffer;
+        m_stagingBuffer = nullptr;
+    }
+}
+
+void artnet::recordBuffer(uchar **buffer, uint *size) const
+{
+    if (buffer)
+        *buffer = m_recordBuffer;
+    if (size)
+        *size = m_recordBufferSize;
+}
+
+bool artnet::copyRecordBuffer(uchar *out, uint size) const
+{
+    if (!out)
+        return false;
+    QMutexLocker locker(m_recordMutex);
+    if (!m_recordBuffer)
+        return false;
+    std::memcpy(out, m_recordBuffer, std::min(size, m_recordBufferSize));
+    return true;
+}
+
+void artnet::setColorTarget(QColor *colors, uint count, quint16 channelsPerUniverse)
+{
+    if (colors) {
+        if (!startReceiving())
+            return;
+        m_colors = colors;
+        m_colorCount = count;
+        m_colorChannels = channelsPerUniverse;
+    } else {
+        m_colors = nullptr;
+        m_colorCount = 0;
+        m_colorChannels = Dmx::MaxChannels;
+    }
+}
+
+void artnet::syncStep(const QByteArray &datagram)
+{
+    m_syncMode = qint16(qint8(quint8(datagram.at(Sync::Value))));
+    applySync();
+}
+
+void artnet::applySync()
+{
+    m_syncClock->restart();
+    QMutexLocker locker(m_recordMutex);
+    if (m_stagingBuffer && m_recordBufferSize != 0 && m_recordBuffer)
+        std::memcpy(m_recordBuffer, m_stagingBuffer, m_recordBufferSize);
+}
+
+void artnet::updateTimeCodeSources(const QByteArray &datagram, const QHostAddress &sender)
+{
+    std::memset(m_timeCode, 0, TimeCode::Size);
+    std::memcpy(m_timeCode, datagram.constData(),
+                size_t(std::min<qsizetype>(datagram.size(), TimeCode::Size)));
+    if (!m_timeCodeSources)
+        m_timeCodeSources = new QList<TimeCodeSource>;
+    bool matched = false;
+    for (TimeCodeSource &source : *m_timeCodeSources) {
+        if (source.sender != sender)
+            continue;
+        source.frames = m_timeCode[TimeCode::Frames];
+        source.seconds = m_timeCode[TimeCode::Seconds];
+        source.minutes = m_timeCode[TimeCode::Minutes];
+        source.hours = m_timeCode[TimeCode::Hours];
+        source.type = m_timeCode[TimeCode::Type];
+        matched = true;
+    }
+    if (matched)
+        return;
+    TimeCodeSource source;
+    source.frames = m_timeCode[TimeCode::Frames];
+    source.seconds = m_timeCode[TimeCode::Seconds];
+    source.minutes = m_timeCode[TimeCode::Minutes];
+    source.hours = m_timeCode[TimeCode::Hours];
+    source.type = m_timeCode[TimeCode::Type];
+    source.sender = sender;
+    m_timeCodeSources->append(source);
+    m_haveTimeCode = true;
+}
+
+bool artnet::timeCodeSource(TimeCodeSource *source, QHostAddress *sender, int index)
+{
+    if (!source || !openSocket() || !m_haveTimeCode || !m_timeCodeSources || index < 0
+        || index >= m_timeCodeSources->size())
+        return false;
+    const TimeCodeSource &record = m_timeCodeSources->at(index);
+    source->frames = record.frames;
+    source->seconds = record.seconds;
+    source->minutes = record.minutes;
+    source->hours = record.hours;
+    source->type = record.type;
+    if (sender)
+        *sender = record.sender;
+    return true;
+}
+
+qint64 artnet::sendTimeCode(const quint8 *timeCode, const QHostAddress *target)
+{
+    if (!timeCode || !startSending() || !discoverInterfaces())
+        return -1;
+    uchar packet[TimeCode::Size];
+    std::memset(packet, 0, sizeof packet);
+    std::memcpy(packet, DmxTemplate, Header::Size);
+    qToLittleEndian<quint16>(OpCode::TimeCode, packet + Header::OpCode);
+    packet[TimeCode::Filler1] = 0;
+    packet[TimeCode::Filler2] = 0;
+    std::memcpy(packet + TimeCode::Frames, timeCode, TimeCode::Fields);
+    const char *bytes = reinterpret_cast<const char *>(packet);
+    if (target)
+        return sendDatagram(bytes, TimeCode::Size, target);
+    if (m_interfaces->isEmpty())
+        return -1;
+    // Only what actually left counts: a failed interface must not reduce the byte count.
+    qint64 total = 0;
+    bool sent = false;
+    for (const InterfaceEntry &entry : std::as_const(*m_interfaces)) {
+        const QHostAddress broadcast = entry.address.broadcast();
+        const qint64 result = sendDatagram(bytes, TimeCode::Size, &broadcast);
+        if (result < 0)
+            continue;
+        total += result;
+        sent = true;
+    }
+    return sent ? total : -1;
+}
+
+void artnet::copyIntoRecordTarget(uchar *target, uint start, const uchar *data, uint count) const
+{
+    const uint slotWidth = m_universeStride > uint(Dmx::MaxChannels - 1) ? uint(Dmx::MaxChannels)
+                                                                        : uint(m_universeStride);
+    const uint end = start + slotWidth;
+    if (end < m_recordBufferSize)
+        std::memcpy(target + start, data, count);
+    else if (start < m_recordBufferSize)
+        std::memcpy(target + start, data, std::min(count, m_recordBufferSize - start));
+}
+
+void artnet::copyToRecordBuffer(const uchar *packet)
+{
+    if (!packet || !m_recordBuffer || m_recordBufferSize == 0)
+        return;
+    const uint portAddress = portAddressOf(packet);
+    if (portAddress < m_receiveUniverse)
+        return;
+    const uint slot = portAddress - m_receiveUniverse;
+    const uint length = clampedLengthOf(packet);
+    const uint count = std::min<uint>(length, m_universeStride);
+    const uint start = m_universeStride > uint(Dmx::MaxChannels - 1) ? slot * Dmx::MaxChannels
+                                                                    : slot * m_universeStride;
+    const uchar *data = packet + Dmx::Data;
+
+    if (m_syncMode != 0 && m_syncClock->elapsed() > 3000)
+        m_syncMode = 0;
+    if (m_syncMode != 0) {
+        if (!m_stagingBuffer) {
+            m_stagingBuffer = new (std::nothrow) uchar[m_recordBufferSize]();
+            if (!m_stagingBuffer)
+                return;
+        }
+        copyIntoRecordTarget(m_stagingBuffer, start, data, count);
+    } else {
+        QMutexLocker locker(m_recordMutex);
+        copyIntoRecordTarget(m_recordBuffer, start, data, count);
+    }
+}
+
+void artnet::copyToColors(const uchar *packet)
+{
+    if (!packet || !m_colors || m_colorCount == 0)
+        return;
+    const uint portAddress = portAddressOf(packet);
+    const uint length = clampedLengthOf(packet);
+    const uint perUniverse = m_colorChannels / 3;
+    const uint width = perUniverse > uint(Dmx::MaxChannels - 1) ? uint(Dmx::MaxChannels) : perUniverse;
+    if (width == 0 || length == 0)
+        return;
+    const uint first = portAddress * width;
+    const uint end = std::min(first + width, m_colorCount);
+    const uchar *data = packet + Dmx::Data;
+    uint j = 0;
+    for (uint colour = first; colour < end && j < length; ++colour) {
+        QColor &target = m_colors[colour];
+        target.setRed(data[j++]);
+        if (j < length)
+            target.setGreen(data[j++]);
+        if (j < length)
+            target.setBlue(data[j++]);
+    }
+}
