@@ -93,9 +93,10 @@ int Model::columnCount(const QModelIndex &) const
     return m_columns;
 }
 
-bool Model::hasChildren(const QModelIndex &) const
+bool Model::hasChildren(const QModelIndex &parent) const
 {
-    return false;
+    // The root holds the cells; a cell holds nothing.
+    return !parent.isValid() && m_rows > 0 && m_columns > 0;
 }
 
 QVariant Model::data(const QModelIndex &index, int role) const
