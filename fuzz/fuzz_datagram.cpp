@@ -1,0 +1,330 @@
+// Feeds arbitrary datagrams to artnet::handleDatagram in every engine state, with the engine's
+// send and read operations interleaved. The engine answers polls and sends DMX, so this target
+// runs only inside tests/netns-run (see fuzz/run-fuzzer).
+//
+// Input layout:
+//   0     flags: bit 0 start reception, bit 1 poll mode, bit 2 record-buffer sink,
+//                bit 3 colour sink, bit 4 the rest is a command list (else one datagram),
+//                bits 5-6 sender of the single datagram
+//   1-2   receive universe as given to setReceiveUniverse (little-endian, 0 is refused)
+//   3-4   record-buffer size (modulo 4097)
+//   5     record-buffer universe stride (index into a table)
+//   6     colour count (modulo 48)
+//   7     colour channels per universe (index into a table)
+//   8...  one datagram, or commands: see runCommand()
+//
+// Besides the sanitizers, a model of the receive buffer checks every readUniverse result
+// against what the datagrams carried.
+
+#include "artnet.h"
+#include "fuzzenvironment.h"
+#include "fuzzinput.h"
+
+#include <QColor>
+#include <QHostAddress>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+constexpr int HeaderSize = 8;
+constexpr int MaxChannels = 512;
+constexpr int DmxDataOffset = 18;
+
+const std::array<quint16, 10> Strides = {512, 511, 510, 170, 3, 1, 0, 513, 1024, 65535};
+const std::array<quint16, 9> ColourChannels = {512, 3, 1, 2, 6, 0, 510, 1536, 65535};
+
+const QHostAddress &senderAddress(int index)
+{
+    // Loopback and the harness's own and peer addresses lie on discovered subnets (polls from
+    // them are answered); 10.0.0.5 lies on none.
+    static const std::array<QHostAddress, 4> senders = {
+        QHostAddress(QStringLiteral("127.0.0.1")), QHostAddress(QStringLiteral("2.0.0.20")),
+        QHostAddress(QStringLiteral("10.0.0.5")), QHostAddress(QStringLiteral("2.0.0.10"))};
+    return senders[size_t(index) & 3];
+}
+
+void fail(const char *what)
+{
+    std::fprintf(stderr, "fuzz_datagram: invariant broken: %s\n", what);
+    std::abort();
+}
+
+#define REQUIRE(condition)                                                                     \
+    do {                                                                                       \
+        if (!(condition))                                                                      \
+            fail(#condition);                                                                  \
+    } while (false)
+
+// What the engine's receive side should hold, from the documented rules alone.
+struct ReceiveModel
+{
+    bool receiving = false;
+    quint16 filter = 0; // port-address: universe - 1
+    quint16 length = 0;
+    std::array<quint8, MaxChannels> values{};
+};
+
+void modelStartReceiving(ReceiveModel &model)
+{
+    if (model.receiving)
+        return;
+    model.values.fill(0);
+    model.length = 0;
+    model.receiving = true;
+}
+
+void modelStopReceiving(ReceiveModel &model)
+{
+    model.receiving = false;
+    model.length = 0;
+}
+
+bool modelSetUniverse(ReceiveModel &model, quint16 universe)
+{
+    if (universe == 0)
+        return false;
+    const quint16 filter = quint16(universe - 1);
+    if (filter != model.filter)
+        model.length = 0;
+    model.filter = filter;
+    return true;
+}
+
+quint8 byteAt(const QByteArray &datagram, int offset)
+{
+    return offset < datagram.size() ? quint8(datagram[offset]) : 0;
+}
+
+void modelHandleDatagram(ReceiveModel &model, const QByteArray &datagram)
+{
+    static const char artNetId[8] = {'A', 'r', 't', '-', 'N', 'e', 't', '\0'};
+    if (!model.receiving || datagram.size() <= 12
+        || std::memcmp(datagram.constData(), artNetId, sizeof artNetId) != 0)
+        return;
+    const quint16 opCode = quint16(byteAt(datagram, 8) | (byteAt(datagram, 9) << 8));
+    if (opCode != 0x5000)
+        return;
+    const quint16 portAddress = quint16(byteAt(datagram, 14) | (byteAt(datagram, 15) << 8));
+    if (portAddress != model.filter)
+        return;
+    int count = (byteAt(datagram, 16) << 8) | byteAt(datagram, 17);
+    if (count > MaxChannels)
+        count = MaxChannels;
+    for (int i = 0; i < count; ++i)
+        model.values[size_t(i)] = byteAt(datagram, DmxDataOffset + i);
+    model.length = quint16(count);
+}
+
+// readUniverse into a buffer of exactly the requested size, compared with the model.
+void checkReadUniverse(artnet &engine, ReceiveModel &model, quint16 requested)
+{
+    std::unique_ptr<uchar[]> buffer(new uchar[requested ? requested : 1]);
+    quint16 length = requested;
+    const bool ok = engine.readUniverse(buffer.get(), &length);
+    if (requested == 0) {
+        REQUIRE(!ok);
+        return;
+    }
+    REQUIRE(ok);
+    modelStartReceiving(model);
+    const quint16 expected = requested > model.length ? model.length : requested;
+    REQUIRE(length == expected);
+    REQUIRE(std::memcmp(buffer.get(), model.values.data(), expected) == 0);
+}
+
+// A null or empty read refuses; whether it started reception first is the engine's business,
+// so reception is started explicitly afterwards to keep the model in step.
+void checkRefusedRead(artnet &engine, ReceiveModel &model, bool nullBuffer)
+{
+    uchar one = 0;
+    quint16 length = nullBuffer ? 1 : 0;
+    REQUIRE(!engine.readUniverse(nullBuffer ? nullptr : &one, &length));
+    REQUIRE(engine.startReceiving());
+    modelStartReceiving(model);
+}
+
+void checkSendDmx(artnet &engine, FuzzInput &input, bool toLoopback)
+{
+    const quint16 length = quint16(input.takeUInt16() % 600);
+    const quint16 universe = input.takeUInt16();
+    QByteArray data = input.takeBytes(length);
+    // Exactly `length` bytes on the heap, so reading one more is an error the sanitizer sees.
+    std::unique_ptr<uchar[]> frame(new uchar[length ? length : 1]());
+    std::memcpy(frame.get(), data.constData(), size_t(data.size()));
+    static const QHostAddress loopback(QHostAddress::LocalHost);
+    const qint64 result = engine.sendDmx(frame.get(), length, universe,
+                                         toLoopback ? &loopback : nullptr);
+    if (universe == 0)
+        REQUIRE(result == 0);
+    else if (length < 2 || length > MaxChannels)
+        REQUIRE(result == -1);
+    else
+        REQUIRE(result == -1 || result == DmxDataOffset + length);
+}
+
+void checkTimeCodeSources(artnet &engine)
+{
+    TimeCodeSource source;
+    QHostAddress sender;
+    int count = 0;
+    while (engine.timeCodeSource(&source, &sender, count)) {
+        ++count;
+        REQUIRE(count <= 4); // one record per sender, and there are four senders
+    }
+    REQUIRE(!engine.timeCodeSource(&source, &sender, -1));
+    REQUIRE(!engine.timeCodeSource(nullptr, &sender, 0));
+}
+
+void runCommand(artnet &engine, ReceiveModel &model, FuzzInput &input)
+{
+    const quint8 command = input.takeByte();
+    const int detail = command >> 3;
+    switch (command & 7) {
+    case 0:
+    case 1:
+    case 2: {
+        const QByteArray datagram = input.takeBytes(input.takeUInt16() % 1100);
+        engine.handleDatagram(datagram, senderAddress(detail));
+        modelHandleDatagram(model, datagram);
+        break;
+    }
+    case 3: {
+        const quint16 requested = quint16(input.takeUInt16() % 1100);
+        if (detail & 1)
+            checkRefusedRead(engine, model, (detail & 2) != 0);
+        else
+            checkReadUniverse(engine, model, requested);
+        break;
+    }
+    case 4:
+        checkSendDmx(engine, input, detail & 1);
+        break;
+    case 5: {
+        const QByteArray bytes = input.takeBytes(5);
+        quint8 timeCode[5] = {};
+        std::memcpy(timeCode, bytes.constData(), size_t(bytes.size()));
+        static const QHostAddress loopback(QHostAddress::LocalHost);
+        const qint64 result =
+                engine.sendTimeCode((detail & 2) ? nullptr : timeCode, (detail & 1) ? &loopback : nullptr);
+        if (detail & 2)
+            REQUIRE(result == -1);
+        break;
+    }
+    case 6:
+        switch (detail & 3) {
+        case 0:
+            engine.stopReceiving();
+            modelStopReceiving(model);
+            break;
+        case 1:
+            REQUIRE(engine.startReceiving());
+            modelStartReceiving(model);
+            break;
+        case 2: {
+            const quint16 universe = input.takeUInt16();
+            REQUIRE(engine.setReceiveUniverse(universe) == modelSetUniverse(model, universe));
+            break;
+        }
+        case 3:
+            REQUIRE(engine.setPollMode((detail & 4) != 0) == ((detail & 4) != 0));
+            break;
+        }
+        break;
+    case 7:
+        switch (detail & 3) {
+        case 0:
+            engine.sendDataTimeout();
+            break;
+        case 1: {
+            const QByteArray bytes = input.takeBytes(input.takeByte());
+            REQUIRE(engine.sendDatagram(nullptr, 1) == -2);
+            REQUIRE(engine.sendDatagram(bytes.constData(), 0) == -3);
+            if (!bytes.isEmpty())
+                engine.sendDatagram(bytes.constData(), quint16(bytes.size()));
+            break;
+        }
+        case 2: {
+            const QString text = engine.interfaceAddress(qint8(input.takeByte()));
+            REQUIRE(text.isEmpty() || !QHostAddress(text).isNull());
+            break;
+        }
+        case 3:
+            REQUIRE(engine.openSocket());
+            engine.sendPoll();
+            break;
+        }
+        break;
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
+{
+    FuzzEnvironment::requirePrivateNetwork("fuzz_datagram");
+    FuzzEnvironment::setUp(argc, argv);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    if (size < HeaderSize)
+        return -1; // not worth keeping in the corpus
+    FuzzInput input(data, size);
+    const quint8 flags = input.takeByte();
+    const quint16 universe = input.takeUInt16();
+    const uint recordSize = input.takeUInt16() % 4097;
+    const quint16 stride = Strides[input.takeByte() % Strides.size()];
+    const uint colourCount = input.takeByte() % 48;
+    const quint16 channels = ColourChannels[input.takeByte() % ColourChannels.size()];
+
+    // The sinks are exactly as large as the engine is told, and outlive the engine.
+    std::unique_ptr<uchar[]> recordBuffer(new uchar[recordSize ? recordSize : 1]());
+    std::unique_ptr<QColor[]> colours(new QColor[colourCount ? colourCount : 1]);
+    ReceiveModel model;
+    artnet engine;
+
+    REQUIRE(engine.setReceiveUniverse(universe) == modelSetUniverse(model, universe));
+    if (flags & 0x01) {
+        REQUIRE(engine.startReceiving());
+        modelStartReceiving(model);
+    }
+    if (flags & 0x02)
+        REQUIRE(engine.setPollMode(true));
+    if (flags & 0x04) {
+        engine.setRecordBuffer(recordBuffer.get(), recordSize, stride);
+        modelStartReceiving(model);
+        uchar *installed = nullptr;
+        uint installedSize = 0;
+        engine.recordBuffer(&installed, &installedSize);
+        REQUIRE(installed == recordBuffer.get() && installedSize == recordSize);
+    }
+    if (flags & 0x08) {
+        engine.setColorTarget(colours.get(), colourCount, channels);
+        modelStartReceiving(model);
+    }
+
+    if (flags & 0x10) {
+        while (!input.atEnd())
+            runCommand(engine, model, input);
+    } else {
+        const QByteArray datagram = input.takeRest();
+        engine.handleDatagram(datagram, senderAddress((flags >> 5) & 3));
+        modelHandleDatagram(model, datagram);
+    }
+    checkReadUniverse(engine, model, MaxChannels);
+    checkTimeCodeSources(engine);
+
+    engine.setRecordBuffer(nullptr, 0, 0);
+    engine.setColorTarget(nullptr, 0, 0);
+    uchar *installed = recordBuffer.get();
+    uint installedSize = 1;
+    engine.recordBuffer(&installed, &installedSize);
+    REQUIRE(installed == nullptr && installedSize == 0);
+    return 0;
+}

@@ -1,0 +1,73 @@
+#include "fuzzenvironment.h"
+
+#include <QCoreApplication>
+#include <QLoggingCategory>
+#include <QtGlobal>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+void dropAllButFatal(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (type == QtFatalMsg) {
+        std::fprintf(stderr, "fatal: %s\n", qPrintable(message));
+        std::abort();
+    }
+}
+
+bool sameNetworkNamespaceAsInit()
+{
+    char own[64] = {};
+    char init[64] = {};
+    const ssize_t ownLength = readlink("/proc/self/ns/net", own, sizeof own - 1);
+    const ssize_t initLength = readlink("/proc/1/ns/net", init, sizeof init - 1);
+    return ownLength > 0 && initLength > 0 && std::strcmp(own, init) == 0;
+}
+
+} // namespace
+
+namespace FuzzEnvironment {
+
+void requirePrivateNetwork(const char *targetName)
+{
+    const char *inside = std::getenv("VARDOLUX_PRIVATE_NETWORK");
+    const char *why = nullptr;
+    if (!inside || std::strcmp(inside, "1") != 0)
+        why = "VARDOLUX_PRIVATE_NETWORK is not \"1\"";
+    else if (sameNetworkNamespaceAsInit())
+        why = "this is the network namespace of process 1";
+    if (why) {
+        std::fprintf(stderr,
+                     "%s: refusing to start outside a private network namespace (%s).\n"
+                     "It sends datagrams; run it as: tests/netns-run --peer %s [libFuzzer "
+                     "options] CORPUS...\n",
+                     targetName, why, targetName);
+        std::abort();
+    }
+}
+
+void setUp(int *argc, char ***argv)
+{
+    const bool verbose = qEnvironmentVariable("VARDOLUX_FUZZ_VERBOSE") == QLatin1String("1");
+    if (!verbose) {
+        const int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (devNull >= 0) {
+            std::fflush(stdout);
+            ::dup2(devNull, STDOUT_FILENO);
+            ::close(devNull);
+        }
+        // Disabled categories skip formatting altogether; the handler catches the rest.
+        QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false\n*.info=false\n"
+                                                        "*.warning=false"));
+        qInstallMessageHandler(dropAllButFatal);
+    }
+    // Lives until the process ends: libFuzzer never returns to a point where it could go.
+    new QCoreApplication(*argc, *argv);
+}
+
+} // namespace FuzzEnvironment

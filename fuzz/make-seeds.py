@@ -1,0 +1,172 @@
+#!/usr/bin/env python3
+"""Writes the seed corpora of the fuzz targets into fuzz/corpus/ (run it from anywhere).
+
+datagram/: inputs of fuzz_datagram: an 8-byte engine state, then one datagram or a command
+list (the layout is described at the top of fuzz_datagram.cpp).
+recordingfile/: recording files as the program writes them, and a few it must survive.
+"""
+import os
+import struct
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ART_NET = b"Art-Net\x00"
+MADRIX = b"MadrixN\x00"
+
+# Engine state flags (byte 0 of a fuzz_datagram input).
+RECEIVE, POLL, RECORD, COLOURS, COMMANDS = 0x01, 0x02, 0x04, 0x08, 0x10
+
+
+def state(flags, universe=1, record_size=0, stride_index=0, colours=0, channels_index=0):
+    return struct.pack("<BHHBBB", flags, universe, record_size, stride_index, colours,
+                       channels_index)
+
+
+def art_dmx(universe, values, length=None):
+    port_address = universe - 1
+    if length is None:
+        length = len(values)
+    return (ART_NET + struct.pack("<H", 0x5000) + bytes([0, 14, 0, 0])
+            + struct.pack("<H", port_address) + struct.pack(">H", length) + bytes(values))
+
+
+def art_poll():
+    return ART_NET + struct.pack("<H", 0x2000) + bytes([0, 14, 0, 0])
+
+
+def art_poll_reply():
+    reply = bytearray(240)
+    reply[0:8] = ART_NET
+    reply[8:10] = struct.pack("<H", 0x2100)
+    reply[10:14] = bytes([2, 0, 0, 20])
+    reply[14:16] = struct.pack("<H", 6454)
+    reply[26:34] = b"Console"
+    return bytes(reply)
+
+
+def art_time_code(frames, seconds, minutes, hours, kind):
+    return (ART_NET + struct.pack("<H", 0x9700) + bytes([0, 14, 0, 0])
+            + bytes([frames, seconds, minutes, hours, kind, 0]))
+
+
+def sync(identifier, op_code, value):
+    return identifier + struct.pack("<H", op_code) + bytes([0, 14, value])
+
+
+def datagram_command(datagram, sender=0):
+    return bytes([sender << 3]) + struct.pack("<H", len(datagram)) + datagram
+
+
+def read_command(requested):
+    return bytes([3]) + struct.pack("<H", requested)
+
+
+def send_dmx_command(universe, values):
+    return bytes([4]) + struct.pack("<HH", len(values), universe) + bytes(values)
+
+
+def ramp(count, start=0):
+    return [(start + i) & 0xFF for i in range(count)]
+
+
+def datagram_seeds():
+    seeds = {
+        "artdmx-universe1-512": state(RECEIVE) + art_dmx(1, ramp(512)),
+        "artdmx-universe1-24": state(RECEIVE) + art_dmx(1, ramp(24, 100)),
+        "artdmx-universe257-2": state(RECEIVE, universe=257) + art_dmx(257, [255, 1]),
+        "artdmx-universe129-subuni-0x80": state(RECEIVE, universe=129) + art_dmx(129, ramp(16)),
+        "artdmx-length-600": state(RECEIVE) + art_dmx(1, ramp(600)),
+        "artdmx-length-0": state(RECEIVE) + art_dmx(1, []),
+        "artdmx-claims-512-carries-3": state(RECEIVE) + art_dmx(1, [1, 2, 3], length=512),
+        "artdmx-not-receiving": state(0) + art_dmx(1, ramp(512)),
+        "artdmx-13-bytes": state(RECEIVE) + art_dmx(1, ramp(512))[:13],
+        "artdmx-12-bytes": state(RECEIVE) + art_dmx(1, ramp(512))[:12],
+        "artdmx-bad-id": state(RECEIVE) + b"Art-Net\x01" + art_dmx(1, ramp(8))[8:],
+        "artpoll": state(POLL) + art_poll(),
+        "artpoll-peer": state(POLL | RECEIVE | (1 << 5), universe=3) + art_poll(),
+        "artpoll-other-subnet": state(POLL | (2 << 5)) + art_poll(),
+        "artpoll-pollmode-off": state(0) + art_poll(),
+        "artpollreply": state(0) + art_poll_reply(),
+        "arttimecode": state(0) + art_time_code(10, 20, 30, 1, 3),
+        "arttimecode-short": state(0) + art_time_code(10, 20, 30, 1, 3)[:15],
+        "artsync-0x5200": state(0) + sync(ART_NET, 0x5200, 0),
+        "sync-pre-artnet": state(0) + sync(ART_NET, 0x5101, 1),
+        "sync-post-artnet": state(0) + sync(ART_NET, 0x5202, 0),
+        "sync-pre-madrix": state(0) + sync(MADRIX, 0x5101, 1),
+        "sync-post-madrix": state(0) + sync(MADRIX, 0x5202, 0x80),
+        "madrix-other-opcode": state(0) + sync(MADRIX, 0x5000, 0),
+        "record-buffer-4-universes": state(RECORD, universe=2, record_size=2048)
+        + art_dmx(3, ramp(512)),
+        "record-buffer-stride-3": state(RECORD, universe=1, record_size=100, stride_index=4)
+        + art_dmx(20, ramp(512)),
+        "record-buffer-smaller-than-slot": state(RECORD, universe=1, record_size=7)
+        + art_dmx(1, ramp(512)),
+        "colours-short-array": state(COLOURS, colours=5, channels_index=1) + art_dmx(2, ramp(512)),
+        "colours-length-not-multiple-of-3": state(COLOURS, colours=40) + art_dmx(1, ramp(7)),
+    }
+    # Command lists: several datagrams, reads and sends in one input.
+    staged = (datagram_command(sync(ART_NET, 0x5101, 1))
+              + datagram_command(art_dmx(1, ramp(512)), sender=1)
+              + datagram_command(sync(MADRIX, 0x5202, 0))
+              + read_command(512))
+    seeds["commands-staged-sync"] = state(COMMANDS | RECORD | RECEIVE, record_size=1024) + staged
+    seeds["commands-long-then-short"] = (
+        state(COMMANDS | RECEIVE) + datagram_command(art_dmx(1, ramp(512)))
+        + datagram_command(art_dmx(1, ramp(24, 7))) + read_command(512) + read_command(100))
+    seeds["commands-time-code-two-senders"] = (
+        state(COMMANDS) + datagram_command(art_time_code(1, 2, 3, 4, 0), sender=0)
+        + datagram_command(art_time_code(5, 6, 7, 8, 1), sender=1)
+        + datagram_command(art_time_code(9, 9, 9, 9, 2), sender=0))
+    seeds["commands-send-and-refresh"] = (
+        state(COMMANDS | POLL) + send_dmx_command(1, ramp(512))
+        + send_dmx_command(65535, [1, 2, 3]) + bytes([7])  # sendDataTimeout
+        + datagram_command(art_poll()) + bytes([5, 1, 2, 3, 4, 5]))  # sendTimeCode
+    seeds["commands-universe-change-and-stop"] = (
+        state(COMMANDS | RECEIVE) + datagram_command(art_dmx(1, ramp(40)))
+        + bytes([6 | (2 << 3)]) + struct.pack("<H", 5)  # setReceiveUniverse(5)
+        + read_command(512) + bytes([6])  # stopReceiving
+        + datagram_command(art_dmx(5, ramp(40))) + read_command(512))
+    return seeds
+
+
+def frame_element(dmx, version="1", kind="artnet", universe="1"):
+    return (' <frame version="%s" type="%s" universe="%s" dmx="%s"/>\n'
+            % (version, kind, universe, dmx))
+
+
+def document(*frames, root="VardoluxData"):
+    return "<!DOCTYPE Vardolux>\n<%s>\n%s</%s>\n" % (root, "".join(frames), root)
+
+
+def recording_seeds():
+    levels = bytes([1, 2, 255] + [0] * 509)
+    saved = "0x" + levels.hex()
+    return {
+        "saved.xml": document(frame_element(saved)),
+        "saved-at-start-up.xml": document(frame_element("0x" + "00" * 512, universe="7")),
+        "two-frames.xml": document(frame_element("0x0A0b"), frame_element("0XFF")),
+        "other-root.xml": document(frame_element("0x123"), root="Recording"),
+        "bad-version.xml": document(frame_element(saved, version="2")),
+        "other-type.xml": document(frame_element(saved, kind="ArtNet")),
+        "nested-frame.xml": document(" <group>\n" + frame_element("0x0102") + " </group>\n"),
+        "no-prefix.xml": document(frame_element("ff00"), frame_element("0xg1")),
+        "odd-and-short.xml": document(frame_element("0x1"), frame_element("0x"),
+                                      frame_element("")),
+        "not-well-formed.xml": '<!DOCTYPE Vardolux>\n<VardoluxData>\n <frame version="1"\n',
+        "entity.xml": ('<!DOCTYPE Vardolux [<!ENTITY d "0102030405060708">]>\n<VardoluxData>\n'
+                       + frame_element("0x&d;&d;") + "</VardoluxData>\n"),
+        "comment-and-text.xml": document("<!-- recorded -->text\n" + frame_element("0x0405")),
+    }
+
+
+def write(directory, seeds):
+    path = os.path.join(HERE, "corpus", directory)
+    os.makedirs(path, exist_ok=True)
+    for name, content in seeds.items():
+        data = content.encode("ascii") if isinstance(content, str) else content
+        with open(os.path.join(path, name), "wb") as seed:
+            seed.write(data)
+
+
+if __name__ == "__main__":
+    write("datagram", datagram_seeds())
+    write("recordingfile", recording_seeds())
