@@ -1,6 +1,7 @@
 #ifndef VARDOLUX_H
 #define VARDOLUX_H
 
+#include <QByteArray>
 #include <QMainWindow>
 #include <QString>
 
@@ -18,6 +19,7 @@ class artnet;
 class Vardolux : public QMainWindow
 {
     Q_OBJECT
+    friend class tst_Vardolux;
 
 public:
     Vardolux();
@@ -60,6 +62,14 @@ private:
     void loadFile(const QString &fileName);
     void setCurrentFile(const QString &fileName);
     QString strippedName(const QString &fullFileName);
+
+    // The levels on show, channel 1 first, one byte per cell; a cell without a level counts as
+    // 0. The result is as long as the last cell that holds a level, or all cells with allCells.
+    QByteArray levelsOnShow(bool allCells) const;
+    // Hands one frame to the engine for sending and repeating; says in the status bar why when
+    // nothing can go out.
+    bool sendFrame(const QByteArray &frame);
+    void reportPortFailure();
 
     Model *model;
     QTableView *tableView;
