@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <unistd.h>
 
 namespace {
@@ -29,6 +31,27 @@ bool sameNetworkNamespaceAsInit()
     return ownLength > 0 && initLength > 0 && std::strcmp(own, init) == 0;
 }
 
+// netns-run's namespace holds loopback and, with --peer, the veth "art0" to the peer namespace;
+// any other interface that is up means this is some real host's network.
+const char *foreignInterfaceUp()
+{
+    static char name[IF_NAMESIZE + 1];
+    ifaddrs *interfaces = nullptr;
+    if (getifaddrs(&interfaces) != 0)
+        return "(interfaces cannot be listed)";
+    const char *found = nullptr;
+    for (const ifaddrs *entry = interfaces; entry && !found; entry = entry->ifa_next) {
+        if (!(entry->ifa_flags & IFF_UP) || !entry->ifa_name)
+            continue;
+        if (std::strcmp(entry->ifa_name, "lo") != 0 && std::strcmp(entry->ifa_name, "art0") != 0) {
+            std::snprintf(name, sizeof name, "%s", entry->ifa_name);
+            found = name;
+        }
+    }
+    freeifaddrs(interfaces);
+    return found;
+}
+
 } // namespace
 
 namespace FuzzEnvironment {
@@ -41,12 +64,16 @@ void requirePrivateNetwork(const char *targetName)
         why = "VARDOLUX_PRIVATE_NETWORK is not \"1\"";
     else if (sameNetworkNamespaceAsInit())
         why = "this is the network namespace of process 1";
+    const char *interface = why ? nullptr : foreignInterfaceUp();
+    if (interface)
+        why = "an interface other than lo and art0 is up";
     if (why) {
         std::fprintf(stderr,
-                     "%s: refusing to start outside a private network namespace (%s).\n"
+                     "%s: refusing to start outside a private network namespace (%s%s%s).\n"
                      "It sends datagrams; run it as: tests/netns-run --peer %s [libFuzzer "
                      "options] CORPUS...\n",
-                     targetName, why, targetName);
+                     targetName, why, interface ? ": " : "", interface ? interface : "",
+                     targetName);
         std::abort();
     }
 }
