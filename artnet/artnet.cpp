@@ -280,6 +280,7 @@ void artnet::readArtnetPackage()
             break;
         if (read < pending)
             m_datagram.resize(read);
+        ++m_datagramsRead;
         handleDatagram(m_datagram, m_datagramSender);
     }
 }
@@ -648,6 +649,8 @@ qint64 artnet::sendPoll()
     qint64 total = 0;
     for (const InterfaceEntry &entry : std::as_const(*m_interfaces)) {
         const QHostAddress broadcast = entry.address.broadcast();
+        if (broadcast.toIPv4Address() == 0)
+            continue; // the stand-in entry of a host without a network: 0.0.0.0 is this host
         const qint64 result = sendDatagram(reinterpret_cast<const char *>(poll), Poll::Size, &broadcast);
         if (result < 0)
             continue;
@@ -802,6 +805,8 @@ qint64 artnet::sendTimeCode(const quint8 *timeCode, const QHostAddress *target)
     bool sent = false;
     for (const InterfaceEntry &entry : std::as_const(*m_interfaces)) {
         const QHostAddress broadcast = entry.address.broadcast();
+        if (broadcast.toIPv4Address() == 0)
+            continue; // the stand-in entry of a host without a network: 0.0.0.0 is this host
         const qint64 result = sendDatagram(bytes, TimeCode::Size, &broadcast);
         if (result < 0)
             continue;

@@ -130,6 +130,7 @@ private:
     uchar m_sendPacket[530];
     uchar m_pollReply[240];
     uchar m_timeCode[20];
+    quint64 m_datagramsRead = 0;
 };
 
 #endif // ARTNET_H

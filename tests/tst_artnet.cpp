@@ -1,0 +1,1379 @@
+// The Art-Net engine against real sockets. Each run has a private network of its own (see
+// netns-run): the engine holds port 6454 in the test namespace (art0, 2.0.0.10) and a peer
+// namespace (art1, 2.0.0.20) stands in for the controllers and nodes on the show network.
+#include "artnet.h"
+#include "privatenetwork.h"
+
+#include <QAbstractSocket>
+#include <QColor>
+#include <QElapsedTimer>
+#include <QScopeGuard>
+#include <QSignalSpy>
+#include <QTest>
+#include <QNetworkDatagram>
+#include <QTimer>
+#include <QUdpSocket>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+using Datagrams = QList<QByteArray>;
+
+class tst_artnet : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    // Reception
+    void classification_data();
+    void classification();
+    void everyTruncatedPrefix();
+    void readUniverseCapacity_data();
+    void readUniverseCapacity();
+    void longerThenShorterPacket();
+    void universeChange();
+    void packetsAfterStopReceiving();
+    void burstDrainedInOnePass();
+    void interfaceAddressBounds();
+
+    // Diagnostics
+    void diagnostics_data();
+    void diagnostics();
+    void oneShotMessagesAreProcessWide();
+
+    // Output
+    void sendDmxBytes_data();
+    void sendDmxBytes();
+    void sendDmxRefused_data();
+    void sendDmxRefused();
+    void refreshUntilStop();
+    void refreshBeforeFirstFrame();
+    void sendDatagramCodes();
+
+    // Poll
+    void pollModeSwitch();
+    void pollModeOffNoReply();
+    void pollReply_data();
+    void pollReply();
+    void pollReplyFallbackEntry();
+    void pollReplyUniverseCounts_data();
+    void pollReplyUniverseCounts();
+    void parseMacAddress_data();
+    void parseMacAddress();
+
+    // Socket
+    void portHeldExclusively_data();
+    void portHeldExclusively();
+
+    // Time code, sync and sinks
+    void timeCodeFromTwoSenders();
+    void timeCodeSourceBounds();
+    void sendTimeCodeBytes();
+    void recordSlotPlacement_data();
+    void recordSlotPlacement();
+    void stagedRecordWrites();
+    void syncFallbackAfterThreeSeconds();
+    void colourSink_data();
+    void colourSink();
+    void recordReaderOnAnotherThread();
+
+private:
+    std::unique_ptr<artnet> newEngine();
+    void deliver(artnet &engine, const QByteArray &datagram,
+                 const QHostAddress &to = QHostAddress(QHostAddress::LocalHost));
+    std::unique_ptr<QUdpSocket> openPeer(const QString &address);
+    QByteArray nextDatagram(QUdpSocket &socket, int timeoutMs = 2000, QHostAddress *from = nullptr);
+    bool staysSilent(QUdpSocket &socket, int ms);
+    QByteArray received(artnet &engine);
+
+    QUdpSocket m_sender;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Packets as controllers send them, byte by byte.
+
+static QByteArray header(quint16 opCode, const char *id = "Art-Net")
+{
+    QByteArray packet(id, 7);           // 0: identifier
+    packet += '\0';                     // 7: its terminating zero
+    packet += char(opCode & 0xFF);      // 8: OpCode, low byte first
+    packet += char(opCode >> 8);        // 9
+    packet += char(0);                  // 10: ProtVerHi
+    packet += char(14);                 // 11: ProtVerLo
+    return packet;
+}
+
+static QByteArray artDmx(quint8 subUni, quint8 net, quint16 length, const QByteArray &data)
+{
+    QByteArray packet = header(0x5000);
+    packet += char(0);                  // 12: Sequence
+    packet += char(0);                  // 13: Physical
+    packet += char(subUni);             // 14: SubUni
+    packet += char(net);                // 15: Net
+    packet += char(length >> 8);        // 16: LengthHi
+    packet += char(length & 0xFF);      // 17: Length
+    packet += data;                     // 18: data
+    return packet;
+}
+
+static QByteArray ramp(int count, int first = 1)
+{
+    QByteArray data;
+    for (int i = 0; i < count; ++i)
+        data += char((first + i) & 0xFF);
+    return data;
+}
+
+static QByteArray syncPacket(const char *id, quint16 opCode, quint8 value)
+{
+    QByteArray packet = header(opCode, id);
+    packet += char(value);              // 12: sync value
+    packet += char(0);
+    return packet;
+}
+
+static QByteArray timeCodePacket(quint8 frames, quint8 seconds, quint8 minutes, quint8 hours,
+                                 quint8 type)
+{
+    QByteArray packet = header(0x9700);
+    packet += char(0);                  // 12: Filler1
+    packet += char(0);                  // 13: Filler2
+    packet += char(frames);             // 14
+    packet += char(seconds);            // 15
+    packet += char(minutes);            // 16
+    packet += char(hours);              // 17
+    packet += char(type);               // 18
+    packet += char(0);                  // 19
+    return packet;
+}
+
+static QByteArray artPoll()
+{
+    QByteArray packet = header(0x2000);
+    packet += char(2);                  // 12: TalkToMe
+    packet += char(0);                  // 13: Priority
+    return packet;
+}
+
+// An ArtPollReply as this node must send it, field by field.
+struct ExpectedReply
+{
+    QByteArray ip = QByteArray::fromHex("0200000a");
+    quint8 netSwitch = 0;
+    quint8 subSwitch = 0;
+    QByteArray shortName = "Vardolux";
+    quint8 ports = 0;
+    QByteArray swOut = QByteArray(4, '\0');
+    QByteArray mac = QByteArray::fromHex("02000000000a");
+    quint8 bindIndex = 0;
+};
+
+static QByteArray replyBytes(const ExpectedReply &e)
+{
+    QByteArray r("Art-Net", 8);                                   //   0 ID and its zero byte
+    r += QByteArray::fromHex("0021");                             //   8 OpCode 0x2100, low first
+    r += e.ip;                                                    //  10 IP, most significant first
+    r += QByteArray::fromHex("3619");                             //  14 Port 6454, low first
+    r += QByteArray::fromHex("0006");                             //  16 VersInfoH, VersInfoL
+    r += char(e.netSwitch);                                       //  18 NetSwitch
+    r += char(e.subSwitch);                                       //  19 SubSwitch
+    r += QByteArray::fromHex("00ff");                             //  20 OemHi, Oem
+    r += QByteArray::fromHex("00");                               //  22 UbeaVersion
+    r += QByteArray::fromHex("00");                               //  23 Status1
+    r += QByteArray::fromHex("0000");                             //  24 EstaMan
+    r += e.shortName.leftJustified(18, '\0');                     //  26 ShortName
+    r += QByteArray("Vardolux V0.6 by www.vardolux.example").leftJustified(64, '\0'); // 44 LongName
+    r += QByteArray(64, '\0');                                    // 108 NodeReport
+    r += char(0);                                                 // 172 NumPortsHi
+    r += char(e.ports);                                           // 173 NumPortsLo
+    r += QByteArray::fromHex("85858585");                         // 174 PortTypes
+    r += QByteArray::fromHex("00000000");                         // 178 GoodInput
+    r += QByteArray::fromHex("80808080");                         // 182 GoodOutput
+    r += QByteArray::fromHex("00000000");                         // 186 SwIn
+    r += e.swOut;                                                 // 190 SwOut
+    r += QByteArray::fromHex("000000");                           // 194 SwVideo, SwMacro, SwRemote
+    r += QByteArray::fromHex("000000");                           // 197 Spare
+    r += char(0);                                                 // 200 Style
+    r += e.mac;                                                   // 201 MAC
+    r += QByteArray::fromHex("00000000");                         // 207 BindIp
+    r += char(e.bindIndex);                                       // 211 BindIndex
+    r += char(0);                                                 // 212 Status2
+    r += QByteArray(27, '\0');                                    // 213 Filler
+    Q_ASSERT(r.size() == 240);
+    return r;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+void tst_artnet::initTestCase()
+{
+    VARDOLUX_REQUIRE_PRIVATE_NETWORK();
+    QVERIFY2(PrivateNetwork::hasPeer(), "register this test with PEER");
+    // A fixed hardware address, so that poll replies can be compared byte for byte.
+    QVERIFY(PrivateNetwork::run({"ip", "link", "set", "art0", "address", "02:00:00:00:00:0a"}));
+    QVERIFY2(m_sender.bind(QHostAddress::AnyIPv4, 0), qPrintable(m_sender.errorString()));
+}
+
+void tst_artnet::init()
+{
+    artnet::resetOneShotMessages();
+}
+
+void tst_artnet::cleanup()
+{
+    while (m_sender.hasPendingDatagrams())
+        m_sender.receiveDatagram();
+}
+
+std::unique_ptr<artnet> tst_artnet::newEngine()
+{
+    StdoutCapture discoveryMessages;
+    auto engine = std::make_unique<artnet>();
+    // The identity the main window gives the engine.
+    engine->m_versionHi = 0;
+    engine->m_versionLo = 6;
+    engine->m_shortName = QStringLiteral("Vardolux");
+    engine->m_longName = QStringLiteral("Vardolux V0.6 by www.vardolux.example");
+    return engine;
+}
+
+// Sends a datagram to the engine's port and lets the event loop hand it over.
+void tst_artnet::deliver(artnet &engine, const QByteArray &datagram, const QHostAddress &to)
+{
+    QVERIFY(engine.openSocket());
+    const quint64 before = engine.m_datagramsRead;
+    QCOMPARE(m_sender.writeDatagram(datagram, to, 6454), qint64(datagram.size()));
+    QVERIFY2(QTest::qWaitFor([&] { return engine.m_datagramsRead > before; }, 2000),
+             "the engine did not read the datagram");
+}
+
+std::unique_ptr<QUdpSocket> tst_artnet::openPeer(const QString &address)
+{
+    QString error;
+    const int fd = PrivateNetwork::peerUdpSocket(address, 6454, &error);
+    if (fd < 0) {
+        qWarning("peer socket: %s", qPrintable(error));
+        return nullptr;
+    }
+    auto socket = std::make_unique<QUdpSocket>();
+    if (!socket->setSocketDescriptor(fd))
+        return nullptr;
+    return socket;
+}
+
+QByteArray tst_artnet::nextDatagram(QUdpSocket &socket, int timeoutMs, QHostAddress *from)
+{
+    if (!QTest::qWaitFor([&] { return socket.hasPendingDatagrams(); }, timeoutMs))
+        return QByteArray();
+    QByteArray datagram(int(socket.pendingDatagramSize()), '\0');
+    socket.readDatagram(datagram.data(), datagram.size(), from);
+    return datagram;
+}
+
+bool tst_artnet::staysSilent(QUdpSocket &socket, int ms)
+{
+    QTest::qWait(ms);
+    return !socket.hasPendingDatagrams();
+}
+
+QByteArray tst_artnet::received(artnet &engine)
+{
+    uchar values[512];
+    quint16 length = 512;
+    if (!engine.readUniverse(values, &length))
+        return QByteArray("readUniverse failed");
+    return QByteArray(reinterpret_cast<const char *>(values), length);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reception
+
+void tst_artnet::classification_data()
+{
+    QTest::addColumn<quint16>("universe");
+    QTest::addColumn<QByteArray>("datagram");
+    QTest::addColumn<QByteArray>("expected");
+
+    // Every row starts with 512 values of 0xAA held for the universe.
+    const QByteArray held(512, char(0xAA));
+    QByteArray twelve = header(0x5000);
+    QByteArray thirteen = twelve + char(0);
+    QByteArray wrongTerminator = artDmx(0, 0, 4, ramp(4));
+    wrongTerminator[7] = '!';
+    QByteArray madrixDmx = artDmx(0, 0, 4, ramp(4));
+    madrixDmx.replace(0, 7, "MadrixN");
+    QByteArray oddVersion = artDmx(0, 0, 3, ramp(3));
+    oddVersion[10] = char(0x55);
+    oddVersion[11] = char(0xAA);
+
+    QTest::newRow("12 bytes are too short") << quint16(1) << twelve << held;
+    QTest::newRow("13 bytes are an ArtDmx with nothing in it") << quint16(1) << thirteen << QByteArray();
+    QTest::newRow("non-zero eighth identifier byte") << quint16(1) << wrongTerminator << held;
+    QTest::newRow("MadrixN identifier with the ArtDmx opcode") << quint16(1) << madrixDmx << held;
+    QTest::newRow("universe 1 takes SubUni 0 Net 0") << quint16(1) << artDmx(0, 0, 4, ramp(4)) << ramp(4);
+    QTest::newRow("universe 1 ignores SubUni 1") << quint16(1) << artDmx(1, 0, 4, ramp(4)) << held;
+    QTest::newRow("universe 1 ignores Net 1") << quint16(1) << artDmx(0, 1, 4, ramp(4)) << held;
+    QTest::newRow("universe 257 takes SubUni 0 Net 1") << quint16(257) << artDmx(0, 1, 4, ramp(4)) << ramp(4);
+    QTest::newRow("universe 129 takes SubUni 0x80") << quint16(129) << artDmx(0x80, 0, 4, ramp(4)) << ramp(4);
+    QTest::newRow("universe 1 ignores SubUni 0x80") << quint16(1) << artDmx(0x80, 0, 4, ramp(4)) << held;
+    // A signed SubUni 0x80 would read as port-address 0xFF80.
+    QTest::newRow("universe 65409 ignores SubUni 0x80") << quint16(0xFF81) << artDmx(0x80, 0, 4, ramp(4)) << held;
+    QTest::newRow("universe 65536 is port-address 0xFFFF") << quint16(0xFFFF) << artDmx(0xFE, 0xFF, 2, ramp(2)) << ramp(2);
+    QTest::newRow("length 0") << quint16(1) << artDmx(0, 0, 0, QByteArray()) << QByteArray();
+    QTest::newRow("length 2") << quint16(1) << artDmx(0, 0, 2, ramp(2)) << ramp(2);
+    QTest::newRow("odd length 3") << quint16(1) << artDmx(0, 0, 3, ramp(3)) << ramp(3);
+    QTest::newRow("length 512") << quint16(1) << artDmx(0, 0, 512, ramp(512)) << ramp(512);
+    QTest::newRow("length 600 is clamped to 512") << quint16(1) << artDmx(0, 0, 600, ramp(600)) << ramp(512);
+    QTest::newRow("length 0xFFFF with 512 values") << quint16(1) << artDmx(0, 0, 0xFFFF, ramp(512)) << ramp(512);
+    QTest::newRow("length 24 with 10 values reads zeros for the rest")
+        << quint16(1) << artDmx(0, 0, 24, ramp(10)) << ramp(10) + QByteArray(14, '\0');
+    QTest::newRow("protocol version bytes are not examined") << quint16(1) << oddVersion << ramp(3);
+}
+
+void tst_artnet::classification()
+{
+    QFETCH(quint16, universe);
+    QFETCH(QByteArray, datagram);
+    QFETCH(QByteArray, expected);
+
+    auto engine = newEngine();
+    QVERIFY(engine->setReceiveUniverse(universe));
+    QCOMPARE(received(*engine), QByteArray());
+    const quint16 portAddress = quint16(universe - 1);
+    deliver(*engine, artDmx(portAddress & 0xFF, portAddress >> 8, 512, QByteArray(512, char(0xAA))));
+    QCOMPARE(received(*engine), QByteArray(512, char(0xAA)));
+
+    deliver(*engine, datagram);
+    QCOMPARE(received(*engine), expected);
+}
+
+void tst_artnet::everyTruncatedPrefix()
+{
+    auto engine = newEngine();
+    QVERIFY(engine->setReceiveUniverse(1));
+    QVERIFY(engine->startReceiving());
+    const QByteArray full = artDmx(0, 0, 512, ramp(512));
+    const QByteArray held(512, char(0x5A));
+    for (int size = 0; size <= full.size(); ++size) {
+        engine->handleDatagram(artDmx(0, 0, 512, held), QHostAddress(QHostAddress::LocalHost));
+        QCOMPARE(received(*engine), held);
+        // A copy of its own, so that a read past the end would leave the allocation.
+        const QByteArray prefix(full.constData(), size);
+        engine->handleDatagram(prefix, QHostAddress(QHostAddress::LocalHost));
+
+        QByteArray expected;
+        if (size <= 12)
+            expected = held;                                  // ignored
+        else if (size < 17)
+            expected = QByteArray();                          // LengthHi missing: length 0
+        else                                                  // 512 values, missing ones zero
+            expected = (size > 18 ? ramp(size - 18) : QByteArray()).leftJustified(512, '\0');
+        QVERIFY2(received(*engine) == expected, qPrintable(QStringLiteral("prefix of %1 bytes").arg(size)));
+    }
+}
+
+void tst_artnet::readUniverseCapacity_data()
+{
+    QTest::addColumn<int>("held");
+    QTest::addColumn<int>("asked");
+    QTest::addColumn<bool>("result");
+    QTest::addColumn<int>("copied");
+
+    QTest::newRow("nothing arrived yet") << -1 << 512 << true << 0;
+    QTest::newRow("ask for more than held") << 24 << 512 << true << 24;
+    QTest::newRow("ask for less than held") << 512 << 100 << true << 100;
+    QTest::newRow("ask for exactly what is held") << 300 << 300 << true << 300;
+    QTest::newRow("ask for 1") << 512 << 1 << true << 1;
+    QTest::newRow("ask for nothing") << 512 << 0 << false << 0;
+}
+
+void tst_artnet::readUniverseCapacity()
+{
+    QFETCH(int, held);
+    QFETCH(int, asked);
+    QFETCH(bool, result);
+    QFETCH(int, copied);
+
+    auto engine = newEngine();
+    QVERIFY(engine->setReceiveUniverse(7));
+    QVERIFY(engine->startReceiving());
+    if (held >= 0)
+        deliver(*engine, artDmx(6, 0, quint16(held), ramp(held, 3)));
+
+    for (int reading = 0; reading < 2; ++reading) { // reading does not consume
+        uchar buffer[513];
+        std::memset(buffer, 0xEE, sizeof buffer);
+        quint16 length = quint16(asked);
+        QCOMPARE(engine->readUniverse(buffer, &length), result);
+        QCOMPARE(int(length), copied);
+        QCOMPARE(QByteArray(reinterpret_cast<char *>(buffer), copied), ramp(copied, 3));
+        QCOMPARE(buffer[copied], uchar(0xEE));
+    }
+    quint16 length = 512;
+    QVERIFY(!engine->readUniverse(nullptr, &length));
+}
+
+void tst_artnet::longerThenShorterPacket()
+{
+    auto engine = newEngine();
+    QVERIFY(engine->setReceiveUniverse(1));
+    QVERIFY(engine->startReceiving());
+    deliver(*engine, artDmx(0, 0, 512, ramp(512, 100)));
+    deliver(*engine, artDmx(0, 0, 24, ramp(24, 7)));
+    QCOMPARE(received(*engine), ramp(24, 7));
+    // The older values stay in the engine's buffer but are not handed out.
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(engine->m_receiveBuffer) + 24, 488),
+             ramp(512, 100).mid(24));
+}
+
+void tst_artnet::universeChange()
+{
+    auto engine = newEngine();
+    QVERIFY(engine->setReceiveUniverse(5));
+    QVERIFY(engine->startReceiving());
+    deliver(*engine, artDmx(4, 0, 8, ramp(8)));
+    QCOMPARE(received(*engine), ramp(8));
+
+    QVERIFY(!engine->setReceiveUniverse(0));
+    QCOMPARE(engine->m_receiveUniverse, quint16(4));
+    QCOMPARE(received(*engine), ramp(8));
+
+    QVERIFY(engine->setReceiveUniverse(5)); // the same universe keeps what arrived
+    QCOMPARE(received(*engine), ramp(8));
+
+    QVERIFY(engine->setReceiveUniverse(6));
+    QCOMPARE(received(*engine), QByteArray());
+    deliver(*engine, artDmx(4, 0, 8, ramp(8)));
+    QCOMPARE(received(*engine), QByteArray());
+    deliver(*engine, artDmx(5, 0, 3, ramp(3, 50)));
+    QCOMPARE(received(*engine), ramp(3, 50));
+}
+
+void tst_artnet::packetsAfterStopReceiving()
+{
+    auto engine = newEngine();
+    QVERIFY(engine->setReceiveUniverse(1));
+    std::vector<uchar> record(1024, 0);
+    engine->setRecordBuffer(record.data(), uint(record.size()), 512);
+    deliver(*engine, artDmx(0, 0, 16, ramp(16)));
+    QCOMPARE(received(*engine), ramp(16));
+
+    engine->stopReceiving();
+    QVERIFY(!engine->m_receiving);
+    QVERIFY(!engine->m_receiveBuffer);
+    QVERIFY(engine->m_socketOpen); // the socket stays bound
+    std::fill(record.begin(), record.end(), 0);
+    deliver(*engine, artDmx(0, 0, 16, ramp(16, 40)));
+    QVERIFY2(std::all_of(record.begin(), record.end(), [](uchar v) { return v == 0; }),
+             "the record buffer was fed while reception was off");
+
+    // The next read starts again with nothing held.
+    QCOMPARE(received(*engine), QByteArray());
+    QVERIFY(engine->m_receiving);
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(engine->m_receiveBuffer), 512),
+             QByteArray(512, '\0'));
+}
+
+void tst_artnet::burstDrainedInOnePass()
+{
+    auto engine = newEngine();
+    QVERIFY(engine->setReceiveUniverse(1));
+    QVERIFY(engine->startReceiving());
+    // The engine asks the kernel for room for a show's burst (Linux reports twice the size).
+    QVERIFY2(engine->m_socket->socketOption(QAbstractSocket::ReceiveBufferSizeSocketOption).toInt()
+                 >= 4 * 1024 * 1024,
+             "receive buffer below 4 MiB");
+
+    QSignalSpy readyRead(engine->m_socket, &QUdpSocket::readyRead);
+    const int burst = 400;
+    for (int i = 0; i < burst; ++i) {
+        const QByteArray packet = artDmx(0, 0, 512, QByteArray(512, char(i & 0xFF)));
+        QCOMPARE(m_sender.writeDatagram(packet, QHostAddress(QHostAddress::LocalHost), 6454),
+                 qint64(packet.size()));
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(engine->m_datagramsRead, quint64(burst), 5000);
+    QCOMPARE(readyRead.count(), 1);
+    QVERIFY(!engine->m_socket->hasPendingDatagrams());
+    QCOMPARE(received(*engine), QByteArray(512, char((burst - 1) & 0xFF)));
+}
+
+void tst_artnet::interfaceAddressBounds()
+{
+    auto engine = newEngine();
+    // Discovery in this namespace: 127.0.0.1 is refused, art0's 2.0.0.10/8 is the only entry.
+    QCOMPARE(engine->interfaceAddress(0), QStringLiteral("2.0.0.10"));
+    QCOMPARE(engine->interfaceAddress(1), QString());
+    QCOMPARE(engine->interfaceAddress(-1), QString());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Diagnostics
+
+void tst_artnet::diagnostics_data()
+{
+    QTest::addColumn<Datagrams>("datagrams");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::addColumn<qint16>("syncMode");
+
+    const QByteArray artSync = syncPacket("Art-Net", 0x5200, 3);
+    QTest::newRow("ArtPollReply every time")
+        << Datagrams{header(0x2100) + QByteArray(228, '\0'), header(0x2100) + QByteArray(228, '\0')}
+        << QByteArray("Art-Net PollReplyArt-Net PollReply") << qint16(0);
+    QTest::newRow("ArtSync 0x5200 is not implemented, every time")
+        << Datagrams{artSync, artSync}
+        << QByteArray("receive not implemented OpCode at time 0x5200\n"
+                      "receive not implemented OpCode at time 0x5200\n")
+        << qint16(0);
+    QTest::newRow("unknown opcode in upper-case hexadecimal")
+        << Datagrams{header(0xF8AB) + QByteArray(2, '\0')}
+        << QByteArray("receive not implemented OpCode at time 0xF8AB\n") << qint16(0);
+    QTest::newRow("Art-Net time code once")
+        << Datagrams{timeCodePacket(1, 2, 3, 4, 1), timeCodePacket(2, 2, 3, 4, 1)}
+        << QByteArray("receiving Art-Net TIMECODE ...") << qint16(0);
+    QTest::newRow("Art-Net sync pre once")
+        << Datagrams{syncPacket("Art-Net", 0x5101, 0), syncPacket("Art-Net", 0x5101, 2)}
+        << QByteArray("receiving Art-Net SYNC PRE ...") << qint16(2);
+    QTest::newRow("Art-Net sync post once")
+        << Datagrams{syncPacket("Art-Net", 0x5202, 1), syncPacket("Art-Net", 0x5202, 0)}
+        << QByteArray("receiving Art-Net SYNC POST ...") << qint16(0);
+    QTest::newRow("MadrixN sync pre once, with its own text")
+        << Datagrams{syncPacket("MadrixN", 0x5101, 0x80), syncPacket("MadrixN", 0x5101, 0xFF)}
+        << QByteArray("receiving MadrixN SYNC PRE ...") << qint16(-1);
+    QTest::newRow("MadrixN sync post once")
+        << Datagrams{syncPacket("MadrixN", 0x5202, 0x7F), syncPacket("MadrixN", 0x5202, 0x7F)}
+        << QByteArray("receiving MadrixN SYNC POST ...") << qint16(0x7F);
+    QTest::newRow("MadrixN pre and post each once")
+        << Datagrams{syncPacket("MadrixN", 0x5101, 1), syncPacket("MadrixN", 0x5202, 1),
+                     syncPacket("MadrixN", 0x5101, 1), syncPacket("MadrixN", 0x5202, 0)}
+        << QByteArray("receiving MadrixN SYNC PRE ...receiving MadrixN SYNC POST ...") << qint16(0);
+    QTest::newRow("MadrixN with another opcode is silent")
+        << Datagrams{syncPacket("MadrixN", 0x5200, 1)} << QByteArray() << qint16(0);
+    QTest::newRow("ArtPoll with poll mode off is silent") << Datagrams{artPoll()} << QByteArray()
+                                                          << qint16(0);
+    QTest::newRow("ArtDmx is silent") << Datagrams{artDmx(0, 0, 2, ramp(2))} << QByteArray()
+                                      << qint16(0);
+}
+
+void tst_artnet::diagnostics()
+{
+    QFETCH(Datagrams, datagrams);
+    QFETCH(QByteArray, expected);
+    QFETCH(qint16, syncMode);
+
+    auto engine = newEngine();
+    QVERIFY(engine->openSocket());
+    for (const QByteArray &datagram : datagrams) {
+        if (datagram.startsWith("MadrixN") && (datagram.at(8) == 0x01 && datagram.at(9) == 0x51))
+            QTest::ignoreMessage(QtDebugMsg, "MadrixN SYNC PRE ");
+    }
+    StdoutCapture output;
+    for (const QByteArray &datagram : datagrams)
+        deliver(*engine, datagram);
+    QCOMPARE(output.take(), expected);
+    QCOMPARE(engine->m_syncMode, syncMode);
+}
+
+void tst_artnet::oneShotMessagesAreProcessWide()
+{
+    {
+        auto first = newEngine();
+        StdoutCapture output;
+        deliver(*first, syncPacket("Art-Net", 0x5101, 0));
+        QCOMPARE(output.take(), QByteArray("receiving Art-Net SYNC PRE ..."));
+    }
+    auto second = newEngine();
+    StdoutCapture output;
+    deliver(*second, syncPacket("Art-Net", 0x5101, 0));
+    QCOMPARE(output.take(), QByteArray());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Output
+
+void tst_artnet::sendDmxBytes_data()
+{
+    QTest::addColumn<quint16>("universe");
+    QTest::addColumn<int>("length");
+    QTest::addColumn<QByteArray>("head");
+
+    // Bytes 0 to 17: ID, OpCode 0x5000, ProtVer 0 14, Sequence 0, Physical 0, SubUni, Net,
+    // LengthHi, Length.
+    QTest::newRow("universe 1, 512 channels") << quint16(1) << 512
+        << QByteArray::fromHex("4172742d4e657400" "0050" "000e" "00" "00" "00" "00" "0200");
+    QTest::newRow("universe 256, 2 channels") << quint16(256) << 2
+        << QByteArray::fromHex("4172742d4e657400" "0050" "000e" "00" "00" "ff" "00" "0002");
+    QTest::newRow("universe 257, 3 channels") << quint16(257) << 3
+        << QByteArray::fromHex("4172742d4e657400" "0050" "000e" "00" "00" "00" "01" "0003");
+    QTest::newRow("universe 65535, 1 channel short of full") << quint16(65535) << 511
+        << QByteArray::fromHex("4172742d4e657400" "0050" "000e" "00" "00" "fe" "ff" "01ff");
+}
+
+void tst_artnet::sendDmxBytes()
+{
+    QFETCH(quint16, universe);
+    QFETCH(int, length);
+    QFETCH(QByteArray, head);
+
+    auto peer = openPeer(QStringLiteral("255.255.255.255")); // sees broadcasts only
+    QVERIFY(peer);
+    auto engine = newEngine();
+    const QByteArray data = ramp(length, 9);
+    QCOMPARE(engine->sendDmx(reinterpret_cast<const uchar *>(data.constData()), quint16(length),
+                             universe),
+             qint64(18 + length));
+    QHostAddress from;
+    QCOMPARE(nextDatagram(*peer, 2000, &from), head + data);
+    QCOMPARE(from, QHostAddress(PrivateNetwork::LocalAddress));
+    engine->stopSending();
+}
+
+void tst_artnet::sendDmxRefused_data()
+{
+    QTest::addColumn<int>("length");
+    QTest::addColumn<quint16>("universe");
+    QTest::addColumn<bool>("nullData");
+    QTest::addColumn<qint64>("result");
+
+    QTest::newRow("length 1") << 1 << quint16(1) << false << qint64(-1);
+    QTest::newRow("length 513") << 513 << quint16(1) << false << qint64(-1);
+    QTest::newRow("length 0") << 0 << quint16(1) << false << qint64(-1);
+    QTest::newRow("no data") << 16 << quint16(1) << true << qint64(-1);
+    QTest::newRow("universe 0") << 16 << quint16(0) << false << qint64(0);
+}
+
+void tst_artnet::sendDmxRefused()
+{
+    QFETCH(int, length);
+    QFETCH(quint16, universe);
+    QFETCH(bool, nullData);
+    QFETCH(qint64, result);
+
+    auto peer = openPeer(QStringLiteral("255.255.255.255"));
+    QVERIFY(peer);
+    auto engine = newEngine();
+    const QByteArray kept = ramp(4);
+    QCOMPARE(engine->sendDmx(reinterpret_cast<const uchar *>(kept.constData()), 4, 2), qint64(22));
+    engine->m_refreshTimer->stop(); // only what this test sends
+    const QByteArray keptPacket = nextDatagram(*peer);
+    QCOMPARE(keptPacket.size(), 22);
+
+    const QByteArray data = ramp(600);
+    QCOMPARE(engine->sendDmx(nullData ? nullptr : reinterpret_cast<const uchar *>(data.constData()),
+                             quint16(length), universe),
+             result);
+    QVERIFY2(staysSilent(*peer, 200), "a refused frame was sent");
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(engine->m_lastPacket), engine->m_lastPacketLength),
+             keptPacket);
+    QCOMPARE(engine->sendDataTimeout(), qint64(22));
+    QCOMPARE(nextDatagram(*peer), keptPacket);
+    engine->stopSending();
+}
+
+void tst_artnet::refreshUntilStop()
+{
+    auto peer = openPeer(QStringLiteral("255.255.255.255"));
+    QVERIFY(peer);
+    auto engine = newEngine();
+    const QByteArray frame = ramp(512, 77);
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(engine->sendDmx(reinterpret_cast<const uchar *>(frame.constData()), 512, 3), qint64(530));
+    const QByteArray first = nextDatagram(*peer);
+    QCOMPARE(first.size(), 530);
+
+    // Refreshes of the same bytes follow at the timer's pace.
+    QList<qint64> times;
+    for (int i = 0; i < 3; ++i) {
+        QCOMPARE(nextDatagram(*peer, 1500), first);
+        times << clock.elapsed();
+    }
+    for (int i = 1; i < times.size(); ++i)
+        QVERIFY2(times[i] - times[i - 1] > 300 && times[i] - times[i - 1] < 900,
+                 qPrintable(QStringLiteral("refresh interval %1 ms").arg(times[i] - times[i - 1])));
+
+    engine->stopSending();
+    QVERIFY(!engine->m_refreshTimer);
+    QVERIFY2(staysSilent(*peer, 1200), "output went on after stopSending");
+
+    const QByteArray next = ramp(2, 5);
+    QCOMPARE(engine->sendDmx(reinterpret_cast<const uchar *>(next.constData()), 2, 3), qint64(20));
+    QCOMPARE(nextDatagram(*peer).size(), 20);
+    QCOMPARE(nextDatagram(*peer, 1500).size(), 20);
+    engine->stopSending();
+}
+
+void tst_artnet::refreshBeforeFirstFrame()
+{
+    auto peer = openPeer(QStringLiteral("255.255.255.255"));
+    QVERIFY(peer);
+    auto engine = newEngine();
+    QVERIFY(engine->startSending());
+    QVERIFY(engine->m_refreshTimer && engine->m_refreshTimer->isActive());
+    QCOMPARE(engine->sendDataTimeout(), qint64(-1));
+    QVERIFY2(staysSilent(*peer, 1200), "the refresh sent something before the first frame");
+}
+
+void tst_artnet::sendDatagramCodes()
+{
+    auto peer = openPeer(QString());
+    QVERIFY(peer);
+    auto engine = newEngine();
+    QVERIFY(engine->openSocket());
+    const QHostAddress target(PrivateNetwork::PeerAddress);
+    QCOMPARE(engine->sendDatagram(nullptr, 10, &target), qint64(-2));
+    QCOMPARE(engine->sendDatagram("abc", 0, &target), qint64(-3));
+    QVERIFY(staysSilent(*peer, 200));
+    QCOMPARE(engine->sendDatagram("abc", 3, &target), qint64(3));
+    QCOMPARE(nextDatagram(*peer), QByteArray("abc"));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Poll
+
+void tst_artnet::pollModeSwitch()
+{
+    auto engine = newEngine();
+    QVERIFY(!engine->setPollMode(false));
+    QVERIFY(!engine->m_socket);
+    QVERIFY(engine->setPollMode(true));
+    QVERIFY(engine->m_socketOpen);
+    QVERIFY(engine->setPollMode(true));
+    QVERIFY(!engine->setPollMode(false));
+    QVERIFY(!engine->m_pollMode);
+    QVERIFY(!engine->m_receiving);
+    QVERIFY(!engine->m_outputRunning);
+}
+
+void tst_artnet::pollModeOffNoReply()
+{
+    auto peer = openPeer(QString());
+    QVERIFY(peer);
+    auto engine = newEngine();
+    QVERIFY(engine->openSocket());
+    StdoutCapture output;
+    const quint64 before = engine->m_datagramsRead;
+    QCOMPARE(peer->writeDatagram(artPoll(), QHostAddress(PrivateNetwork::LocalAddress), 6454), 14);
+    QTRY_VERIFY(engine->m_datagramsRead > before);
+    QVERIFY(staysSilent(*peer, 300));
+    QCOMPARE(output.take(), QByteArray());
+    QVERIFY(!engine->m_outputRunning);
+}
+
+void tst_artnet::pollReply_data()
+{
+    QTest::addColumn<QStringList>("localAddresses"); // added to art0 (or "tun:" a tun device)
+    QTest::addColumn<QString>("poller");             // in the peer namespace
+    QTest::addColumn<QString>("shortName");
+    QTest::addColumn<quint16>("recording");          // 0: not receiving
+    QTest::addColumn<Datagrams>("replies");
+    QTest::addColumn<QByteArray>("output");
+
+    ExpectedReply plain;
+    QTest::newRow("not receiving") << QStringList() << QStringLiteral("2.0.0.20")
+        << QStringLiteral("Vardolux") << quint16(0) << Datagrams{replyBytes(plain)}
+        << QByteArray("PollReply to 2.0.0.20 from 2.0.0.10 SubId 0");
+
+    ExpectedReply subnet;
+    subnet.ip = QByteArray::fromHex("c0a8010a");
+    QTest::newRow("interface 192.168.1.10/24, poller 192.168.1.20")
+        << QStringList{QStringLiteral("192.168.1.10/24")} << QStringLiteral("192.168.1.20")
+        << QStringLiteral("Vardolux") << quint16(0) << Datagrams{replyBytes(subnet)}
+        << QByteArray("PollReply to 192.168.1.20 from 192.168.1.10 SubId 0");
+
+    ExpectedReply universe3;
+    universe3.ports = 1;
+    universe3.swOut = QByteArray::fromHex("02000000");
+    QTest::newRow("recording universe 3") << QStringList() << QStringLiteral("2.0.0.20")
+        << QStringLiteral("Vardolux") << quint16(3) << Datagrams{replyBytes(universe3)}
+        << QByteArray("PollReply to 2.0.0.20 from 2.0.0.10 SubId 0");
+
+    ExpectedReply universe258; // port-address 0x101: Net 1, Sub-Net 0, Universe 1
+    universe258.ports = 1;
+    universe258.netSwitch = 1;
+    universe258.swOut = QByteArray::fromHex("01000000");
+    QTest::newRow("recording universe 258") << QStringList() << QStringLiteral("2.0.0.20")
+        << QStringLiteral("Vardolux") << quint16(258) << Datagrams{replyBytes(universe258)}
+        << QByteArray("PollReply to 2.0.0.20 from 2.0.0.10 SubId 0");
+
+    ExpectedReply universe20; // port-address 0x13: Sub-Net 1, Universe 3
+    universe20.ports = 1;
+    universe20.subSwitch = 1;
+    universe20.swOut = QByteArray::fromHex("03000000");
+    QTest::newRow("recording universe 20") << QStringList() << QStringLiteral("2.0.0.20")
+        << QStringLiteral("Vardolux") << quint16(20) << Datagrams{replyBytes(universe20)}
+        << QByteArray("PollReply to 2.0.0.20 from 2.0.0.10 SubId 0");
+
+    ExpectedReply highest; // port-address 0x7FFF
+    highest.ports = 1;
+    highest.netSwitch = 0x7F;
+    highest.subSwitch = 0x0F;
+    highest.swOut = QByteArray::fromHex("0f000000");
+    QTest::newRow("recording universe 32768") << QStringList() << QStringLiteral("2.0.0.20")
+        << QStringLiteral("Vardolux") << quint16(32768) << Datagrams{replyBytes(highest)}
+        << QByteArray("PollReply to 2.0.0.20 from 2.0.0.10 SubId 0");
+
+    QTest::newRow("poller on another subnet") << QStringList{QStringLiteral("192.168.1.10/24")}
+        << QStringLiteral("10.0.0.5") << QStringLiteral("Vardolux") << quint16(0) << Datagrams()
+        << QByteArray();
+
+    QTest::newRow("two matching interfaces: the first answers")
+        << QStringList{QStringLiteral("192.168.1.10/24"), QStringLiteral("192.168.1.11/24")}
+        << QStringLiteral("192.168.1.20") << QStringLiteral("Vardolux") << quint16(0)
+        << Datagrams{replyBytes(subnet)}
+        << QByteArray("PollReply to 192.168.1.20 from 192.168.1.10 SubId 0");
+
+    ExpectedReply tun;
+    tun.ip = QByteArray::fromHex("0a090001");
+    tun.mac = QByteArray::fromHex("001122334400");
+    QTest::newRow("adapter without hardware address")
+        << QStringList{QStringLiteral("tun:10.9.0.1/24")} << QStringLiteral("10.9.0.20")
+        << QStringLiteral("Vardolux") << quint16(0) << Datagrams{replyBytes(tun)}
+        << QByteArray("PollReply to 10.9.0.20 from 10.9.0.1 SubId 0");
+
+    ExpectedReply longName;
+    longName.shortName = "ABCDEFGHIJKLMNOPQ";
+    QTest::newRow("short name of 20 characters") << QStringList() << QStringLiteral("2.0.0.20")
+        << QStringLiteral("ABCDEFGHIJKLMNOPQRST") << quint16(0) << Datagrams{replyBytes(longName)}
+        << QByteArray("PollReply to 2.0.0.20 from 2.0.0.10 SubId 0");
+}
+
+void tst_artnet::pollReply()
+{
+    QFETCH(QStringList, localAddresses);
+    QFETCH(QString, poller);
+    QFETCH(QString, shortName);
+    QFETCH(quint16, recording);
+    QFETCH(Datagrams, replies);
+    QFETCH(QByteArray, output);
+
+    // Build exactly the addresses this case needs, and take them away again afterwards.
+    QList<QStringList> undo;
+    auto cleanupAddresses = qScopeGuard([&] {
+        for (auto command = undo.crbegin(); command != undo.crend(); ++command)
+            PrivateNetwork::run(*command);
+    });
+    for (const QString &address : std::as_const(localAddresses)) {
+        if (address.startsWith(QLatin1String("tun:"))) {
+            QVERIFY(PrivateNetwork::run({"ip", "tuntap", "add", "mode", "tun", "vtun0"}));
+            undo << QStringList{"ip", "tuntap", "del", "mode", "tun", "vtun0"};
+            QVERIFY(PrivateNetwork::run({"ip", "addr", "add", address.mid(4), "dev", "vtun0"}));
+        } else {
+            QVERIFY(PrivateNetwork::run({"ip", "addr", "add", address, "dev", "art0"}));
+            undo << QStringList{"ip", "addr", "del", address, "dev", "art0"};
+        }
+    }
+    QList<QStringList> peerUndo;
+    auto cleanupPeer = qScopeGuard([&] {
+        for (const QStringList &command : std::as_const(peerUndo))
+            PrivateNetwork::runInPeer(command);
+    });
+    if (poller != QLatin1String(PrivateNetwork::PeerAddress)) {
+        const QString withPrefix = poller + QStringLiteral("/32");
+        QVERIFY(PrivateNetwork::runInPeer({"ip", "addr", "add", withPrefix, "dev", "art1"}));
+        peerUndo << QStringList{"ip", "addr", "del", withPrefix, "dev", "art1"};
+    }
+
+    auto peer = openPeer(poller);
+    QVERIFY(peer);
+    auto engine = newEngine();
+    engine->m_shortName = shortName;
+    QVERIFY(engine->setPollMode(true));
+    if (recording != 0) {
+        QVERIFY(engine->setReceiveUniverse(recording));
+        QVERIFY(engine->startReceiving());
+    }
+
+    StdoutCapture stdoutText;
+    QCOMPARE(peer->writeDatagram(artPoll(), QHostAddress(PrivateNetwork::LocalAddress), 6454), 14);
+    Datagrams arrived;
+    QHostAddress from;
+    for (int i = 0; i < replies.size(); ++i)
+        arrived << nextDatagram(*peer, 2000, &from);
+    QVERIFY2(staysSilent(*peer, 300), "more replies than expected");
+    QCOMPARE(arrived, replies);
+    QCOMPARE(stdoutText.take(), output);
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(engine->m_storedPoll), 14), artPoll());
+}
+
+void tst_artnet::pollReplyFallbackEntry()
+{
+    // Discovery on a host without a usable address leaves one entry with empty addresses
+    // (covered by tst_artnet_discovery); its netmask 0 lets every poller match.
+    auto peer = openPeer(QString());
+    QVERIFY(peer);
+    auto engine = newEngine();
+    engine->m_interfaces->clear();
+    engine->m_interfaces->append(
+        InterfaceEntry{QNetworkAddressEntry(), QStringLiteral("00:11:22:33:44:55")});
+    QVERIFY(engine->setPollMode(true));
+
+    StdoutCapture stdoutText;
+    QCOMPARE(peer->writeDatagram(artPoll(), QHostAddress(PrivateNetwork::LocalAddress), 6454), 14);
+    ExpectedReply fallback;
+    fallback.ip = QByteArray(4, '\0');
+    fallback.mac = QByteArray::fromHex("001122334455");
+    QCOMPARE(nextDatagram(*peer), replyBytes(fallback));
+    QCOMPARE(stdoutText.take(), QByteArray("PollReply to 2.0.0.20 from  SubId 0"));
+    // Answering started output, but nothing is refreshed before a first frame.
+    QVERIFY(engine->m_outputRunning);
+    QVERIFY(staysSilent(*peer, 700));
+}
+
+void tst_artnet::pollReplyUniverseCounts_data()
+{
+    QTest::addColumn<quint16>("universe");
+    QTest::addColumn<bool>("receiving");
+    QTest::addColumn<uint>("recordSize");
+    QTest::addColumn<quint16>("stride");
+    QTest::addColumn<uint>("colours");
+    QTest::addColumn<quint16>("colourChannels");
+    // Per reply packet: NetSwitch, SubSwitch, NumPortsLo, SwOut[4], BindIndex.
+    QTest::addColumn<QList<QByteArray>>("packets");
+
+    auto packet = [](const char *hex) { return QByteArray::fromHex(hex); };
+    QTest::newRow("0 universes, not receiving") << quint16(1) << false << 0u << quint16(512) << 0u
+        << quint16(512) << QList<QByteArray>{packet("00 00 00 00000000 00")};
+    QTest::newRow("0 universes while receiving count as 1") << quint16(1) << true << 0u
+        << quint16(512) << 0u << quint16(512) << QList<QByteArray>{packet("00 00 01 00000000 00")};
+    QTest::newRow("1 universe of record buffer") << quint16(1) << true << 512u << quint16(512)
+        << 0u << quint16(512) << QList<QByteArray>{packet("00 00 01 00000000 00")};
+    QTest::newRow("4 universes") << quint16(1) << true << 2048u << quint16(512) << 0u
+        << quint16(512) << QList<QByteArray>{packet("00 00 04 00010203 00")};
+    QTest::newRow("5 universes") << quint16(1) << true << 2049u << quint16(512) << 0u
+        << quint16(512)
+        << QList<QByteArray>{packet("00 00 04 00010203 00"), packet("00 00 01 04000000 01")};
+    QTest::newRow("9 universes across a Sub-Net from universe 15") << quint16(15) << true
+        << 9u * 170u << quint16(170) << 0u << quint16(512)
+        << QList<QByteArray>{packet("00 00 04 0e0f0001 00"), packet("00 01 04 02030405 01"),
+                             packet("00 01 01 06000000 02")};
+    QTest::newRow("colour sink larger than record buffer") << quint16(1) << true << 512u
+        << quint16(512) << 1000u << quint16(510)
+        << QList<QByteArray>{packet("00 00 02 00010000 00")};
+    QTest::newRow("stride 0 counts no universes") << quint16(1) << true << 1024u << quint16(0)
+        << 0u << quint16(512) << QList<QByteArray>{packet("00 00 01 00000000 00")};
+    QTest::newRow("colour channels 0 count no universes") << quint16(1) << true << 0u
+        << quint16(512) << 300u << quint16(0) << QList<QByteArray>{packet("00 00 01 00000000 00")};
+}
+
+void tst_artnet::pollReplyUniverseCounts()
+{
+    QFETCH(quint16, universe);
+    QFETCH(bool, receiving);
+    QFETCH(uint, recordSize);
+    QFETCH(quint16, stride);
+    QFETCH(uint, colours);
+    QFETCH(quint16, colourChannels);
+    QFETCH(QList<QByteArray>, packets);
+
+    auto peer = openPeer(QString());
+    QVERIFY(peer);
+    auto engine = newEngine();
+    QVERIFY(engine->setReceiveUniverse(universe));
+    std::vector<uchar> record(recordSize + 1);
+    std::vector<QColor> colourArray(colours + 1);
+    if (recordSize)
+        engine->setRecordBuffer(record.data(), recordSize, stride);
+    if (colours)
+        engine->setColorTarget(colourArray.data(), colours, colourChannels);
+    if (receiving)
+        QVERIFY(engine->startReceiving());
+    QVERIFY(engine->setPollMode(true));
+
+    StdoutCapture stdoutText;
+    QCOMPARE(peer->writeDatagram(artPoll(), QHostAddress(PrivateNetwork::LocalAddress), 6454), 14);
+    QByteArray expectedOutput;
+    for (int i = 0; i < packets.size(); ++i) {
+        const QByteArray reply = nextDatagram(*peer);
+        QCOMPARE(reply.size(), 240);
+        const QByteArray fields = reply.mid(18, 2) + reply.mid(173, 1) + reply.mid(190, 4)
+                                  + reply.mid(211, 1);
+        QCOMPARE(fields.toHex(' '), packets[i].toHex(' '));
+        expectedOutput += "PollReply to 2.0.0.20 from 2.0.0.10 SubId " + QByteArray::number(i);
+    }
+    QVERIFY2(staysSilent(*peer, 300), "more reply packets than expected");
+    QCOMPARE(stdoutText.take(), expectedOutput);
+}
+
+void tst_artnet::parseMacAddress_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("mac");
+
+    QTest::newRow("colon-separated") << QStringLiteral("00:11:22:33:44:55") << QByteArray::fromHex("001122334455");
+    QTest::newRow("upper-case letters") << QStringLiteral("AB:CD:EF:01:9A:FF") << QByteArray::fromHex("abcdef019aff");
+    QTest::newRow("placeholder with double colon") << QStringLiteral("00:11::22:33:44") << QByteArray::fromHex("001122334400");
+    QTest::newRow("lower-case letters are skipped") << QStringLiteral("aa:bb:cc:dd:ee:ff") << QByteArray(6, '\0');
+    QTest::newRow("mixed case keeps the upper-case digits") << QStringLiteral("aB:1c:00:00:00:00") << QByteArray::fromHex("0b0100000000");
+    QTest::newRow("empty") << QString() << QByteArray(6, '\0');
+    QTest::newRow("too short") << QStringLiteral("12:3") << QByteArray::fromHex("120300000000");
+    QTest::newRow("too long") << QStringLiteral("01:02:03:04:05:06:07") << QByteArray::fromHex("010203040506");
+    QTest::newRow("without colons") << QStringLiteral("0A0B0C0D0E0F") << QByteArray::fromHex("0a0b0c0d0e0f");
+}
+
+void tst_artnet::parseMacAddress()
+{
+    QFETCH(QString, text);
+    QFETCH(QByteArray, mac);
+    uchar bytes[7];
+    std::memset(bytes, 0xEE, sizeof bytes);
+    const QString copy = text;
+    artnet::parseMacAddress(text, bytes);
+    QCOMPARE(QByteArray(reinterpret_cast<char *>(bytes), 6).toHex(':'), mac.toHex(':'));
+    QCOMPARE(bytes[6], uchar(0xEE));
+    QCOMPARE(text, copy);
+    artnet::parseMacAddress(text, nullptr); // no target: nothing happens
+}
+
+// ---------------------------------------------------------------------------------------------
+// Socket
+
+void tst_artnet::portHeldExclusively_data()
+{
+    QTest::addColumn<int>("holderAddress");
+    QTest::newRow("held on IPv4 any") << int(QHostAddress::AnyIPv4);
+    QTest::newRow("held on any, both protocols") << int(QHostAddress::Any);
+}
+
+void tst_artnet::portHeldExclusively()
+{
+    QFETCH(int, holderAddress);
+    auto engine = newEngine();
+    auto holder = std::make_unique<QUdpSocket>();
+    QVERIFY(holder->bind(QHostAddress(QHostAddress::SpecialAddress(holderAddress)), 6454));
+
+    QVERIFY(!engine->openSocket());
+    QVERIFY(!engine->m_socket);
+    QVERIFY(!engine->m_socketOpen);
+    QVERIFY(engine->findChildren<QUdpSocket *>().isEmpty());
+    uchar values[512];
+    quint16 length = 512;
+    QVERIFY(!engine->readUniverse(values, &length));
+    QVERIFY(!engine->setPollMode(true));
+    QVERIFY(!engine->m_pollMode);
+    QCOMPARE(engine->sendDmx(values, 512, 1), qint64(-1));
+    QVERIFY(!engine->m_outputRunning);
+    QVERIFY(!engine->openSocket()); // tries again, fails again
+
+    holder.reset();
+    QVERIFY(engine->openSocket());
+    QVERIFY(engine->m_socketOpen);
+    QCOMPARE(engine->findChildren<QUdpSocket *>().size(), 1);
+    deliver(*engine, artDmx(0, 0, 2, ramp(2)));
+    QVERIFY(engine->setReceiveUniverse(1));
+    QVERIFY(engine->startReceiving());
+    deliver(*engine, artDmx(0, 0, 2, ramp(2)));
+    QCOMPARE(received(*engine), ramp(2));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Time code, sync and sinks
+
+void tst_artnet::timeCodeFromTwoSenders()
+{
+    auto peer = openPeer(QString());
+    QVERIFY(peer);
+    auto engine = newEngine();
+    QVERIFY(engine->openSocket());
+    StdoutCapture quiet;
+
+    deliver(*engine, timeCodePacket(1, 2, 3, 4, 1));
+    deliver(*engine, timeCodePacket(24, 59, 58, 23, 3));
+    QCOMPARE(engine->m_timeCodeSources->size(), 1);
+
+    const quint64 before = engine->m_datagramsRead;
+    QCOMPARE(peer->writeDatagram(timeCodePacket(5, 6, 7, 8, 2),
+                                 QHostAddress(PrivateNetwork::LocalAddress), 6454), 20);
+    QTRY_VERIFY(engine->m_datagramsRead > before);
+    // A short packet: the fields that did not arrive read as zero.
+    deliver(*engine, timeCodePacket(9, 10, 11, 12, 1).left(16));
+
+    TimeCodeSource source;
+    QHostAddress sender;
+    QVERIFY(engine->timeCodeSource(&source, &sender, 0));
+    QCOMPARE(sender, QHostAddress(QHostAddress::LocalHost));
+    QCOMPARE(QList<int>({source.frames, source.seconds, source.minutes, source.hours, source.type}),
+             QList<int>({9, 10, 0, 0, 0}));
+    QVERIFY(engine->timeCodeSource(&source, &sender, 1));
+    QCOMPARE(sender, QHostAddress(PrivateNetwork::PeerAddress));
+    QCOMPARE(QList<int>({source.frames, source.seconds, source.minutes, source.hours, source.type}),
+             QList<int>({5, 6, 7, 8, 2}));
+    QVERIFY(engine->timeCodeSource(&source, nullptr, 1));
+    QCOMPARE(engine->m_timeCodeSources->size(), 2);
+}
+
+void tst_artnet::timeCodeSourceBounds()
+{
+    auto engine = newEngine();
+    TimeCodeSource source;
+    QVERIFY(!engine->timeCodeSource(&source, nullptr, 0)); // none yet
+    StdoutCapture quiet;
+    deliver(*engine, timeCodePacket(1, 2, 3, 4, 0));
+    QVERIFY(engine->timeCodeSource(&source, nullptr, 0));
+    QVERIFY(!engine->timeCodeSource(&source, nullptr, 1));
+    QVERIFY(!engine->timeCodeSource(&source, nullptr, -1));
+    QVERIFY(!engine->timeCodeSource(nullptr, nullptr, 0));
+}
+
+void tst_artnet::sendTimeCodeBytes()
+{
+    auto peer = openPeer(QString());
+    QVERIFY(peer);
+    auto engine = newEngine();
+    const quint8 timeCode[5] = {12, 34, 56, 7, 2};
+    // ID, OpCode 0x9700 low first, ProtVer 0 14, Filler1, Filler2, Frames, Seconds, Minutes,
+    // Hours, Type, and the unused last byte.
+    const QByteArray expected = QByteArray::fromHex(
+        "4172742d4e657400" "0097" "000e" "00" "00" "0c" "22" "38" "07" "02" "00");
+
+    StdoutCapture quiet; // the engine hears its own broadcasts
+    const QHostAddress target(PrivateNetwork::PeerAddress);
+    QCOMPARE(engine->sendTimeCode(timeCode, &target), qint64(20));
+    QCOMPARE(nextDatagram(*peer), expected);
+
+    // Without a target: to the broadcast address of every interface (here only art0's).
+    QCOMPARE(engine->sendTimeCode(timeCode), qint64(20));
+    QCOMPARE(nextDatagram(*peer), expected);
+    QCOMPARE(engine->sendTimeCode(nullptr), qint64(-1));
+    QVERIFY(staysSilent(*peer, 200));
+
+    // The stand-in entry of a host without a network has no broadcast address: sending to
+    // 0.0.0.0 would only reach this host, so it is passed over and counts for nothing.
+    engine->m_interfaces->prepend(InterfaceEntry{QNetworkAddressEntry(), QStringLiteral("00:11:22:33:44:55")});
+    QCOMPARE(engine->sendTimeCode(timeCode), qint64(20));
+    QCOMPARE(nextDatagram(*peer), expected);
+    engine->m_interfaces->removeLast();
+    QCOMPARE(engine->sendTimeCode(timeCode), qint64(-1));
+    engine->m_interfaces->clear();
+    QCOMPARE(engine->sendTimeCode(timeCode), qint64(-1));
+}
+
+void tst_artnet::recordSlotPlacement_data()
+{
+    QTest::addColumn<quint16>("universe");   // receive universe: slot 0
+    QTest::addColumn<uint>("size");
+    QTest::addColumn<quint16>("stride");
+    QTest::addColumn<QByteArray>("packet");
+    QTest::addColumn<int>("offset");         // where the values land
+    QTest::addColumn<int>("count");          // how many of them
+
+    QTest::newRow("stride 512, second slot") << quint16(1) << 1536u << quint16(512)
+        << artDmx(1, 0, 512, ramp(512)) << 512 << 512;
+    QTest::newRow("stride 512, receive universe 257") << quint16(257) << 1024u << quint16(512)
+        << artDmx(1, 1, 100, ramp(100)) << 512 << 100;
+    QTest::newRow("stride 170, third slot") << quint16(1) << 600u << quint16(170)
+        << artDmx(2, 0, 512, ramp(512)) << 340 << 170;
+    QTest::newRow("stride 170, length 24") << quint16(1) << 600u << quint16(170)
+        << artDmx(1, 0, 24, ramp(24)) << 170 << 24;
+    QTest::newRow("stride 100, last slot cut by the buffer") << quint16(1) << 250u << quint16(100)
+        << artDmx(2, 0, 100, ramp(100)) << 200 << 50;
+    QTest::newRow("stride 100, slot ending at the buffer end") << quint16(1) << 300u << quint16(100)
+        << artDmx(2, 0, 100, ramp(100)) << 200 << 100;
+    QTest::newRow("stride 100, slot past the buffer") << quint16(1) << 300u << quint16(100)
+        << artDmx(3, 0, 100, ramp(100)) << 0 << 0;
+    QTest::newRow("stride 1") << quint16(1) << 4u << quint16(1) << artDmx(3, 0, 512, ramp(512))
+        << 3 << 1;
+    QTest::newRow("stride 600 uses slots of 512") << quint16(1) << 2048u << quint16(600)
+        << artDmx(1, 0, 512, ramp(512)) << 512 << 512;
+    QTest::newRow("packet below the receive universe") << quint16(5) << 2048u << quint16(512)
+        << artDmx(3, 0, 512, ramp(512)) << 0 << 0;
+    QTest::newRow("buffer smaller than one slot") << quint16(1) << 100u << quint16(512)
+        << artDmx(0, 0, 512, ramp(512)) << 0 << 100;
+    QTest::newRow("short packet reads zeros") << quint16(1) << 1024u << quint16(512)
+        << artDmx(0, 0, 512, ramp(10)) << 0 << 512;
+    QTest::newRow("stride 0 stores nothing") << quint16(1) << 1024u << quint16(0)
+        << artDmx(0, 0, 512, ramp(512)) << 0 << 0;
+    QTest::newRow("highest slot does not wrap") << quint16(1) << 1024u << quint16(512)
+        << artDmx(0xFF, 0xFF, 512, ramp(512)) << 0 << 0;
+}
+
+void tst_artnet::recordSlotPlacement()
+{
+    QFETCH(quint16, universe);
+    QFETCH(uint, size);
+    QFETCH(quint16, stride);
+    QFETCH(QByteArray, packet);
+    QFETCH(int, offset);
+    QFETCH(int, count);
+
+    auto engine = newEngine();
+    QVERIFY(engine->setReceiveUniverse(universe));
+    // One guard byte behind the installed size shows any write past it.
+    std::vector<uchar> record(size + 1, 0xEE);
+    engine->setRecordBuffer(record.data(), size, stride);
+    engine->handleDatagram(packet, QHostAddress(QHostAddress::LocalHost));
+
+    QByteArray expected(int(size), char(0xEE));
+    const QByteArray values = packet.mid(18).leftJustified(512, '\0');
+    expected.replace(offset, count, values.left(count));
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(record.data()), int(size)).toHex(),
+             expected.toHex());
+    QCOMPARE(record[size], uchar(0xEE));
+}
+
+void tst_artnet::stagedRecordWrites()
+{
+    auto engine = newEngine();
+    QVERIFY(engine->setReceiveUniverse(1));
+    std::vector<uchar> record(1024, 0);
+    engine->setRecordBuffer(record.data(), 1024, 512);
+    StdoutCapture quiet;
+
+    engine->handleDatagram(artDmx(0, 0, 4, ramp(4)), QHostAddress(QHostAddress::LocalHost));
+    QCOMPARE(record[0], uchar(1)); // immediate
+
+    engine->handleDatagram(syncPacket("Art-Net", 0x5101, 1), QHostAddress(QHostAddress::LocalHost));
+    QCOMPARE(engine->m_syncMode, qint16(1));
+    // Installing the buffer gave a zeroed staging copy; the sync copied it over the buffer.
+    QCOMPARE(record[0], uchar(0));
+    engine->handleDatagram(artDmx(1, 0, 4, ramp(4, 20)), QHostAddress(QHostAddress::LocalHost));
+    QCOMPARE(record[512], uchar(0)); // staged
+    QCOMPARE(engine->m_stagingBuffer[512], uchar(20));
+
+    engine->handleDatagram(syncPacket("MadrixN", 0x5202, 0), QHostAddress(QHostAddress::LocalHost));
+    QCOMPARE(engine->m_syncMode, qint16(0));
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(record.data()) + 512, 4), ramp(4, 20));
+
+    engine->handleDatagram(artDmx(1, 0, 4, ramp(4, 60)), QHostAddress(QHostAddress::LocalHost));
+    QCOMPARE(record[512], uchar(60)); // immediate again
+
+    engine->setRecordBuffer(nullptr, 0, 0);
+    QVERIFY(!engine->m_stagingBuffer);
+    QCOMPARE(engine->m_universeStride, quint16(512));
+    uchar *buffer = reinterpret_cast<uchar *>(1);
+    uint size = 1;
+    engine->recordBuffer(&buffer, &size);
+    QVERIFY(!buffer);
+    QCOMPARE(size, 0u);
+    engine->handleDatagram(artDmx(1, 0, 4, ramp(4, 90)), QHostAddress(QHostAddress::LocalHost));
+    QCOMPARE(record[512], uchar(60));
+}
+
+void tst_artnet::syncFallbackAfterThreeSeconds()
+{
+    auto engine = newEngine();
+    QVERIFY(engine->setReceiveUniverse(1));
+    std::vector<uchar> record(512, 0);
+    engine->setRecordBuffer(record.data(), 512, 512);
+    StdoutCapture quiet;
+    engine->handleDatagram(syncPacket("Art-Net", 0x5202, 0xC0), QHostAddress(QHostAddress::LocalHost));
+    QCOMPARE(engine->m_syncMode, qint16(-64));
+    engine->handleDatagram(artDmx(0, 0, 2, ramp(2)), QHostAddress(QHostAddress::LocalHost));
+    QCOMPARE(record[0], uchar(0));
+
+    QTest::qWait(3100);
+    engine->handleDatagram(artDmx(0, 0, 2, ramp(2, 30)), QHostAddress(QHostAddress::LocalHost));
+    QCOMPARE(engine->m_syncMode, qint16(0));
+    QCOMPARE(record[0], uchar(30));
+}
+
+void tst_artnet::colourSink_data()
+{
+    QTest::addColumn<uint>("count");
+    QTest::addColumn<quint16>("channels");
+    QTest::addColumn<QByteArray>("packet");
+    QTest::addColumn<int>("first");          // first colour written
+    QTest::addColumn<QList<QRgb>>("colours"); // what the written colours hold
+
+    QTest::newRow("seven values: two colours and a red") << 10u << quint16(512)
+        << artDmx(0, 0, 7, ramp(7)) << 0
+        << QList<QRgb>{qRgb(1, 2, 3), qRgb(4, 5, 6), qRgb(7, 9, 9)};
+    QTest::newRow("eight values: the last colour gets red and green") << 10u << quint16(512)
+        << artDmx(0, 0, 8, ramp(8)) << 0
+        << QList<QRgb>{qRgb(1, 2, 3), qRgb(4, 5, 6), qRgb(7, 8, 9)};
+    QTest::newRow("array shorter than the packet") << 2u << quint16(512)
+        << artDmx(0, 0, 512, ramp(512)) << 0 << QList<QRgb>{qRgb(1, 2, 3), qRgb(4, 5, 6)};
+    QTest::newRow("second universe at 170 colours each") << 200u << quint16(512)
+        << artDmx(1, 0, 6, ramp(6)) << 170 << QList<QRgb>{qRgb(1, 2, 3), qRgb(4, 5, 6)};
+    QTest::newRow("second universe partly in the array") << 172u << quint16(512)
+        << artDmx(1, 0, 512, ramp(512)) << 170 << QList<QRgb>{qRgb(1, 2, 3), qRgb(4, 5, 6)};
+    QTest::newRow("universe beyond the array") << 100u << quint16(512)
+        << artDmx(1, 0, 512, ramp(512)) << 0 << QList<QRgb>();
+    QTest::newRow("highest universe beyond the array") << 100u << quint16(512)
+        << artDmx(0xFF, 0xFF, 512, ramp(512)) << 0 << QList<QRgb>();
+    QTest::newRow("three channels per universe: one colour") << 4u << quint16(3)
+        << artDmx(2, 0, 6, ramp(6)) << 2 << QList<QRgb>{qRgb(1, 2, 3)};
+    QTest::newRow("1536 channels per universe: 512 colours") << 520u << quint16(1536)
+        << artDmx(1, 0, 6, ramp(6)) << 512 << QList<QRgb>{qRgb(1, 2, 3), qRgb(4, 5, 6)};
+    QTest::newRow("two channels per universe: no colours") << 10u << quint16(2)
+        << artDmx(0, 0, 6, ramp(6)) << 0 << QList<QRgb>();
+    QTest::newRow("length 0") << 10u << quint16(512) << artDmx(0, 0, 0, QByteArray()) << 0
+                              << QList<QRgb>();
+}
+
+void tst_artnet::colourSink()
+{
+    QFETCH(uint, count);
+    QFETCH(quint16, channels);
+    QFETCH(QByteArray, packet);
+    QFETCH(int, first);
+    QFETCH(QList<QRgb>, colours);
+
+    auto engine = newEngine();
+    // One guard colour behind the installed count.
+    std::vector<QColor> target(count + 1, QColor(9, 9, 9));
+    engine->setColorTarget(target.data(), count, channels);
+    engine->handleDatagram(packet, QHostAddress(QHostAddress::LocalHost));
+
+    for (uint i = 0; i <= count; ++i) {
+        const int written = int(i) - first;
+        const QRgb expected = (written >= 0 && written < colours.size()) ? colours[written]
+                                                                          : qRgb(9, 9, 9);
+        QVERIFY2(target[i].rgb() == expected,
+                 qPrintable(QStringLiteral("colour %1 is %2").arg(i).arg(target[i].name())));
+    }
+    engine->setColorTarget(nullptr, 0, 0);
+    QCOMPARE(engine->m_colorChannels, quint16(512));
+    engine->handleDatagram(packet, QHostAddress(QHostAddress::LocalHost));
+}
+
+void tst_artnet::recordReaderOnAnotherThread()
+{
+    auto engine = newEngine();
+    QVERIFY(engine->setReceiveUniverse(1));
+    const uint size = 4 * 512;
+    std::vector<uchar> record(size, 0);
+    engine->setRecordBuffer(record.data(), size, 512);
+
+    std::atomic<bool> done{false};
+    std::atomic<int> torn{0};
+    std::atomic<int> copies{0};
+    std::thread reader([&] {
+        std::vector<uchar> copy(size);
+        while (!done.load()) {
+            if (!engine->copyRecordBuffer(copy.data(), size))
+                continue;
+            // Every packet fills one whole universe with one value.
+            for (uint slot = 0; slot < 4; ++slot) {
+                const uchar *begin = copy.data() + slot * 512;
+                if (!std::all_of(begin, begin + 512, [&](uchar v) { return v == begin[0]; }))
+                    ++torn;
+            }
+            ++copies;
+        }
+    });
+    StdoutCapture quiet;
+    const QHostAddress sender(QHostAddress::LocalHost);
+    const int packets = 20000;
+    for (int i = 0; i < packets; ++i) {
+        engine->handleDatagram(artDmx(quint8(i % 4), 0, 512, QByteArray(512, char(i & 0xFF))),
+                               sender);
+        if (i % 500 == 250) // staged writes land through applySync under the lock
+            engine->handleDatagram(syncPacket("Art-Net", 0x5101, i % 1000 == 250 ? 1 : 0), sender);
+    }
+    done = true;
+    reader.join();
+    QVERIFY2(torn.load() == 0, qPrintable(QStringLiteral("%1 torn universes").arg(torn.load())));
+    QVERIFY(copies.load() > 0);
+    uchar out[4];
+    QVERIFY(!engine->copyRecordBuffer(nullptr, 4));
+    engine->setRecordBuffer(nullptr, 0, 0);
+    QVERIFY(!engine->copyRecordBuffer(out, 4));
+}
+
+QTEST_GUILESS_MAIN(tst_artnet)
+#include "tst_artnet.moc"
