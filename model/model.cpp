@@ -129,12 +129,13 @@ bool Model::setData(const QModelIndex &index, const QVariant &value, int role)
 {
     if (!isCell(index))
         return false;
-    // Cells are written with the display role only; anything else is not stored, so say so.
+    // Only the display role carries levels. Other roles are accepted and ignored, as are cells
+    // beyond one universe, so that generic editors and delegates see no error.
     if (role != Qt::DisplayRole)
-        return false;
+        return true;
     const int channel = index.row() * m_columns + index.column();
     if (channel >= UniverseSize)
-        return false;
+        return true;
 
     bool converted = false;
     const int level = value.toInt(&converted);
