@@ -1,0 +1,168 @@
+#include "floodsender.h"
+
+#include <QElapsedTimer>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+namespace {
+
+// ArtDmx layout, byte by byte.
+constexpr int IdOffset = 0;        // "Art-Net" and a zero byte
+constexpr int OpCodeLo = 8;        // 0x5000, little-endian
+constexpr int OpCodeHi = 9;
+constexpr int ProtVerHi = 10;
+constexpr int ProtVerLo = 11;
+constexpr int Sequence = 12;
+constexpr int Physical = 13;
+constexpr int SubUni = 14;         // port-address low byte
+constexpr int Net = 15;            // port-address high byte
+constexpr int LengthHi = 16;       // big-endian
+constexpr int LengthLo = 17;
+constexpr int Data = 18;
+constexpr int Channels = 512;
+
+constexpr uchar Mark[4] = {0xDE, 0xAD, 0xBE, 0xEF};
+
+void writeHeader(uchar *packet, quint16 universe)
+{
+    std::memcpy(packet + IdOffset, "Art-Net", 8);
+    packet[OpCodeLo] = 0x00;
+    packet[OpCodeHi] = 0x50;
+    packet[ProtVerHi] = 0;
+    packet[ProtVerLo] = 14;
+    packet[Sequence] = 0;
+    packet[Physical] = 0;
+    const quint16 portAddress = quint16(universe - 1);
+    packet[SubUni] = quint8(portAddress & 0xFF);
+    packet[Net] = quint8(portAddress >> 8);
+    packet[LengthHi] = quint8(Channels >> 8);
+    packet[LengthLo] = quint8(Channels & 0xFF);
+}
+
+} // namespace
+
+FloodSender::FloodSender(int fd, const QByteArray &target, quint16 port)
+    : m_fd(fd), m_target(target), m_port(port)
+{
+}
+
+void FloodSender::writeArtDmx(uchar *packet, quint16 universe, quint32 round)
+{
+    writeHeader(packet, universe);
+    for (int i = 0; i < Channels; ++i)
+        packet[Data + i] = quint8(7 * round + quint32(i));
+}
+
+bool FloodSender::isWatchedPattern(const uchar *levels, int length, int *round)
+{
+    if (length != Channels)
+        return false;
+    for (int i = 1; i < length; ++i)
+        if (levels[i] != quint8(levels[0] + i))
+            return false;
+    if (round) {
+        // 7 is invertible modulo 256 (7 * 183 = 1281 = 5 * 256 + 1).
+        *round = quint8(levels[0] * 183);
+    }
+    return true;
+}
+
+bool FloodSender::isMark(const uchar *levels, int length)
+{
+    return length >= 4 && std::memcmp(levels, Mark, sizeof Mark) == 0;
+}
+
+bool FloodSender::sendMark(quint16 universe)
+{
+    uchar packet[PacketSize] = {};
+    writeHeader(packet, universe);
+    std::memcpy(packet + Data, Mark, sizeof Mark);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(m_port);
+    inet_pton(AF_INET, m_target.constData(), &address.sin_addr);
+    return ::sendto(m_fd, packet, sizeof packet, 0, reinterpret_cast<const sockaddr *>(&address),
+                    sizeof address)
+           == PacketSize;
+}
+
+quint64 FloodSender::run(const Plan &plan, const std::atomic<bool> *stop)
+{
+    const int universes = qMax(1, plan.universes);
+    std::vector<uchar> packets(size_t(universes) * PacketSize);
+    for (int u = 0; u < universes; ++u)
+        writeArtDmx(packets.data() + size_t(u) * PacketSize, quint16(plan.firstUniverse + u), 0);
+    const int watchedIndex = plan.watchedUniverse >= plan.firstUniverse
+                                     && plan.watchedUniverse - plan.firstUniverse < universes
+                                 ? plan.watchedUniverse - plan.firstUniverse
+                                 : -1;
+
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(m_port);
+    inet_pton(AF_INET, m_target.constData(), &address.sin_addr);
+    mmsghdr messages[BatchSize];
+    iovec vectors[BatchSize];
+
+    m_sent = 0;
+    quint64 sequence = 0;
+    QElapsedTimer clock;
+    clock.start();
+    const qint64 limitNs = qint64(plan.seconds * 1e9);
+    for (;;) {
+        if (stop && stop->load(std::memory_order_relaxed))
+            break;
+        const qint64 elapsedNs = clock.nsecsElapsed();
+        if (elapsedNs >= limitNs)
+            break;
+        if (plan.count && sequence >= plan.count)
+            break;
+        quint64 due = plan.rate > 0 ? quint64(plan.rate * double(elapsedNs) / 1e9)
+                                    : sequence + BatchSize;
+        if (plan.count)
+            due = qMin(due, plan.count);
+        while (sequence < due) {
+            const int batch = int(qMin<quint64>(BatchSize, due - sequence));
+            for (int i = 0; i < batch; ++i) {
+                const int index = int((sequence + quint64(i)) % quint64(universes));
+                uchar *packet = packets.data() + size_t(index) * PacketSize;
+                if (index == watchedIndex)
+                    writeArtDmx(packet, plan.watchedUniverse,
+                                quint32((sequence + quint64(i)) / quint64(universes)));
+                vectors[i].iov_base = packet;
+                vectors[i].iov_len = PacketSize;
+                messages[i] = mmsghdr();
+                messages[i].msg_hdr.msg_name = &address;
+                messages[i].msg_hdr.msg_namelen = sizeof address;
+                messages[i].msg_hdr.msg_iov = &vectors[i];
+                messages[i].msg_hdr.msg_iovlen = 1;
+            }
+            int done = 0;
+            while (done < batch) {
+                const int n = ::sendmmsg(m_fd, messages + done, unsigned(batch - done), 0);
+                if (n < 0) {
+                    if (errno == EINTR)
+                        continue;
+                    // ENOBUFS and the like: the datagram is lost on our side; count it as not
+                    // sent and go on.
+                    ++done;
+                    continue;
+                }
+                done += n;
+                m_sent += quint64(n);
+            }
+            sequence += quint64(batch);
+        }
+        if (plan.rate > 0) {
+            const timespec pause = {0, 200 * 1000};
+            nanosleep(&pause, nullptr);
+        }
+    }
+    m_secondsTaken = double(clock.nsecsElapsed()) / 1e9;
+    return m_sent.load();
+}
