@@ -52,7 +52,7 @@ DatagramReader::~DatagramReader() = default;
 
 int DatagramReader::drain(const Handler &handler)
 {
-    if (!m_socket || !handler)
+    if (!m_socket || !handler || m_draining)
         return 0;
     const QAbstractSocket::SocketState state = m_socket->state();
     if (state != QAbstractSocket::BoundState && state != QAbstractSocket::ConnectedState)
@@ -63,13 +63,17 @@ int DatagramReader::drain(const Handler &handler)
     ++m_receiveCalls;
     if (!m_socket->hasPendingDatagrams())
         return 0;
+    m_draining = true;
     int handled = readOneThroughQt(handler);
 #ifdef Q_OS_LINUX
     const qintptr descriptor = m_socket->socketDescriptor();
     if (descriptor >= 0)
-        return handled + drainDescriptor(handler, int(descriptor));
+        handled += drainDescriptor(handler, int(descriptor));
+    else
 #endif
-    return handled + drainWithQt(handler);
+        handled += drainWithQt(handler);
+    m_draining = false;
+    return handled;
 }
 
 int DatagramReader::drainWithQt(const Handler &handler)

@@ -26,15 +26,19 @@ public:
     // Larger than any Art-Net packet (the biggest, ArtFirmwareMaster, has 1060 bytes).
     static constexpr int DefaultCapacity = 2048;
 
-    explicit DatagramReader(QUdpSocket *socket, int batchSize = DefaultBatchSize,
+    explicit DatagramReader(QUdpSocket *socket = nullptr, int batchSize = DefaultBatchSize,
                             int capacity = DefaultCapacity);
     ~DatagramReader();
+
+    // The socket that the next drain() reads; one reader (and its buffers) can serve several.
+    void setSocket(QUdpSocket *socket) { m_socket = socket; }
     DatagramReader(const DatagramReader &) = delete;
     DatagramReader &operator=(const DatagramReader &) = delete;
 
     // Reads and handles every datagram that is waiting; returns how many were handled. Meant
     // to be called on readyRead(): the first datagram is read through QUdpSocket itself, which
-    // emits readyRead() again only after one of its own read calls.
+    // emits readyRead() again only after one of its own read calls. A drain() called from
+    // within a handler returns 0 at once: the buffers are in use.
     int drain(const Handler &handler);
 
     // Datagrams longer than the capacity are handed over cut to the capacity and counted here.
@@ -60,6 +64,7 @@ private:
     QHostAddress m_sender;
     quint64 m_truncated = 0;
     quint64 m_receiveCalls = 0;
+    bool m_draining = false;
 };
 
 #endif // DATAGRAMREADER_H

@@ -41,6 +41,8 @@ private slots:
     void readyReadKeepsComingAfterDrains();
     void reportsSenders_data();
     void reportsSenders();
+    void oneReaderForSeveralSockets();
+    void drainFromWithinHandlerIsRefused();
     void emptyOrUnboundSocket();
 
 private:
@@ -245,6 +247,62 @@ void tst_DatagramReader::reportsSenders()
         QVERIFY(isIPv4);
         QCOMPARE(received.at(i).data, payload(i, 16));
     }
+}
+
+void tst_DatagramReader::oneReaderForSeveralSockets()
+{
+    // The engine keeps one reader per thread and points it at its own socket before each drain.
+    QUdpSocket first;
+    QUdpSocket second;
+    QVERIFY2(bindReceiver(first, QHostAddress::LocalHost), qPrintable(first.errorString()));
+    QVERIFY2(bindReceiver(second, QHostAddress::LocalHost), qPrintable(second.errorString()));
+    QUdpSocket sender;
+    for (int i = 0; i < 5; ++i) {
+        sender.writeDatagram(payload(i, 100), QHostAddress::LocalHost, first.localPort());
+        sender.writeDatagram(payload(100 + i, 30), QHostAddress::LocalHost, second.localPort());
+    }
+
+    DatagramReader reader(nullptr, 2);
+    QList<QByteArray> received;
+    const auto keep = [&](const QByteArray &datagram, const QHostAddress &) {
+        received << QByteArray(datagram.constData(), datagram.size());
+    };
+    reader.setSocket(&first);
+    QCOMPARE(reader.drain(keep), 5);
+    reader.setSocket(&second);
+    QCOMPARE(reader.drain(keep), 5);
+
+    QCOMPARE(received.size(), 10);
+    for (int i = 0; i < 5; ++i) {
+        QCOMPARE(received.at(i), payload(i, 100));
+        QCOMPARE(received.at(5 + i), payload(100 + i, 30));
+    }
+}
+
+void tst_DatagramReader::drainFromWithinHandlerIsRefused()
+{
+    // A nested drain would overwrite the slots that the outer one is still handing out.
+    QUdpSocket receiver;
+    QVERIFY2(bindReceiver(receiver, QHostAddress::LocalHost), qPrintable(receiver.errorString()));
+    QUdpSocket sender;
+    for (int i = 0; i < 6; ++i)
+        sender.writeDatagram(payload(i, 40), QHostAddress::LocalHost, receiver.localPort());
+
+    DatagramReader reader(&receiver, 2);
+    QList<QByteArray> received;
+    int nestedResults = 0;
+    reader.drain([&](const QByteArray &datagram, const QHostAddress &) {
+        const QByteArray copy(datagram.constData(), datagram.size());
+        nestedResults += reader.drain([&](const QByteArray &, const QHostAddress &) {});
+        QVERIFY2(QByteArray(datagram.constData(), datagram.size()) == copy,
+                 "the datagram changed under the handler");
+        received << copy;
+    });
+
+    QCOMPARE(nestedResults, 0);
+    QCOMPARE(received.size(), 6);
+    for (int i = 0; i < 6; ++i)
+        QCOMPARE(received.at(i), payload(i, 40));
 }
 
 void tst_DatagramReader::emptyOrUnboundSocket()
