@@ -136,9 +136,11 @@ void tst_artnet_discovery::discovery()
         QVERIFY(PrivateNetwork::run(QStringList{QStringLiteral("ip")}
                                     + command.split(QLatin1Char(' '))));
 
-    StdoutCapture stdoutText;
+    auto stdoutText = std::make_unique<StdoutCapture>();
     artnet engine;
-    QCOMPARE(stdoutText.take(), output);
+    const QByteArray text = stdoutText->take();
+    stdoutText.reset(); // QtTest reports on standard output too
+    QCOMPARE(text, output);
     QVERIFY(engine.m_interfacesDiscovered);
     QCOMPARE(describe(engine), entries);
     QVERIFY(!engine.m_socket); // discovery opens nothing
@@ -207,9 +209,13 @@ void tst_artnet_discovery::addressTests()
         entry.setNetmask(QHostAddress(netmask));
     entry.setBroadcast(broadcast.isEmpty() ? QHostAddress() : QHostAddress(broadcast));
 
-    StdoutCapture stdoutText;
-    engine->addressEntryFound(entry, hardware);
-    QCOMPARE(stdoutText.take(), output);
+    QByteArray text;
+    {
+        StdoutCapture stdoutText;
+        engine->addressEntryFound(entry, hardware);
+        text = stdoutText.take();
+    }
+    QCOMPARE(text, output);
     QCOMPARE(engine->m_interfaces->size(), added ? 1 : 0);
     if (added)
         QCOMPARE(engine->m_interfaces->first().hardwareAddress,
@@ -229,9 +235,15 @@ void tst_artnet_discovery::secondCallWritesNothing()
     QCOMPARE(before.size(), 1);
     // A new address appears, but the list is made once per engine.
     QVERIFY(PrivateNetwork::run({"ip", "addr", "add", "127.0.0.3/8", "dev", "lo"}));
-    StdoutCapture stdoutText;
-    QVERIFY(engine->discoverInterfaces());
-    QCOMPARE(stdoutText.take(), QByteArray());
+    QByteArray text;
+    bool discovered = false;
+    {
+        StdoutCapture stdoutText;
+        discovered = engine->discoverInterfaces();
+        text = stdoutText.take();
+    }
+    QVERIFY(discovered);
+    QCOMPARE(text, QByteArray());
     QCOMPARE(describe(*engine), before);
     QVERIFY(PrivateNetwork::run({"ip", "addr", "del", "127.0.0.3/8", "dev", "lo"}));
 }
