@@ -77,6 +77,19 @@ quint64 PlainReceiver::receiveUntilMark(quint16 markUniverse, double timeoutSeco
     return count;
 }
 
+quint64 PlainReceiver::receiveUntilStopped(const std::atomic<bool> &stop)
+{
+    const timeval wait = {0, 100 * 1000};
+    setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    quint64 count = 0;
+    while (!stop.load(std::memory_order_relaxed)) {
+        const int received = receiveBatch(MSG_WAITFORONE);
+        if (received > 0)
+            count += quint64(received);
+    }
+    return count;
+}
+
 quint64 PlainReceiver::drainQueued()
 {
     quint64 count = 0;

@@ -3,6 +3,7 @@
 
 #include <QtGlobal>
 
+#include <atomic>
 #include <vector>
 
 // The yardstick for the engine's receive path: the least a program can do to take ArtDmx off a
@@ -18,6 +19,9 @@ public:
     // Receives until the end mark for the universe arrives (see FloodSender::sendMark) or the
     // time is up. Returns the datagrams received before the mark; *sawMark tells which.
     quint64 receiveUntilMark(quint16 markUniverse, double timeoutSeconds, bool *sawMark);
+
+    // Receives until stop becomes true (looked at least every 100 ms); returns how many.
+    quint64 receiveUntilStopped(const std::atomic<bool> &stop);
 
     // Takes everything that is queued now without waiting; returns how many.
     quint64 drainQueued();
