@@ -124,6 +124,8 @@ Counters readCounters()
         for (int i = 1; i < fields.size() && i < names.size(); ++i) {
             if (names.at(i) == "InDatagrams")
                 counters.inDatagrams = fields.at(i).toULongLong();
+            else if (names.at(i) == "OutDatagrams")
+                counters.outDatagrams = fields.at(i).toULongLong();
             else if (names.at(i) == "RcvbufErrors")
                 counters.receiveBufferErrors = fields.at(i).toULongLong();
         }

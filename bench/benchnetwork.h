@@ -27,6 +27,7 @@ int boundSocket(quint16 port, int receiveBuffer, QString *error);
 struct Counters
 {
     quint64 inDatagrams = 0;
+    quint64 outDatagrams = 0;
     quint64 receiveBufferErrors = 0;
     quint64 backlogDrops = 0;
 };
