@@ -7,11 +7,15 @@
 //                bit 3 colour sink, bit 4 the rest is a command list (else one datagram),
 //                bits 5-6 sender of the single datagram
 //   1-2   receive universe as given to setReceiveUniverse (little-endian, 0 is refused)
-//   3-4   record-buffer size (modulo 4097)
+//   3-4   record-buffer size (modulo 4097, at most 40 universes)
 //   5     record-buffer universe stride (index into a table)
 //   6     colour count (modulo 48)
 //   7     colour channels per universe (index into a table)
 //   8...  one datagram, or commands: see runCommand()
+//
+// Datagrams reach the engine two ways: straight through handleDatagram, and through the
+// kernel: sent from a local socket to port 6454 and read by the readArtnetPackage slot, which
+// exercises the batch reader too (more than a batch queued, datagrams longer than its slots).
 //
 // Besides the sanitizers, a model of the receive buffer checks every readUniverse result
 // against what the datagrams carried.
@@ -22,18 +26,29 @@
 
 #include <QColor>
 #include <QHostAddress>
+#include <QUdpSocket>
 
+#include <arpa/inet.h>
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <netinet/in.h>
+#include <optional>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
 constexpr int HeaderSize = 8;
 constexpr int MaxChannels = 512;
 constexpr int DmxDataOffset = 18;
+constexpr quint16 ArtNetPort = 6454;
+constexpr uint MaxSinkUniverses = 40;
 
 const std::array<quint16, 10> Strides = {512, 511, 510, 170, 3, 1, 0, 513, 1024, 65535};
 const std::array<quint16, 9> ColourChannels = {512, 3, 1, 2, 6, 0, 510, 1536, 65535};
@@ -67,6 +82,12 @@ struct ReceiveModel
     quint16 filter = 0; // port-address: universe - 1
     quint16 length = 0;
     std::array<quint8, MaxChannels> values{};
+    // False after the engine may have read an ArtDmx it sent itself (its broadcasts reach its
+    // own socket too); the next ArtDmx for the universe makes the values known again.
+    bool known = true;
+    // Datagrams waiting on the engine's socket, in arrival order; an empty entry stands for
+    // whatever the engine may have sent to itself.
+    std::vector<std::optional<QByteArray>> queued;
 };
 
 void modelStartReceiving(ReceiveModel &model)
@@ -76,12 +97,14 @@ void modelStartReceiving(ReceiveModel &model)
     model.values.fill(0);
     model.length = 0;
     model.receiving = true;
+    model.known = true;
 }
 
 void modelStopReceiving(ReceiveModel &model)
 {
     model.receiving = false;
     model.length = 0;
+    model.known = true;
 }
 
 bool modelSetUniverse(ReceiveModel &model, quint16 universe)
@@ -89,8 +112,10 @@ bool modelSetUniverse(ReceiveModel &model, quint16 universe)
     if (universe == 0)
         return false;
     const quint16 filter = quint16(universe - 1);
-    if (filter != model.filter)
+    if (filter != model.filter) {
         model.length = 0;
+        model.known = true;
+    }
     model.filter = filter;
     return true;
 }
@@ -118,6 +143,85 @@ void modelHandleDatagram(ReceiveModel &model, const QByteArray &datagram)
     for (int i = 0; i < count; ++i)
         model.values[size_t(i)] = byteAt(datagram, DmxDataOffset + i);
     model.length = quint16(count);
+    model.known = true;
+}
+
+// The engine may have put an ArtDmx on the wire that comes back to its own socket.
+void modelMaySendToItself(ReceiveModel &model)
+{
+    model.queued.emplace_back();
+}
+
+// Local sockets that send to the engine's port through the kernel: one on loopback and, in a
+// netns-run --peer namespace, one on the harness's own address (polls from there are answered).
+struct Injectors
+{
+    int loopback = -1;
+    int local = -1;
+};
+
+int boundUdpSocket(const char *address)
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    sockaddr_in bound = {};
+    bound.sin_family = AF_INET;
+    inet_pton(AF_INET, address, &bound.sin_addr);
+    if (::bind(fd, reinterpret_cast<const sockaddr *>(&bound), sizeof bound) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+const Injectors &injectors()
+{
+    static const Injectors sockets = {boundUdpSocket("127.0.0.1"), boundUdpSocket("2.0.0.10")};
+    return sockets;
+}
+
+QUdpSocket *engineSocket(artnet &engine)
+{
+    return engine.findChild<QUdpSocket *>(QString(), Qt::FindDirectChildrenOnly);
+}
+
+void inject(artnet &engine, ReceiveModel &model, const QByteArray &datagram, bool fromLocal)
+{
+    const int fd = fromLocal && injectors().local >= 0 ? injectors().local : injectors().loopback;
+    REQUIRE(fd >= 0);
+    sockaddr_in target = {};
+    target.sin_family = AF_INET;
+    target.sin_port = htons(ArtNetPort);
+    inet_pton(AF_INET, fd == injectors().loopback ? "127.0.0.1" : "2.0.0.10", &target.sin_addr);
+    const ssize_t sent = ::sendto(fd, datagram.constData(), size_t(datagram.size()), 0,
+                                  reinterpret_cast<const sockaddr *>(&target), sizeof target);
+    // Only a bound port takes datagrams; before the engine opens its socket they are lost.
+    if (sent == datagram.size() && engineSocket(engine))
+        model.queued.emplace_back(datagram);
+}
+
+void drain(artnet &engine, ReceiveModel &model)
+{
+    if (QUdpSocket *socket = engineSocket(engine)) {
+        // Loopback delivery completes within sendto(); waiting for the first datagram to be
+        // readable only guards against a scheduler that would ever defer it.
+        bool waiting = false;
+        for (const auto &entry : model.queued)
+            waiting = waiting || entry.has_value();
+        if (waiting) {
+            pollfd readable = {int(socket->socketDescriptor()), POLLIN, 0};
+            ::poll(&readable, 1, 1000);
+        }
+    }
+    engine.readArtnetPackage();
+    for (const auto &entry : model.queued) {
+        if (entry)
+            modelHandleDatagram(model, *entry);
+        else if (model.receiving)
+            model.known = false;
+    }
+    model.queued.clear();
 }
 
 // readUniverse into a buffer of exactly the requested size, compared with the model.
@@ -128,10 +232,16 @@ void checkReadUniverse(artnet &engine, ReceiveModel &model, quint16 requested)
     const bool ok = engine.readUniverse(buffer.get(), &length);
     if (requested == 0) {
         REQUIRE(!ok);
+        REQUIRE(engine.startReceiving()); // see checkRefusedRead()
+        modelStartReceiving(model);
         return;
     }
     REQUIRE(ok);
     modelStartReceiving(model);
+    if (!model.known) {
+        REQUIRE(length <= requested && length <= MaxChannels);
+        return;
+    }
     const quint16 expected = requested > model.length ? model.length : requested;
     REQUIRE(length == expected);
     REQUIRE(std::memcmp(buffer.get(), model.values.data(), expected) == 0);
@@ -148,7 +258,7 @@ void checkRefusedRead(artnet &engine, ReceiveModel &model, bool nullBuffer)
     modelStartReceiving(model);
 }
 
-void checkSendDmx(artnet &engine, FuzzInput &input, bool toLoopback)
+void checkSendDmx(artnet &engine, ReceiveModel &model, FuzzInput &input, bool toLoopback)
 {
     const quint16 length = quint16(input.takeUInt16() % 600);
     const quint16 universe = input.takeUInt16();
@@ -159,6 +269,7 @@ void checkSendDmx(artnet &engine, FuzzInput &input, bool toLoopback)
     static const QHostAddress loopback(QHostAddress::LocalHost);
     const qint64 result = engine.sendDmx(frame.get(), length, universe,
                                          toLoopback ? &loopback : nullptr);
+    modelMaySendToItself(model);
     if (universe == 0)
         REQUIRE(result == 0);
     else if (length < 2 || length > MaxChannels)
@@ -180,6 +291,15 @@ void checkTimeCodeSources(artnet &engine)
     REQUIRE(!engine.timeCodeSource(nullptr, &sender, 0));
 }
 
+// One command: a byte whose low three bits choose the operation and whose upper bits
+// ("detail") its variant, then the operation's own bytes.
+//   0-2  handleDatagram: length (2 bytes, modulo 1100), the datagram; detail: sender
+//   3    readUniverse: requested length (2 bytes); detail bit 0: a refused read instead
+//   4    detail bit 1: send 1-8 datagrams to port 6454 through the kernel (length, bytes each);
+//        else bit 2: readArtnetPackage; else sendDmx (length, universe, values)
+//   5    sendTimeCode: 5 bytes
+//   6    stop/start reception, setReceiveUniverse (2 bytes), setPollMode
+//   7    sendDataTimeout, sendDatagram, interfaceAddress, sendPoll
 void runCommand(artnet &engine, ReceiveModel &model, FuzzInput &input)
 {
     const quint8 command = input.takeByte();
@@ -202,7 +322,15 @@ void runCommand(artnet &engine, ReceiveModel &model, FuzzInput &input)
         break;
     }
     case 4:
-        checkSendDmx(engine, input, detail & 1);
+        if (detail & 2) {
+            // Through the kernel: queue up to 8 datagrams, up to 2200 bytes each.
+            for (int count = (detail >> 2) & 7; count >= 0; --count)
+                inject(engine, model, input.takeBytes(input.takeUInt16() % 2200), detail & 1);
+        } else if (detail & 4) {
+            drain(engine, model);
+        } else {
+            checkSendDmx(engine, model, input, detail & 1);
+        }
         break;
     case 5: {
         const QByteArray bytes = input.takeBytes(5);
@@ -239,6 +367,7 @@ void runCommand(artnet &engine, ReceiveModel &model, FuzzInput &input)
         switch (detail & 3) {
         case 0:
             engine.sendDataTimeout();
+            modelMaySendToItself(model);
             break;
         case 1: {
             const QByteArray bytes = input.takeBytes(input.takeByte());
@@ -246,6 +375,7 @@ void runCommand(artnet &engine, ReceiveModel &model, FuzzInput &input)
             REQUIRE(engine.sendDatagram(bytes.constData(), 0) == -3);
             if (!bytes.isEmpty())
                 engine.sendDatagram(bytes.constData(), quint16(bytes.size()));
+            modelMaySendToItself(model);
             break;
         }
         case 2: {
@@ -268,6 +398,10 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
     FuzzEnvironment::requirePrivateNetwork("fuzz_datagram");
     FuzzEnvironment::setUp(argc, argv);
+    if (injectors().loopback < 0) {
+        std::fprintf(stderr, "fuzz_datagram: cannot open a loopback UDP socket\n");
+        std::abort();
+    }
     return 0;
 }
 
@@ -278,8 +412,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FuzzInput input(data, size);
     const quint8 flags = input.takeByte();
     const quint16 universe = input.takeUInt16();
-    const uint recordSize = input.takeUInt16() % 4097;
+    uint recordSize = input.takeUInt16() % 4097;
     const quint16 stride = Strides[input.takeByte() % Strides.size()];
+    // Every poll is answered with one reply per four universes of the sink: thousands of
+    // one-channel universes would only make the run slow, not find more.
+    if (stride > 0)
+        recordSize = std::min(recordSize, uint(stride) * MaxSinkUniverses);
     const uint colourCount = input.takeByte() % 48;
     const quint16 channels = ColourChannels[input.takeByte() % ColourChannels.size()];
 
@@ -312,6 +450,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (flags & 0x10) {
         while (!input.atEnd())
             runCommand(engine, model, input);
+        drain(engine, model);
     } else {
         const QByteArray datagram = input.takeRest();
         engine.handleDatagram(datagram, senderAddress((flags >> 5) & 3));

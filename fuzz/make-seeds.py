@@ -64,6 +64,17 @@ def send_dmx_command(universe, values):
     return bytes([4]) + struct.pack("<HH", len(values), universe) + bytes(values)
 
 
+def inject_command(datagrams, from_local=False):
+    """Sends 1 to 8 datagrams to port 6454 through the kernel."""
+    assert 1 <= len(datagrams) <= 8
+    detail = 2 | (1 if from_local else 0) | ((len(datagrams) - 1) << 2)
+    return bytes([4 | (detail << 3)]) + b"".join(
+        struct.pack("<H", len(d)) + d for d in datagrams)
+
+
+DRAIN = bytes([4 | (4 << 3)])  # readArtnetPackage
+
+
 def ramp(count, start=0):
     return [(start + i) & 0xFF for i in range(count)]
 
@@ -125,6 +136,20 @@ def datagram_seeds():
         + bytes([6 | (2 << 3)]) + struct.pack("<H", 5)  # setReceiveUniverse(5)
         + read_command(512) + bytes([6])  # stopReceiving
         + datagram_command(art_dmx(5, ramp(40))) + read_command(512))
+    # Through the kernel and the batch reader of readArtnetPackage.
+    burst = b"".join(inject_command([art_dmx(1, ramp(24, k * 8 + i)) for i in range(8)])
+                     for k in range(9))
+    seeds["kernel-burst-beyond-one-batch"] = (
+        state(COMMANDS | RECEIVE) + burst + DRAIN + read_command(512))
+    seeds["kernel-empty-datagram-first"] = (
+        state(COMMANDS | RECEIVE) + inject_command([b"", art_dmx(1, ramp(16))]) + DRAIN
+        + read_command(512))
+    seeds["kernel-longer-than-a-slot"] = (
+        state(COMMANDS | RECEIVE) + inject_command([art_dmx(1, ramp(512)) + bytes(1600)])
+        + DRAIN + read_command(512))
+    seeds["kernel-poll-from-own-address"] = (
+        state(COMMANDS | POLL | RECEIVE) + inject_command([art_poll()], from_local=True) + DRAIN
+        + DRAIN)
     return seeds
 
 
