@@ -538,14 +538,14 @@ bool Vardolux::sendFrame(const QByteArray &frame)
 {
     if (!engine)
         return false;
+    if (!engine->openSocket()) {
+        reportPortFailure();
+        return false;
+    }
     // The engine would refuse these and stay silent; the user must know nothing goes out.
     // A longer frame must not reach the engine's 16-bit length either, where it would wrap.
     if (frame.size() < SmallestSendableFrame || frame.size() > LargestSendableFrame) {
         statusBar()->showMessage(tr("Nothing sent: a frame needs 2 to 512 channels"));
-        return false;
-    }
-    if (!engine->openSocket()) {
-        reportPortFailure();
         return false;
     }
     const qint64 sent = engine->sendDmx(reinterpret_cast<const uchar *>(frame.constData()),
