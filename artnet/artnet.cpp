@@ -7,6 +7,7 @@
 #include <QMutex>
 #include <QMutexLocker>
 #include <QNetworkInterface>
+#include <QNetworkProxy>
 #include <QTimer>
 #include <QUdpSocket>
 #include <QVariant>
@@ -195,6 +196,9 @@ bool artnet::openSocket()
     if (m_socket)
         return false;
     m_socket = new QUdpSocket(this);
+    // Art-Net lives on the local show network: a desktop proxy setting must never redirect it
+    // (a SOCKS relay cannot carry broadcasts), and asking for one costs a helper thread.
+    m_socket->setProxy(QNetworkProxy::NoProxy);
     if (!m_socket->bind(QHostAddress::Any, Port)
         && !m_socket->bind(QHostAddress::Any, Port,
                            QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint)) {
