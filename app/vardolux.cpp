@@ -135,6 +135,7 @@ Vardolux::Vardolux()
     tableView->horizontalHeader()->setStretchLastSection(true);
     tableView->resizeRowsToContents();
     tableView->resizeColumnsToContents();
+    stretchLastColumn();
     setCentralWidget(tableView);
 
     createActions();
@@ -611,6 +612,7 @@ bool Vardolux::optimize()
     if (tableView) {
         tableView->resizeRowsToContents();
         tableView->resizeColumnsToContents();
+        stretchLastColumn();
     }
     return true;
 }
@@ -796,6 +798,16 @@ void Vardolux::setCurrentFile(const QString &fileName)
     const QString shownName = fileName.isEmpty() ? QStringLiteral("untitled.txt")
                                                  : escapedForTitle(strippedName(fileName));
     setWindowTitle(tr("%1[*] - %2").arg(shownName, tr("Application")));
+}
+
+void Vardolux::stretchLastColumn()
+{
+    // Fitting the columns to their texts gives the last one its text width too, and the header
+    // stretches it again only on the next resize of the view; switching the stretch off and on
+    // stretches it at once.
+    QHeaderView *header = tableView->horizontalHeader();
+    header->setStretchLastSection(false);
+    header->setStretchLastSection(true);
 }
 
 QString Vardolux::strippedName(const QString &fullFileName)

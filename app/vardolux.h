@@ -70,6 +70,7 @@ private:
     // nothing can go out.
     bool sendFrame(const QByteArray &frame);
     void reportPortFailure();
+    void stretchLastColumn();
 
     Model *model;
     QTableView *tableView;

@@ -172,6 +172,7 @@ private slots:
     void universeSpinBox();
     void setUniverseNeedsEngineAndRange_data();
     void setUniverseNeedsEngineAndRange();
+    void windowShowsProgramIcon();
     void statusBarSaysReady();
 
     // Settings, help and about
@@ -372,6 +373,15 @@ void tst_Vardolux::tableViewIsSetUp()
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
                       view->visualRect(window->model->index(1, 2)).center());
     QCOMPARE(view->selectionModel()->selectedIndexes().size(), 2);
+
+    // The last column reaches the right edge, also after fitting the columns to their texts.
+    auto lastColumnEnd = [view] {
+        return view->columnViewportPosition(15) + view->columnWidth(15);
+    };
+    QVERIFY(lastColumnEnd() >= view->viewport()->width());
+    showFrame(*window, QByteArray(512, char(7)));
+    window->optimizeAction->trigger();
+    QCOMPARE(lastColumnEnd(), view->viewport()->width());
 }
 
 void tst_Vardolux::actions_data()
@@ -562,6 +572,12 @@ void tst_Vardolux::setUniverseNeedsEngineAndRange()
     QVERIFY2(!window->setUniverse(universe), "accepted a universe without an engine");
     window->ensureEngine();
     QCOMPARE(window->setUniverse(universe), accepted);
+}
+
+void tst_Vardolux::windowShowsProgramIcon()
+{
+    auto window = makeWindow();
+    QVERIFY2(!window->windowIcon().pixmap(48, 48).isNull(), "the window has an empty icon");
 }
 
 void tst_Vardolux::statusBarSaysReady()
@@ -1160,7 +1176,7 @@ void tst_Vardolux::recordShowsReceivedFrame()
         for (int channel = 0; channel < 512; ++channel)
             full.append(char((channel * 37) % 256));
         peer->writeDatagram(artDmx(0, full), QHostAddress(PrivateNetwork::LocalAddress), ArtNetPort);
-        window->resize(1000, 720);
+        window->resize(680, 720);
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
         QTRY_COMPARE(cellText(*window, 31, 15), QString::number((511 * 37) % 256));
