@@ -144,8 +144,6 @@ artnet::artnet()
     m_shortName = QStringLiteral("ArtNet by Tesk");
     m_longName = QStringLiteral("ArtNet by www.vardolux.example");
     m_recordMutex = new QMutex;
-    // The largest UDP payload, so that draining the socket never grows the array.
-    m_datagram.reserve(65536);
     std::memset(m_receivedPacket, 0, sizeof m_receivedPacket);
     std::memset(m_sendPacket, 0, sizeof m_sendPacket);
     std::memset(m_pollReply, 0, sizeof m_pollReply);

@@ -124,13 +124,11 @@ private:
     bool m_pollMode;
 
     // Working buffers, allocated with the engine and reused for every packet.
-    QByteArray m_datagram;
-    QHostAddress m_datagramSender;
     uchar m_receivedPacket[530];
     uchar m_sendPacket[530];
     uchar m_pollReply[240];
     uchar m_timeCode[20];
-    quint64 m_datagramsRead = 0;
+    quint64 m_datagramsRead = 0; // datagrams taken from the socket, for tests and measurements
 };
 
 #endif // ARTNET_H
