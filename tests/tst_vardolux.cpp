@@ -179,6 +179,7 @@ private slots:
     void firstRunDefaults();
     void settingsSurviveRestart();
     void exitStoresSettings();
+    void shortcutsReachTheirCommands();
     void storedPosition_data();
     void storedPosition();
     void helpBox();
@@ -629,6 +630,31 @@ void tst_Vardolux::exitStoresSettings()
     QVERIFY(!window->isVisible());
     QSettings settings(Organisation, Application);
     QCOMPARE(settings.value(QStringLiteral("size")).toSize(), QSize(444, 333));
+}
+
+void tst_Vardolux::shortcutsReachTheirCommands()
+{
+    auto window = makeWindow();
+    window->show();
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+
+    {
+        BoxCloser closer;
+        QTest::keyClick(window.get(), Qt::Key_F1);
+        QCOMPARE(closer.boxes.size(), 1);
+        QCOMPARE(closer.boxes.first().title, QStringLiteral("Vardolux Help"));
+    }
+    window->activateWindow(); // the offscreen platform does not give it back after the box
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    QTest::keyClick(window.get(), Qt::Key_H, Qt::ControlModifier);
+    QVERIFY(window->viewHexAction->isChecked());
+
+    window->resize(432, 321);
+    QTest::keyClick(window.get(), Qt::Key_Q, Qt::ControlModifier);
+    QVERIFY(!window->isVisible());
+    QSettings settings(Organisation, Application);
+    QCOMPARE(settings.value(QStringLiteral("size")).toSize(), QSize(432, 321));
 }
 
 void tst_Vardolux::storedPosition_data()
