@@ -552,7 +552,12 @@ bool Vardolux::sendFrame(const QByteArray &frame)
     const qint64 sent = engine->sendDmx(reinterpret_cast<const uchar *>(frame.constData()),
                                         quint16(frame.size()), quint16(universeSpinBox->value()),
                                         nullptr);
-    return sent > 0;
+    // For example no route for the broadcast: the show network is down or not configured.
+    if (sent < 0) {
+        statusBar()->showMessage(tr("Nothing sent: the network refused the ArtDmx packet"));
+        return false;
+    }
+    return true;
 }
 
 void Vardolux::reportPortFailure()

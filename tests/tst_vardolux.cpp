@@ -22,6 +22,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QSettings>
 #include <QSignalSpy>
@@ -220,6 +221,7 @@ private slots:
     void sendIsTheSameInEveryViewMode();
     void loadWhileSendingReplacesPacket();
     void loadWhileSendingRefusesTooShortFrame();
+    void sendWithoutRouteIsReported();
     void engineCarriesIdentityAndPollMode();
     void busyPortIsReportedOncePerCommand();
 
@@ -1443,6 +1445,19 @@ void tst_Vardolux::loadWhileSendingRefusesTooShortFrame()
     const QList<QByteArray> received = receiveArtDmx(peer.get(), 2, 3000);
     QCOMPARE(received.size(), 2);
     QCOMPARE(received.last().mid(18), bytes({1, 2}));
+}
+
+void tst_Vardolux::sendWithoutRouteIsReported()
+{
+    QVERIFY(PrivateNetwork::run({"ip", "route", "del", "default"}));
+    auto restoreRoute = qScopeGuard(
+            [] { PrivateNetwork::run({"ip", "route", "add", "default", "dev", "art0"}); });
+    auto window = makeWindow();
+    showFrame(*window, bytes({1, 2, 3}));
+    window->sendAction->trigger();
+    QCOMPARE(window->statusBar()->currentMessage(),
+             QStringLiteral("Nothing sent: the network refused the ArtDmx packet"));
+    QVERIFY(window->sending);
 }
 
 void tst_Vardolux::engineCarriesIdentityAndPollMode()
