@@ -274,13 +274,13 @@ void artnet::readArtnetPackage()
     if (!m_socket)
         return;
     // Reading datagram by datagram through QUdpSocket costs three system calls each, too many
-    // for a show's worth of universes; the reader takes them in batches. Its buffers are made
-    // once per thread and serve every engine there (this slot never runs nested). Datagrams
-    // longer than its 2048-byte slots arrive cut, which changes nothing: no packet handled here
-    // is read beyond its 530th byte.
-    static thread_local DatagramReader reader;
-    reader.setSocket(m_socket);
-    reader.drain([this](const QByteArray &datagram, const QHostAddress &sender) {
+    // for a show's worth of universes; the reader takes them in batches. Datagrams longer than
+    // its 2048-byte slots arrive cut, which changes nothing: no packet handled here is read
+    // beyond its 530th byte.
+    if (!m_datagramReader)
+        m_datagramReader.reset(new DatagramReader(m_socket));
+    m_datagramReader->setSocket(m_socket);
+    m_datagramReader->drain([this](const QByteArray &datagram, const QHostAddress &sender) {
         ++m_datagramsRead;
         handleDatagram(datagram, sender);
     });

@@ -11,6 +11,9 @@
 #include <QObject>
 #include <QString>
 
+#include <memory>
+
+class DatagramReader;
 class QColor;
 class QMutex;
 class QTimer;
@@ -128,6 +131,7 @@ private:
     uchar m_sendPacket[530];
     uchar m_pollReply[240];
     uchar m_timeCode[20];
+    std::unique_ptr<DatagramReader> m_datagramReader; // made at the first readyRead
     quint64 m_datagramsRead = 0; // datagrams taken from the socket, for tests and measurements
 };
 
