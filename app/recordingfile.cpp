@@ -5,6 +5,7 @@
 #include <QDomNode>
 #include <QIODevice>
 #include <QLoggingCategory>
+#include <QXmlStreamReader>
 
 #include <algorithm>
 
@@ -24,6 +25,11 @@ const QString DmxAttribute = QStringLiteral("dmx");
 const QString ArtNetType = QStringLiteral("artnet");
 const QString MissingType = QStringLiteral("none");
 constexpr int FrameVersion = 1;
+// Qt's DOM builder takes time quadratic in the nesting depth and recurses once per level: a few
+// hundred kilobytes of nested elements freeze the program for minutes, a megabyte or so
+// overflows its stack. A recording is two levels deep; a document far deeper is refused after
+// a linear pass, before the DOM sees it.
+constexpr int MaxNestingDepth = 256;
 
 // Attribute values written here are digits and names, but a value is escaped all the same so
 // that the text stays well-formed whatever a later caller puts into it.
@@ -48,6 +54,26 @@ QString frameText(const QByteArray &levels)
         text += QLatin1Char(digits[level & 0x0f]);
     }
     return text;
+}
+
+bool nestedTooDeeply(const QByteArray &documentText, RecordingFile::Content *content)
+{
+    QXmlStreamReader reader(documentText);
+    int depth = 0;
+    while (!reader.atEnd()) {
+        const QXmlStreamReader::TokenType token = reader.readNext();
+        if (token == QXmlStreamReader::EndElement) {
+            --depth;
+        } else if (token == QXmlStreamReader::StartElement && ++depth > MaxNestingDepth) {
+            content->errorMessage =
+                    QStringLiteral("Elements nested more than %1 deep").arg(MaxNestingDepth);
+            content->errorLine = int(reader.lineNumber());
+            content->errorColumn = int(reader.columnNumber());
+            return true;
+        }
+    }
+    // Any other error is left to the DOM parser, whose message the caller shows.
+    return false;
 }
 
 RecordingFile::Content framesOf(const QDomDocument &document)
@@ -106,21 +132,20 @@ QString RecordingFile::toXml(const QByteArray &levels, int universe)
 
 RecordingFile::Content RecordingFile::read(QIODevice *device)
 {
-    Content content;
     if (!device) {
+        Content content;
         content.errorMessage = QStringLiteral("no device");
         return content;
     }
-    QDomDocument document(DocumentTypeName);
-    if (!document.setContent(device, &content.errorMessage, &content.errorLine,
-                             &content.errorColumn))
-        return content;
-    return framesOf(document);
+    // Read once, as both passes need the text.
+    return read(device->readAll());
 }
 
 RecordingFile::Content RecordingFile::read(const QByteArray &documentText)
 {
     Content content;
+    if (nestedTooDeeply(documentText, &content))
+        return content;
     QDomDocument document(DocumentTypeName);
     if (!document.setContent(documentText, &content.errorMessage, &content.errorLine,
                              &content.errorColumn))

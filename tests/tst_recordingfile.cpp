@@ -63,6 +63,8 @@ private slots:
     void reportsNotWellFormedDocument_data();
     void reportsNotWellFormedDocument();
     void readsFromDevice();
+    void refusesDeeplyNestedDocument_data();
+    void refusesDeeplyNestedDocument();
     void roundTripsFullFrame();
     void survivesEveryTruncatedPrefix();
     void tracesThroughItsOwnCategory();
@@ -252,6 +254,47 @@ void tst_RecordingFile::readsFromDevice()
     QCOMPARE(content.frames, QList<QByteArray>{bytes({1, 2, 255})});
 
     QVERIFY(!RecordingFile::read(static_cast<QIODevice *>(nullptr)).wellFormed);
+}
+
+void tst_RecordingFile::refusesDeeplyNestedDocument_data()
+{
+    QTest::addColumn<int>("depth");
+    QTest::addColumn<bool>("accepted");
+
+    QTest::newRow("256 levels") << 256 << true;
+    QTest::newRow("257 levels") << 257 << false;
+    // Without the limit this one takes Qt's DOM builder minutes and then overflows the stack.
+    QTest::newRow("200000 levels") << 200000 << false;
+}
+
+void tst_RecordingFile::refusesDeeplyNestedDocument()
+{
+    QFETCH(int, depth);
+    QFETCH(bool, accepted);
+    // The root, a usable frame, and beside it a chain of elements down to the given depth.
+    const int chain = depth - 1;
+    const QByteArray document = "<!DOCTYPE Vardolux>\n<VardoluxData>\n" + frameElement("0x0102")
+            + QByteArray("<a>").repeated(chain) + QByteArray("</a>").repeated(chain)
+            + "\n</VardoluxData>\n";
+
+    const RecordingFile::Content content = RecordingFile::read(document);
+    if (accepted) {
+        QVERIFY2(content.wellFormed, qPrintable(content.errorMessage));
+        QCOMPARE(content.frames, QList<QByteArray>{bytes({1, 2})});
+    } else {
+        QVERIFY(!content.wellFormed);
+        QVERIFY(content.frames.isEmpty());
+        QCOMPARE(content.errorMessage, QStringLiteral("Elements nested more than 256 deep"));
+        QCOMPARE(content.errorLine, 4);
+    }
+
+    // A device gives the same result as the bytes.
+    QByteArray copy = document;
+    QBuffer device(&copy);
+    QVERIFY(device.open(QIODevice::ReadOnly));
+    const RecordingFile::Content fromDevice = RecordingFile::read(&device);
+    QCOMPARE(fromDevice.wellFormed, content.wellFormed);
+    QCOMPARE(fromDevice.frames, content.frames);
 }
 
 void tst_RecordingFile::roundTripsFullFrame()
