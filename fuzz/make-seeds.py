@@ -180,6 +180,8 @@ def recording_seeds():
         "entity.xml": ('<!DOCTYPE Vardolux [<!ENTITY d "0102030405060708">]>\n<VardoluxData>\n'
                        + frame_element("0x&d;&d;") + "</VardoluxData>\n"),
         "comment-and-text.xml": document("<!-- recorded -->text\n" + frame_element("0x0405")),
+        # Refused before the DOM sees it: the DOM's cost grows with the square of the depth.
+        "nested-257-deep.xml": document(frame_element("0x0102") + "<a>" * 256 + "</a>" * 256),
     }
 
 
