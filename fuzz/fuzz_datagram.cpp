@@ -17,14 +17,15 @@
 // kernel: sent from a local socket to port 6454 and read by the readArtnetPackage slot, which
 // exercises the batch reader too (more than a batch queued, datagrams longer than its slots).
 //
-// Besides the sanitizers, a model of the receive buffer checks every readUniverse result
-// against what the datagrams carried.
+// Besides the sanitizers, a model of the engine checks every readUniverse result, and at the
+// end the record buffer and the colours, against what the datagrams carried.
 
 #include "artnet.h"
 #include "fuzzenvironment.h"
 #include "fuzzinput.h"
 
 #include <QColor>
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QUdpSocket>
 
@@ -75,8 +76,8 @@ void fail(const char *what)
             fail(#condition);                                                                  \
     } while (false)
 
-// What the engine's receive side should hold, from the documented rules alone.
-struct ReceiveModel
+// What the engine should hold, from the documented rules alone.
+struct EngineModel
 {
     bool receiving = false;
     quint16 filter = 0; // port-address: universe - 1
@@ -88,9 +89,24 @@ struct ReceiveModel
     // Datagrams waiting on the engine's socket, in arrival order; an empty entry stands for
     // whatever the engine may have sent to itself.
     std::vector<std::optional<QByteArray>> queued;
+
+    // The sinks. Unlike the receive buffer they accumulate, so once the engine may have read a
+    // datagram of its own they stay unknown.
+    bool sinksKnown = true;
+    bool recordInstalled = false;
+    std::vector<quint8> record;
+    std::vector<quint8> staging;
+    quint16 stride = 512;
+    qint16 syncMode = 0;
+    // Restarted just before the engine sees a sync packet, read just after it sees an ArtDmx:
+    // never less than the engine's own sync clock.
+    QElapsedTimer sinceSync;
+    bool coloursInstalled = false;
+    std::vector<std::array<int, 3>> colours;
+    quint16 colourChannels = 512;
 };
 
-void modelStartReceiving(ReceiveModel &model)
+void modelStartReceiving(EngineModel &model)
 {
     if (model.receiving)
         return;
@@ -100,14 +116,14 @@ void modelStartReceiving(ReceiveModel &model)
     model.known = true;
 }
 
-void modelStopReceiving(ReceiveModel &model)
+void modelStopReceiving(EngineModel &model)
 {
     model.receiving = false;
     model.length = 0;
     model.known = true;
 }
 
-bool modelSetUniverse(ReceiveModel &model, quint16 universe)
+bool modelSetUniverse(EngineModel &model, quint16 universe)
 {
     if (universe == 0)
         return false;
@@ -125,29 +141,96 @@ quint8 byteAt(const QByteArray &datagram, int offset)
     return offset < datagram.size() ? quint8(datagram[offset]) : 0;
 }
 
-void modelHandleDatagram(ReceiveModel &model, const QByteArray &datagram)
+bool hasId(const QByteArray &datagram, const char (&id)[8])
 {
-    static const char artNetId[8] = {'A', 'r', 't', '-', 'N', 'e', 't', '\0'};
-    if (!model.receiving || datagram.size() <= 12
-        || std::memcmp(datagram.constData(), artNetId, sizeof artNetId) != 0)
+    return datagram.size() > 12 && std::memcmp(datagram.constData(), id, sizeof id) == 0;
+}
+
+const char ArtNetId[8] = {'A', 'r', 't', '-', 'N', 'e', 't', '\0'};
+const char MadrixId[8] = {'M', 'a', 'd', 'r', 'i', 'x', 'N', '\0'};
+
+quint16 opCodeOf(const QByteArray &datagram)
+{
+    return quint16(byteAt(datagram, 8) | (byteAt(datagram, 9) << 8));
+}
+
+bool isSyncPacket(const QByteArray &datagram)
+{
+    const quint16 opCode = opCodeOf(datagram);
+    return (hasId(datagram, ArtNetId) || hasId(datagram, MadrixId))
+            && (opCode == 0x5101 || opCode == 0x5202);
+}
+
+// The record-buffer copy rule: a slot per universe from the receive universe on, cut at the
+// end of the buffer.
+void modelCopyToRecord(const EngineModel &model, std::vector<quint8> &target, uint slot,
+                       const QByteArray &datagram, uint count)
+{
+    const uint size = uint(target.size());
+    const uint width = model.stride > 511 ? 512u : model.stride;
+    const uint start = slot * width;
+    if (start + width >= size) {
+        if (start >= size)
+            return;
+        count = std::min(count, size - start);
+    }
+    for (uint k = 0; k < count; ++k)
+        target[start + k] = byteAt(datagram, int(DmxDataOffset + k));
+}
+
+void modelSinks(EngineModel &model, const QByteArray &datagram, quint16 portAddress, uint length)
+{
+    if (model.recordInstalled && !model.record.empty() && portAddress >= model.filter) {
+        if (model.syncMode != 0 && model.sinceSync.elapsed() > 2900)
+            model.sinksKnown = false; // the engine may have fallen back to immediate writes
+        const uint count = std::min<uint>(length, model.stride);
+        modelCopyToRecord(model, model.syncMode != 0 ? model.staging : model.record,
+                          uint(portAddress - model.filter), datagram, count);
+    }
+    const uint perUniverse = model.colourChannels / 3;
+    const uint width = perUniverse > 511 ? 512u : perUniverse;
+    if (model.coloursInstalled && !model.colours.empty() && width != 0 && length != 0) {
+        const uint first = uint(portAddress) * width;
+        const uint end = std::min<uint>(first + width, uint(model.colours.size()));
+        uint j = 0;
+        for (uint colour = first; colour < end && j < length; ++colour)
+            for (int component = 0; component < 3 && j < length; ++component)
+                model.colours[colour][size_t(component)] = byteAt(datagram, int(DmxDataOffset + j++));
+    }
+}
+
+void modelHandleDatagram(EngineModel &model, const QByteArray &datagram)
+{
+    if (isSyncPacket(datagram)) {
+        model.syncMode = qint16(qint8(byteAt(datagram, 12)));
+        if (model.recordInstalled && !model.record.empty())
+            model.record = model.staging;
         return;
-    const quint16 opCode = quint16(byteAt(datagram, 8) | (byteAt(datagram, 9) << 8));
-    if (opCode != 0x5000)
+    }
+    if (!model.receiving || !hasId(datagram, ArtNetId) || opCodeOf(datagram) != 0x5000)
         return;
     const quint16 portAddress = quint16(byteAt(datagram, 14) | (byteAt(datagram, 15) << 8));
-    if (portAddress != model.filter)
-        return;
     int count = (byteAt(datagram, 16) << 8) | byteAt(datagram, 17);
     if (count > MaxChannels)
         count = MaxChannels;
-    for (int i = 0; i < count; ++i)
-        model.values[size_t(i)] = byteAt(datagram, DmxDataOffset + i);
-    model.length = quint16(count);
-    model.known = true;
+    if (portAddress == model.filter) {
+        for (int i = 0; i < count; ++i)
+            model.values[size_t(i)] = byteAt(datagram, DmxDataOffset + i);
+        model.length = quint16(count);
+        model.known = true;
+    }
+    modelSinks(model, datagram, portAddress, uint(count));
+}
+
+// Call just before the engine sees the datagram.
+void modelBeforeHandling(EngineModel &model, const QByteArray &datagram)
+{
+    if (isSyncPacket(datagram))
+        model.sinceSync.restart();
 }
 
 // The engine may have put an ArtDmx on the wire that comes back to its own socket.
-void modelMaySendToItself(ReceiveModel &model)
+void modelMaySendToItself(EngineModel &model)
 {
     model.queued.emplace_back();
 }
@@ -186,7 +269,7 @@ QUdpSocket *engineSocket(artnet &engine)
     return engine.findChild<QUdpSocket *>(QString(), Qt::FindDirectChildrenOnly);
 }
 
-void inject(artnet &engine, ReceiveModel &model, const QByteArray &datagram, bool fromLocal)
+void inject(artnet &engine, EngineModel &model, const QByteArray &datagram, bool fromLocal)
 {
     const int fd = fromLocal && injectors().local >= 0 ? injectors().local : injectors().loopback;
     REQUIRE(fd >= 0);
@@ -201,7 +284,7 @@ void inject(artnet &engine, ReceiveModel &model, const QByteArray &datagram, boo
         model.queued.emplace_back(datagram);
 }
 
-void drain(artnet &engine, ReceiveModel &model)
+void drain(artnet &engine, EngineModel &model)
 {
     if (QUdpSocket *socket = engineSocket(engine)) {
         // Loopback delivery completes within sendto(); waiting for the first datagram to be
@@ -214,18 +297,25 @@ void drain(artnet &engine, ReceiveModel &model)
             ::poll(&readable, 1, 1000);
         }
     }
-    engine.readArtnetPackage();
     for (const auto &entry : model.queued) {
         if (entry)
+            modelBeforeHandling(model, *entry);
+    }
+    engine.readArtnetPackage();
+    for (const auto &entry : model.queued) {
+        if (entry) {
             modelHandleDatagram(model, *entry);
-        else if (model.receiving)
-            model.known = false;
+        } else {
+            if (model.receiving)
+                model.known = false;
+            model.sinksKnown = false;
+        }
     }
     model.queued.clear();
 }
 
 // readUniverse into a buffer of exactly the requested size, compared with the model.
-void checkReadUniverse(artnet &engine, ReceiveModel &model, quint16 requested)
+void checkReadUniverse(artnet &engine, EngineModel &model, quint16 requested)
 {
     std::unique_ptr<uchar[]> buffer(new uchar[requested ? requested : 1]);
     quint16 length = requested;
@@ -249,7 +339,7 @@ void checkReadUniverse(artnet &engine, ReceiveModel &model, quint16 requested)
 
 // A null or empty read refuses; whether it started reception first is the engine's business,
 // so reception is started explicitly afterwards to keep the model in step.
-void checkRefusedRead(artnet &engine, ReceiveModel &model, bool nullBuffer)
+void checkRefusedRead(artnet &engine, EngineModel &model, bool nullBuffer)
 {
     uchar one = 0;
     quint16 length = nullBuffer ? 1 : 0;
@@ -258,7 +348,7 @@ void checkRefusedRead(artnet &engine, ReceiveModel &model, bool nullBuffer)
     modelStartReceiving(model);
 }
 
-void checkSendDmx(artnet &engine, ReceiveModel &model, FuzzInput &input, bool toLoopback)
+void checkSendDmx(artnet &engine, EngineModel &model, FuzzInput &input, bool toLoopback)
 {
     const quint16 length = quint16(input.takeUInt16() % 600);
     const quint16 universe = input.takeUInt16();
@@ -300,7 +390,7 @@ void checkTimeCodeSources(artnet &engine)
 //   5    sendTimeCode: 5 bytes
 //   6    stop/start reception, setReceiveUniverse (2 bytes), setPollMode
 //   7    sendDataTimeout, sendDatagram, interfaceAddress, sendPoll
-void runCommand(artnet &engine, ReceiveModel &model, FuzzInput &input)
+void runCommand(artnet &engine, EngineModel &model, FuzzInput &input)
 {
     const quint8 command = input.takeByte();
     const int detail = command >> 3;
@@ -309,6 +399,7 @@ void runCommand(artnet &engine, ReceiveModel &model, FuzzInput &input)
     case 1:
     case 2: {
         const QByteArray datagram = input.takeBytes(input.takeUInt16() % 1100);
+        modelBeforeHandling(model, datagram);
         engine.handleDatagram(datagram, senderAddress(detail));
         modelHandleDatagram(model, datagram);
         break;
@@ -424,7 +515,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // The sinks are exactly as large as the engine is told, and outlive the engine.
     std::unique_ptr<uchar[]> recordBuffer(new uchar[recordSize ? recordSize : 1]());
     std::unique_ptr<QColor[]> colours(new QColor[colourCount ? colourCount : 1]);
-    ReceiveModel model;
+    for (uint colour = 0; colour < colourCount; ++colour)
+        colours[colour] = QColor(Qt::black);
+    EngineModel model;
+    model.sinceSync.start();
     artnet engine;
 
     REQUIRE(engine.setReceiveUniverse(universe) == modelSetUniverse(model, universe));
@@ -437,6 +531,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (flags & 0x04) {
         engine.setRecordBuffer(recordBuffer.get(), recordSize, stride);
         modelStartReceiving(model);
+        model.recordInstalled = true;
+        model.record.assign(recordSize, 0);
+        model.staging.assign(recordSize, 0);
+        model.stride = stride;
         uchar *installed = nullptr;
         uint installedSize = 0;
         engine.recordBuffer(&installed, &installedSize);
@@ -445,6 +543,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (flags & 0x08) {
         engine.setColorTarget(colours.get(), colourCount, channels);
         modelStartReceiving(model);
+        model.coloursInstalled = true;
+        model.colours.assign(colourCount, {0, 0, 0});
+        model.colourChannels = channels;
     }
 
     if (flags & 0x10) {
@@ -453,11 +554,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         drain(engine, model);
     } else {
         const QByteArray datagram = input.takeRest();
+        modelBeforeHandling(model, datagram);
         engine.handleDatagram(datagram, senderAddress((flags >> 5) & 3));
         modelHandleDatagram(model, datagram);
     }
     checkReadUniverse(engine, model, MaxChannels);
     checkTimeCodeSources(engine);
+    if (model.sinksKnown) {
+        if (model.recordInstalled && recordSize > 0)
+            REQUIRE(std::memcmp(recordBuffer.get(), model.record.data(), recordSize) == 0);
+        for (size_t colour = 0; colour < model.colours.size(); ++colour) {
+            const QColor &actual = colours[colour];
+            REQUIRE(actual.red() == model.colours[colour][0]
+                    && actual.green() == model.colours[colour][1]
+                    && actual.blue() == model.colours[colour][2]);
+        }
+    }
 
     engine.setRecordBuffer(nullptr, 0, 0);
     engine.setColorTarget(nullptr, 0, 0);
