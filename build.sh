@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-runtime_packages=(cmake make g++ qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core)
+runtime_packages=(cmake make g++ qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev fonts-dejavu-core)
 test_packages=("${runtime_packages[@]}" iproute2 util-linux tshark clang-14 libclang-rt-14-dev)
 
 install_missing() {
@@ -19,7 +19,7 @@ install_missing() {
     [ "$(id -u)" = 0 ] || sudo=sudo
     echo "Installing: ${missing[*]}"
     $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
 }
 
 jobs=$(nproc 2>/dev/null || echo 2)
