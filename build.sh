@@ -19,7 +19,7 @@ install_missing() {
     [ "$(id -u)" = 0 ] || sudo=sudo
     echo "Installing: ${missing[*]}"
     $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
+    $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
 }
 
 jobs=$(nproc 2>/dev/null || echo 2)
