@@ -220,6 +220,7 @@ private slots:
     void sendFrameLengths();
     void sendIsTheSameInEveryViewMode();
     void loadWhileSendingReplacesPacket();
+    void wholeJobByKeyboard();
     void loadWhileSendingRefusesTooShortFrame();
     void sendWithoutRouteIsReported();
     void engineCarriesIdentityAndPollMode();
@@ -1418,6 +1419,80 @@ void tst_Vardolux::loadWhileSendingReplacesPacket()
     QVERIFY2(first >= 0 && first <= 1, qPrintable(QString::number(first)));
     for (int i = first; i < received.size(); ++i)
         QCOMPARE(received.at(i).toHex(' '), artDmx(2, bytes({9, 8, 7, 6})).toHex(' '));
+}
+
+// The whole job as a technician does it, by keyboard only: record a console's universe, freeze,
+// save, start afresh, open the recording and send it to a node on the same universe.
+void tst_Vardolux::wholeJobByKeyboard()
+{
+    auto peer = openPeerSocket();
+    QVERIFY(peer);
+    const QHostAddress local(PrivateNetwork::LocalAddress);
+    const QString path = m_files->filePath(QStringLiteral("show.xml"));
+    QByteArray levels;
+    for (int channel = 0; channel < 512; ++channel)
+        levels.append(char((channel * 7 + 3) % 256));
+
+    auto window = makeWindow();
+    window->show();
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    const auto press = [&](Qt::Key key) {
+        window->activateWindow(); // the offscreen platform does not give it back after a dialog
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        QTest::keyClick(window.get(), key, Qt::ControlModifier);
+    };
+    window->universeSpinBox->setValue(0x0103); // port-address 0x0102
+
+    press(Qt::Key_R);
+    QVERIFY(window->recordAction->isChecked());
+    QTRY_COMPARE(cellText(*window, 0, 0), QStringLiteral("no data")); // receiving from the first tick
+    peer->writeDatagram(artDmx(0x0102, levels), local, ArtNetPort);
+    QTRY_COMPARE(cellText(*window, 31, 15), QString::number(quint8(levels.at(511))));
+    press(Qt::Key_F);
+    QVERIFY(window->frozen);
+    peer->writeDatagram(artDmx(0x0102, QByteArray(512, char(1))), local, ArtNetPort);
+    QTest::qWait(400);
+
+    {
+        ModalWatcher saveAs([&](QWidget *widget) {
+            if (auto *dialog = qobject_cast<QFileDialog *>(widget))
+                chooseInDialog(dialog, path);
+            else
+                widget->close();
+        });
+        press(Qt::Key_S);
+        QCOMPARE(saveAs.seen(), 1);
+    }
+    QByteArray saved;
+    QVERIFY(RecordingFile::read(fileBytes(path)).frames.size() == 1);
+    saved = RecordingFile::read(fileBytes(path)).frames.first();
+    QCOMPARE(saved.toHex(), levels.toHex());
+
+    press(Qt::Key_T);
+    press(Qt::Key_F); // unfreeze
+    QVERIFY(!window->frozen);
+    press(Qt::Key_N);
+    {
+        ModalWatcher open([&](QWidget *widget) {
+            if (auto *dialog = qobject_cast<QFileDialog *>(widget))
+                chooseInDialog(dialog, path);
+            else
+                widget->close();
+        });
+        press(Qt::Key_O);
+        QCOMPARE(open.seen(), 1);
+    }
+    QCOMPARE(window->currentFile, path);
+
+    receiveArtDmx(peer.get(), 100, 100); // nothing of ours is under way yet; drop any stray
+    press(Qt::Key_E);
+    QVERIFY(window->sendAction->isChecked());
+    const QList<QByteArray> received = receiveArtDmx(peer.get(), 2, 3000);
+    QCOMPARE(received.size(), 2);
+    for (const QByteArray &packet : received)
+        QCOMPARE(packet.toHex(' '), artDmx(0x0102, levels).toHex(' '));
+    press(Qt::Key_T);
 }
 
 void tst_Vardolux::loadWhileSendingRefusesTooShortFrame()
