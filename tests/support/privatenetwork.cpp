@@ -24,11 +24,18 @@ bool isInside(QString *why)
         return false;
     }
     char own[64] = {};
-    char init[64] = {};
-    const ssize_t ownLength = readlink("/proc/self/ns/net", own, sizeof own - 1);
-    const ssize_t initLength = readlink("/proc/1/ns/net", init, sizeof init - 1);
-    if (ownLength > 0 && initLength > 0 && qstrcmp(own, init) == 0) {
-        *why = QStringLiteral("this is the network namespace of process 1");
+    if (readlink("/proc/self/ns/net", own, sizeof own - 1) <= 0) {
+        *why = QStringLiteral("cannot read this process's network namespace");
+        return false;
+    }
+    // netns-run names the namespace it made and the one it was started from; this process must
+    // be in the first and not in the second (an inherited environment proves nothing alone).
+    if (qgetenv("VARDOLUX_NETNS") != QByteArray(own)) {
+        *why = QStringLiteral("not in the namespace that netns-run made");
+        return false;
+    }
+    if (qgetenv("VARDOLUX_OUTER_NETNS") == QByteArray(own)) {
+        *why = QStringLiteral("still in the namespace netns-run was started from");
         return false;
     }
     return true;
