@@ -357,6 +357,17 @@ void artnet::handleArtDmx(const QByteArray &datagram)
 {
     if (!m_receiveBuffer)
         return;
+    // In a show most packets are for other universes; without a sink nobody takes them, so they
+    // are dropped on their port-address before the packet is copied.
+    const bool sinkInstalled = (m_recordBuffer && m_recordBufferSize != 0)
+            || (m_colors && m_colorCount != 0);
+    if (!sinkInstalled) {
+        const auto *bytes = reinterpret_cast<const quint8 *>(datagram.constData());
+        const quint8 subUni = datagram.size() > Dmx::SubUni ? bytes[Dmx::SubUni] : 0;
+        const quint8 net = datagram.size() > Dmx::Net ? bytes[Dmx::Net] : 0;
+        if (quint16(subUni | (net << 8)) != m_receiveUniverse)
+            return;
+    }
     // Whatever did not arrive reads as zero: a short packet never exposes an older one.
     const size_t arrived = size_t(std::min<qsizetype>(datagram.size(), Dmx::MaxSize));
     std::memcpy(m_receivedPacket, datagram.constData(), arrived);
