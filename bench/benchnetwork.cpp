@@ -1,4 +1,5 @@
 #include "benchnetwork.h"
+#include "privatenetwork.h"
 
 #include <QFile>
 #include <QList>
@@ -35,19 +36,11 @@ QByteArray readProcFile(const char *path)
 
 bool isInsideWithPeer(QString *why)
 {
-    if (qgetenv("VARDOLUX_PRIVATE_NETWORK") != "1") {
-        *why = QStringLiteral("not started through tests/netns-run --peer");
+    // The same check as the socket tests: in the namespace netns-run made, not merely started
+    // with its environment.
+    if (!PrivateNetwork::isInside(why))
         return false;
-    }
-    char own[64] = {};
-    char init[64] = {};
-    const ssize_t ownLength = readlink("/proc/self/ns/net", own, sizeof own - 1);
-    const ssize_t initLength = readlink("/proc/1/ns/net", init, sizeof init - 1);
-    if (ownLength <= 0 || (initLength > 0 && qstrcmp(own, init) == 0)) {
-        *why = QStringLiteral("this is the network namespace of process 1");
-        return false;
-    }
-    if (qEnvironmentVariableIsEmpty("VARDOLUX_PEER_NETNS")) {
+    if (!PrivateNetwork::hasPeer()) {
         *why = QStringLiteral("no peer namespace (use tests/netns-run --peer)");
         return false;
     }
