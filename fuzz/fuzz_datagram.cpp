@@ -64,17 +64,7 @@ const QHostAddress &senderAddress(int index)
     return senders[size_t(index) & 3];
 }
 
-void fail(const char *what)
-{
-    std::fprintf(stderr, "fuzz_datagram: invariant broken: %s\n", what);
-    std::abort();
-}
-
-#define REQUIRE(condition)                                                                     \
-    do {                                                                                       \
-        if (!(condition))                                                                      \
-            fail(#condition);                                                                  \
-    } while (false)
+#define REQUIRE(condition) FUZZ_REQUIRE("fuzz_datagram", condition)
 
 // What the engine should hold, from the documented rules alone.
 struct EngineModel

@@ -30,17 +30,7 @@ namespace {
 constexpr int MaxChannels = 512;
 constexpr quint8 Untouched = 0xA5;
 
-void fail(const char *what)
-{
-    std::fprintf(stderr, "fuzz_recordingfile: invariant broken: %s\n", what);
-    std::abort();
-}
-
-#define REQUIRE(condition)                                                                     \
-    do {                                                                                       \
-        if (!(condition))                                                                      \
-            fail(#condition);                                                                  \
-    } while (false)
+#define REQUIRE(condition) FUZZ_REQUIRE("fuzz_recordingfile", condition)
 
 bool sameContent(const RecordingFile::Content &a, const RecordingFile::Content &b)
 {

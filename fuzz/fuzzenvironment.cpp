@@ -97,4 +97,10 @@ void setUp(int *argc, char ***argv)
     new QCoreApplication(*argc, *argv);
 }
 
+void invariantBroken(const char *targetName, const char *condition)
+{
+    std::fprintf(stderr, "%s: invariant broken: %s\n", targetName, condition);
+    std::abort();
+}
+
 } // namespace FuzzEnvironment

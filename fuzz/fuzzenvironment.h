@@ -14,6 +14,15 @@ void requirePrivateNetwork(const char *targetName);
 // when reproducing a single input.
 void setUp(int *argc, char ***argv);
 
+// Reports a broken invariant of the target and aborts, so that libFuzzer keeps the input.
+[[noreturn]] void invariantBroken(const char *targetName, const char *condition);
+
 } // namespace FuzzEnvironment
+
+#define FUZZ_REQUIRE(target, condition)                                                        \
+    do {                                                                                       \
+        if (!(condition))                                                                      \
+            FuzzEnvironment::invariantBroken(target, #condition);                              \
+    } while (false)
 
 #endif // FUZZENVIRONMENT_H
