@@ -353,8 +353,23 @@ void artnet::handleDatagram(const QByteArray &datagram, const QHostAddress &send
     }
 }
 
+bool artnet::isWholeArtDmx(const QByteArray &datagram)
+{
+    if (datagram.size() < Dmx::HeaderSize)
+        return false;
+    const auto *bytes = reinterpret_cast<const quint8 *>(datagram.constData());
+    const qsizetype length = (qsizetype(bytes[Dmx::LengthHi]) << 8) | bytes[Dmx::LengthLo];
+    return datagram.size() >= Dmx::HeaderSize + length;
+}
+
 void artnet::handleArtDmx(const QByteArray &datagram)
 {
+    // A packet cut short or lying about its length would put zeros or foreign bytes in place
+    // of the console's levels; it is passed over and only counted.
+    if (!isWholeArtDmx(datagram)) {
+        ++m_incompleteDmxCount;
+        return;
+    }
     if (!m_receiveBuffer)
         return;
     // In a show most packets are for other universes; without a sink nobody takes them, so they
@@ -363,12 +378,10 @@ void artnet::handleArtDmx(const QByteArray &datagram)
             || (m_colors && m_colorCount != 0);
     if (!sinkInstalled) {
         const auto *bytes = reinterpret_cast<const quint8 *>(datagram.constData());
-        const quint8 subUni = datagram.size() > Dmx::SubUni ? bytes[Dmx::SubUni] : 0;
-        const quint8 net = datagram.size() > Dmx::Net ? bytes[Dmx::Net] : 0;
-        if (quint16(subUni | (net << 8)) != m_receiveUniverse)
+        if (quint16(bytes[Dmx::SubUni] | (bytes[Dmx::Net] << 8)) != m_receiveUniverse)
             return;
     }
-    // Whatever did not arrive reads as zero: a short packet never exposes an older one.
+    // Past the data of a short frame the working buffer reads zero, never an older packet.
     const size_t arrived = size_t(std::min<qsizetype>(datagram.size(), Dmx::MaxSize));
     std::memcpy(m_receivedPacket, datagram.constData(), arrived);
     std::memset(m_receivedPacket + arrived, 0, Dmx::MaxSize - arrived);
@@ -610,8 +623,12 @@ void artnet::sendPollReply(const QHostAddress &poller)
             reply[PollReply::PortTypes + j] = PollReply::PortTypeValue;
             reply[PollReply::GoodOutput + j] = PollReply::GoodOutputValue;
         }
-        for (uint j = 0; j < ports; ++j)
-            reply[PollReply::SwOut + j] = quint8((current + j) & 0x0F);
+        // The whole low byte: readers that follow Art-Net take its Universe nibble, consoles
+        // that compare the byte with their own SwIn then agree as well.
+        for (uint j = 0; j < ports; ++j) {
+            reply[PollReply::SwIn + j] = quint8((current + j) & 0xFF);
+            reply[PollReply::SwOut + j] = quint8((current + j) & 0xFF);
+        }
         parseMacAddress(chosen->hardwareAddress, reply + PollReply::Mac);
         reply[PollReply::BindIndex] = quint8(index);
 

@@ -40,6 +40,12 @@ public:
     bool readUniverse(uchar *buffer, quint16 *length);
     void handleDatagram(const QByteArray &datagram, const QHostAddress &sender);
     QString interfaceAddress(int index) const;
+    // An ArtDmx (identifier and opcode already checked) that holds its whole header and as many
+    // data bytes as its Length says; any other is passed over.
+    static bool isWholeArtDmx(const QByteArray &datagram);
+    // ArtDmx passed over since the engine was made because they were cut inside their header
+    // or carried fewer data bytes than their Length claims.
+    quint64 incompleteDmxCount() const { return m_incompleteDmxCount; }
 
     // Interface discovery
     bool discoverInterfaces();
@@ -133,6 +139,7 @@ private:
     uchar m_timeCode[20];
     std::unique_ptr<DatagramReader> m_datagramReader; // made at the first readyRead
     quint64 m_datagramsRead = 0; // datagrams taken from the socket, for tests and measurements
+    quint64 m_incompleteDmxCount = 0;
 };
 
 #endif // ARTNET_H

@@ -21,6 +21,7 @@
 // end the record buffer and the colours, against what the datagrams carried.
 
 #include "artnet.h"
+#include "datagramreader.h"
 #include "fuzzenvironment.h"
 #include "fuzzinput.h"
 
@@ -201,6 +202,11 @@ void modelHandleDatagram(EngineModel &model, const QByteArray &datagram)
         return;
     const quint16 portAddress = quint16(byteAt(datagram, 14) | (byteAt(datagram, 15) << 8));
     int count = (byteAt(datagram, 16) << 8) | byteAt(datagram, 17);
+    // Cut inside the header or shorter than its Length says: passed over. The engine's reader
+    // hands datagrams over cut to its slot size.
+    const int arrived = std::min<int>(int(datagram.size()), DatagramReader::DefaultCapacity);
+    if (arrived < DmxDataOffset || arrived < DmxDataOffset + count)
+        return;
     if (count > MaxChannels)
         count = MaxChannels;
     if (portAddress == model.filter) {

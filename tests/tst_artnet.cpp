@@ -196,7 +196,7 @@ struct ExpectedReply
     quint8 subSwitch = 0;
     QByteArray shortName = "Vardolux";
     quint8 ports = 0;
-    QByteArray swOut = QByteArray(4, '\0');
+    QByteArray swOut = QByteArray(4, '\0'); // SwIn carries the same bytes
     QByteArray mac = QByteArray::fromHex("02000000000a");
     quint8 bindIndex = 0;
 };
@@ -222,7 +222,7 @@ static QByteArray replyBytes(const ExpectedReply &e)
     r += QByteArray::fromHex("85858585");                         // 174 PortTypes
     r += QByteArray::fromHex("00000000");                         // 178 GoodInput
     r += QByteArray::fromHex("80808080");                         // 182 GoodOutput
-    r += QByteArray::fromHex("00000000");                         // 186 SwIn
+    r += e.swOut;                                                 // 186 SwIn
     r += e.swOut;                                                 // 190 SwOut
     r += QByteArray::fromHex("000000");                           // 194 SwVideo, SwMacro, SwRemote
     r += QByteArray::fromHex("000000");                           // 197 Spare
@@ -339,6 +339,7 @@ void tst_artnet::classification_data()
     QTest::addColumn<quint16>("universe");
     QTest::addColumn<QByteArray>("datagram");
     QTest::addColumn<QByteArray>("expected");
+    QTest::addColumn<bool>("counted");
 
     // Every row starts with 512 values of 0xAA held for the universe.
     const QByteArray held(512, char(0xAA));
@@ -352,28 +353,33 @@ void tst_artnet::classification_data()
     oddVersion[10] = char(0x55);
     oddVersion[11] = char(0xAA);
 
-    QTest::newRow("12 bytes are too short") << quint16(1) << twelve << held;
-    QTest::newRow("13 bytes are an ArtDmx with nothing in it") << quint16(1) << thirteen << QByteArray();
-    QTest::newRow("non-zero eighth identifier byte") << quint16(1) << wrongTerminator << held;
-    QTest::newRow("MadrixN identifier with the ArtDmx opcode") << quint16(1) << madrixDmx << held;
-    QTest::newRow("universe 1 takes SubUni 0 Net 0") << quint16(1) << artDmx(0, 0, 4, ramp(4)) << ramp(4);
-    QTest::newRow("universe 1 ignores SubUni 1") << quint16(1) << artDmx(1, 0, 4, ramp(4)) << held;
-    QTest::newRow("universe 1 ignores Net 1") << quint16(1) << artDmx(0, 1, 4, ramp(4)) << held;
-    QTest::newRow("universe 257 takes SubUni 0 Net 1") << quint16(257) << artDmx(0, 1, 4, ramp(4)) << ramp(4);
-    QTest::newRow("universe 129 takes SubUni 0x80") << quint16(129) << artDmx(0x80, 0, 4, ramp(4)) << ramp(4);
-    QTest::newRow("universe 1 ignores SubUni 0x80") << quint16(1) << artDmx(0x80, 0, 4, ramp(4)) << held;
+    // counted: passed over as an ArtDmx cut short or lying about its length.
+    QTest::newRow("12 bytes are too short") << quint16(1) << twelve << held << false;
+    QTest::newRow("13 bytes are cut inside the ArtDmx header") << quint16(1) << thirteen << held << true;
+    QTest::newRow("17 bytes lack the low Length byte") << quint16(1) << artDmx(0, 0, 0, QByteArray()).left(17) << held << true;
+    QTest::newRow("18 bytes with Length 0 are a whole empty frame") << quint16(1) << artDmx(0, 0, 0, QByteArray()) << QByteArray() << false;
+    QTest::newRow("non-zero eighth identifier byte") << quint16(1) << wrongTerminator << held << false;
+    QTest::newRow("MadrixN identifier with the ArtDmx opcode") << quint16(1) << madrixDmx << held << false;
+    QTest::newRow("universe 1 takes SubUni 0 Net 0") << quint16(1) << artDmx(0, 0, 4, ramp(4)) << ramp(4) << false;
+    QTest::newRow("universe 1 ignores SubUni 1") << quint16(1) << artDmx(1, 0, 4, ramp(4)) << held << false;
+    QTest::newRow("universe 1 ignores Net 1") << quint16(1) << artDmx(0, 1, 4, ramp(4)) << held << false;
+    QTest::newRow("universe 257 takes SubUni 0 Net 1") << quint16(257) << artDmx(0, 1, 4, ramp(4)) << ramp(4) << false;
+    QTest::newRow("universe 129 takes SubUni 0x80") << quint16(129) << artDmx(0x80, 0, 4, ramp(4)) << ramp(4) << false;
+    QTest::newRow("universe 1 ignores SubUni 0x80") << quint16(1) << artDmx(0x80, 0, 4, ramp(4)) << held << false;
     // A signed SubUni 0x80 would read as port-address 0xFF80.
-    QTest::newRow("universe 65409 ignores SubUni 0x80") << quint16(0xFF81) << artDmx(0x80, 0, 4, ramp(4)) << held;
-    QTest::newRow("universe 65536 is port-address 0xFFFF") << quint16(0xFFFF) << artDmx(0xFE, 0xFF, 2, ramp(2)) << ramp(2);
-    QTest::newRow("length 0") << quint16(1) << artDmx(0, 0, 0, QByteArray()) << QByteArray();
-    QTest::newRow("length 2") << quint16(1) << artDmx(0, 0, 2, ramp(2)) << ramp(2);
-    QTest::newRow("odd length 3") << quint16(1) << artDmx(0, 0, 3, ramp(3)) << ramp(3);
-    QTest::newRow("length 512") << quint16(1) << artDmx(0, 0, 512, ramp(512)) << ramp(512);
-    QTest::newRow("length 600 is clamped to 512") << quint16(1) << artDmx(0, 0, 600, ramp(600)) << ramp(512);
-    QTest::newRow("length 0xFFFF with 512 values") << quint16(1) << artDmx(0, 0, 0xFFFF, ramp(512)) << ramp(512);
-    QTest::newRow("length 24 with 10 values reads zeros for the rest")
-        << quint16(1) << artDmx(0, 0, 24, ramp(10)) << ramp(10) + QByteArray(14, '\0');
-    QTest::newRow("protocol version bytes are not examined") << quint16(1) << oddVersion << ramp(3);
+    QTest::newRow("universe 65409 ignores SubUni 0x80") << quint16(0xFF81) << artDmx(0x80, 0, 4, ramp(4)) << held << false;
+    QTest::newRow("universe 65536 is port-address 0xFFFF") << quint16(0xFFFF) << artDmx(0xFE, 0xFF, 2, ramp(2)) << ramp(2) << false;
+    QTest::newRow("length 0") << quint16(1) << artDmx(0, 0, 0, QByteArray()) << QByteArray() << false;
+    QTest::newRow("length 2") << quint16(1) << artDmx(0, 0, 2, ramp(2)) << ramp(2) << false;
+    QTest::newRow("odd length 3") << quint16(1) << artDmx(0, 0, 3, ramp(3)) << ramp(3) << false;
+    QTest::newRow("length 512") << quint16(1) << artDmx(0, 0, 512, ramp(512)) << ramp(512) << false;
+    QTest::newRow("length 600 is clamped to 512") << quint16(1) << artDmx(0, 0, 600, ramp(600)) << ramp(512) << false;
+    QTest::newRow("length 2 with trailing bytes keeps 2") << quint16(1) << artDmx(0, 0, 2, ramp(40)) << ramp(2) << false;
+    QTest::newRow("length 0xFFFF with 512 values is passed over") << quint16(1) << artDmx(0, 0, 0xFFFF, ramp(512)) << held << true;
+    QTest::newRow("length 512 with 511 values is passed over") << quint16(1) << artDmx(0, 0, 512, ramp(511)) << held << true;
+    QTest::newRow("length 24 with 10 values is passed over") << quint16(1) << artDmx(0, 0, 24, ramp(10)) << held << true;
+    QTest::newRow("a short packet for another universe is counted too") << quint16(1) << artDmx(5, 0, 24, ramp(10)) << held << true;
+    QTest::newRow("protocol version bytes are not examined") << quint16(1) << oddVersion << ramp(3) << false;
 }
 
 void tst_artnet::classification()
@@ -381,6 +387,7 @@ void tst_artnet::classification()
     QFETCH(quint16, universe);
     QFETCH(QByteArray, datagram);
     QFETCH(QByteArray, expected);
+    QFETCH(bool, counted);
 
     auto engine = newEngine();
     QVERIFY(engine->setReceiveUniverse(universe));
@@ -388,9 +395,11 @@ void tst_artnet::classification()
     const quint16 portAddress = quint16(universe - 1);
     deliver(*engine, artDmx(portAddress & 0xFF, portAddress >> 8, 512, QByteArray(512, char(0xAA))));
     QCOMPARE(received(*engine), QByteArray(512, char(0xAA)));
+    QCOMPARE(engine->incompleteDmxCount(), quint64(0));
 
     deliver(*engine, datagram);
     QCOMPARE(received(*engine), expected);
+    QCOMPARE(engine->incompleteDmxCount(), quint64(counted ? 1 : 0));
 }
 
 void tst_artnet::everyTruncatedPrefix()
@@ -398,23 +407,32 @@ void tst_artnet::everyTruncatedPrefix()
     auto engine = newEngine();
     QVERIFY(engine->setReceiveUniverse(1));
     QVERIFY(engine->startReceiving());
+    // The sinks must not see a cut packet either.
+    std::vector<uchar> record(1024, 0x33);
+    engine->setRecordBuffer(record.data(), uint(record.size()), 512);
+    QColor colours[4];
+    engine->setColorTarget(colours, 4, 512);
     const QByteArray full = artDmx(0, 0, 512, ramp(512));
     const QByteArray held(512, char(0x5A));
     for (int size = 0; size <= full.size(); ++size) {
         engine->handleDatagram(artDmx(0, 0, 512, held), QHostAddress(QHostAddress::LocalHost));
         QCOMPARE(received(*engine), held);
+        const quint64 countBefore = engine->incompleteDmxCount();
         // A copy of its own, so that a read past the end would leave the allocation.
         const QByteArray prefix(full.constData(), size);
         engine->handleDatagram(prefix, QHostAddress(QHostAddress::LocalHost));
 
-        QByteArray expected;
-        if (size <= 12)
-            expected = held;                                  // ignored
-        else if (size < 17)
-            expected = QByteArray();                          // LengthHi missing: length 0
-        else                                                  // 512 values, missing ones zero
-            expected = (size > 18 ? ramp(size - 18) : QByteArray()).leftJustified(512, '\0');
-        QVERIFY2(received(*engine) == expected, qPrintable(QStringLiteral("prefix of %1 bytes").arg(size)));
+        const QString row = QStringLiteral("prefix of %1 bytes").arg(size);
+        const bool whole = size == full.size();
+        // Up to 12 bytes nothing is looked at; from 13 on it is an ArtDmx, cut or whole.
+        const quint64 counted = size > 12 && !whole ? 1 : 0;
+        QVERIFY2(received(*engine) == (whole ? ramp(512) : held), qPrintable(row));
+        QVERIFY2(engine->incompleteDmxCount() == countBefore + counted, qPrintable(row));
+        const uchar expectedFirst = whole ? 1 : 0x5A;
+        QVERIFY2(record[0] == expectedFirst && record[511] == (whole ? 0 : 0x5A)
+                         && record[512] == 0x33,
+                 qPrintable(row));
+        QVERIFY2(colours[0].red() == expectedFirst, qPrintable(row));
     }
 }
 
@@ -846,16 +864,25 @@ void tst_artnet::pollReply_data()
     ExpectedReply universe20; // port-address 0x13: Sub-Net 1, Universe 3
     universe20.ports = 1;
     universe20.subSwitch = 1;
-    universe20.swOut = QByteArray::fromHex("03000000");
+    universe20.swOut = QByteArray::fromHex("13000000");
     QTest::newRow("recording universe 20") << QStringList() << QStringLiteral("2.0.0.20")
         << QStringLiteral("Vardolux") << quint16(20) << Datagrams{replyBytes(universe20)}
+        << QByteArray("PollReply to 2.0.0.20 from 2.0.0.10 SubId 0");
+
+    ExpectedReply universe292; // port-address 0x123: Net 1, Sub-Net 2, Universe 3
+    universe292.ports = 1;
+    universe292.netSwitch = 1;
+    universe292.subSwitch = 2;
+    universe292.swOut = QByteArray::fromHex("23000000");
+    QTest::newRow("recording universe 292") << QStringList() << QStringLiteral("2.0.0.20")
+        << QStringLiteral("Vardolux") << quint16(292) << Datagrams{replyBytes(universe292)}
         << QByteArray("PollReply to 2.0.0.20 from 2.0.0.10 SubId 0");
 
     ExpectedReply highest; // port-address 0x7FFF
     highest.ports = 1;
     highest.netSwitch = 0x7F;
     highest.subSwitch = 0x0F;
-    highest.swOut = QByteArray::fromHex("0f000000");
+    highest.swOut = QByteArray::fromHex("ff000000");
     QTest::newRow("recording universe 32768") << QStringList() << QStringLiteral("2.0.0.20")
         << QStringLiteral("Vardolux") << quint16(32768) << Datagrams{replyBytes(highest)}
         << QByteArray("PollReply to 2.0.0.20 from 2.0.0.10 SubId 0");
@@ -976,7 +1003,7 @@ void tst_artnet::pollReplyUniverseCounts_data()
     QTest::addColumn<quint16>("stride");
     QTest::addColumn<uint>("colours");
     QTest::addColumn<quint16>("colourChannels");
-    // Per reply packet: NetSwitch, SubSwitch, NumPortsLo, SwOut[4], BindIndex.
+    // Per reply packet: NetSwitch, SubSwitch, NumPortsLo, SwOut[4] (SwIn the same), BindIndex.
     QTest::addColumn<QList<QByteArray>>("packets");
 
     auto packet = [](const char *hex) { return QByteArray::fromHex(hex); };
@@ -993,8 +1020,8 @@ void tst_artnet::pollReplyUniverseCounts_data()
         << QList<QByteArray>{packet("00 00 04 00010203 00"), packet("00 00 01 04000000 01")};
     QTest::newRow("9 universes across a Sub-Net from universe 15") << quint16(15) << true
         << 9u * 170u << quint16(170) << 0u << quint16(512)
-        << QList<QByteArray>{packet("00 00 04 0e0f0001 00"), packet("00 01 04 02030405 01"),
-                             packet("00 01 01 06000000 02")};
+        << QList<QByteArray>{packet("00 00 04 0e0f1011 00"), packet("00 01 04 12131415 01"),
+                             packet("00 01 01 16000000 02")};
     QTest::newRow("colour sink larger than record buffer") << quint16(1) << true << 512u
         << quint16(512) << 1000u << quint16(510)
         << QList<QByteArray>{packet("00 00 02 00010000 00")};
@@ -1042,6 +1069,7 @@ void tst_artnet::pollReplyUniverseCounts()
         const QByteArray fields = reply.mid(18, 2) + reply.mid(173, 1) + reply.mid(190, 4)
                                   + reply.mid(211, 1);
         QCOMPARE(fields.toHex(' '), packets[i].toHex(' '));
+        QCOMPARE(reply.mid(186, 4).toHex(' '), reply.mid(190, 4).toHex(' ')); // SwIn, SwOut
         expectedOutput += "PollReply to 2.0.0.20 from 2.0.0.10 SubId " + QByteArray::number(i);
     }
     QVERIFY2(noMore, "more reply packets than expected");
@@ -1240,8 +1268,8 @@ void tst_artnet::recordSlotPlacement_data()
         << artDmx(3, 0, 512, ramp(512)) << 0 << 0;
     QTest::newRow("buffer smaller than one slot") << quint16(1) << 100u << quint16(512)
         << artDmx(0, 0, 512, ramp(512)) << 0 << 100;
-    QTest::newRow("short packet reads zeros") << quint16(1) << 1024u << quint16(512)
-        << artDmx(0, 0, 512, ramp(10)) << 0 << 512;
+    QTest::newRow("packet shorter than its Length is passed over") << quint16(1) << 1024u
+        << quint16(512) << artDmx(0, 0, 512, ramp(10)) << 0 << 0;
     QTest::newRow("stride 0 stores nothing") << quint16(1) << 1024u << quint16(0)
         << artDmx(0, 0, 512, ramp(512)) << 0 << 0;
     QTest::newRow("highest slot does not wrap") << quint16(1) << 1024u << quint16(512)

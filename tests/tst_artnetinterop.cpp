@@ -118,6 +118,7 @@ const PollCase PollCases[] = {
     {"universe 258: Net 1", 258},
     {"universe 4661: Net 0x12, Sub-Net 3, Universe 4", 4661},
     {"universe 20: Sub-Net 1", 20},
+    {"universe 292: Net 1, Sub-Net 2, Universe 3", 292},
 };
 
 } // namespace
@@ -408,11 +409,12 @@ void tst_ArtnetInterop::artPollReply()
     // Net (bits 14-8), Sub-Net (bits 7-4) and Universe (bits 3-0) of the announced port.
     QCOMPARE(number(reply, "artnet.poll_reply.netswitch"), (portAddress >> 8) & 0x7F);
     QCOMPARE(number(reply, "artnet.poll_reply.subswitch"), (portAddress >> 4) & 0x0F);
-    QCOMPARE(number(reply, "artnet.poll_reply.swout_1"), portAddress & 0x0F);
+    // SwIn and SwOut carry the whole low byte; the dissector takes its Universe nibble.
+    QCOMPARE(number(reply, "artnet.poll_reply.swout_1"), portAddress & 0xFF);
     QCOMPARE(number(reply, "artnet.poll_reply.swout_2"), 0u);
     QCOMPARE(number(reply, "artnet.poll_reply.swout_3"), 0u);
     QCOMPARE(number(reply, "artnet.poll_reply.swout_4"), 0u);
-    QCOMPARE(number(reply, "artnet.poll_reply.swin_1"), 0u);
+    QCOMPARE(number(reply, "artnet.poll_reply.swin_1"), portAddress & 0xFF);
     QCOMPARE(number(reply, "artnet.poll_reply.oem"), 0x00FFu);
     QCOMPARE(number(reply, "artnet.poll_reply.esta_man"), 0u);
     QCOMPARE(reply.value(QStringLiteral("artnet.poll_reply.short_name")), QStringLiteral("Vardolux"));
