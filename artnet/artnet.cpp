@@ -197,12 +197,15 @@ bool artnet::openSocket()
     // Art-Net lives on the local show network: a desktop proxy setting must never redirect it
     // (a SOCKS relay cannot carry broadcasts), and asking for one costs a helper thread.
     m_socket->setProxy(QNetworkProxy::NoProxy);
-    if (!m_socket->bind(QHostAddress::Any, Port)
-        && !m_socket->bind(QHostAddress::Any, Port,
-                           QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint)) {
-        delete m_socket;
-        m_socket = nullptr;
-        return false;
+    m_portShared = false;
+    if (!m_socket->bind(QHostAddress::Any, Port)) {
+        if (!m_socket->bind(QHostAddress::Any, Port,
+                            QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint)) {
+            delete m_socket;
+            m_socket = nullptr;
+            return false;
+        }
+        m_portShared = true;
     }
     // Consoles send a whole show's universes in bursts; the default buffer drops some of them.
     m_socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption,
@@ -490,13 +493,120 @@ qint64 artnet::sendArtDmx(const uchar *data, quint16 length, quint8 subUni, quin
     m_sendPacket[Dmx::LengthLo] = quint8(length & 0xFF);
     std::memcpy(m_sendPacket + Dmx::Data, data, length);
     const quint16 size = quint16(Dmx::HeaderSize + length);
-    const qint64 result = sendDatagram(reinterpret_cast<const char *>(m_sendPacket), size, target);
+    chooseBroadcastTargets();
+    const qint64 result = target ? sendDatagram(reinterpret_cast<const char *>(m_sendPacket), size, target)
+                                 : sendToEveryNetwork(m_sendPacket, size, &m_sendNetworks);
     if (result < 0)
         return -1;
     std::memcpy(m_lastPacket, m_sendPacket, size);
     m_lastPacketLength = size;
     m_haveLastPacket = true;
+    if (target)
+        m_sendNetworks = QStringList{target->toString()};
     return result;
+}
+
+namespace {
+
+QString networkText(const QNetworkAddressEntry &entry)
+{
+    const quint32 netmask = entry.netmask().toIPv4Address();
+    return QHostAddress(entry.ip().toIPv4Address() & netmask).toString() + QLatin1Char('/')
+            + QString::number(entry.prefixLength());
+}
+
+// The address the kernel would send a limited broadcast from (its route, usually the default
+// route), or a null address when it has no route for one. Connecting a UDP socket only picks
+// the route; nothing is sent.
+QHostAddress limitedBroadcastSource()
+{
+    QUdpSocket probe;
+    probe.setProxy(QNetworkProxy::NoProxy);
+    probe.connectToHost(QHostAddress(QHostAddress::Broadcast), Port);
+    if (probe.state() != QAbstractSocket::ConnectedState && !probe.waitForConnected(100))
+        return QHostAddress();
+    return plainAddress(probe.localAddress());
+}
+
+} // namespace
+
+void artnet::chooseBroadcastTargets()
+{
+    m_directedBroadcasts.clear();
+    m_limitedBroadcastNetworks.clear();
+    m_directedNetworks.clear();
+    if (!m_interfaces)
+        return;
+    // 255.255.255.255 leaves by one interface only; every network on that link hears it, every
+    // other network is reached by its directed broadcast, so that each gets one copy.
+    const QHostAddress source = limitedBroadcastSource();
+    QList<QHostAddress> leavingAddresses;
+    if (!source.isNull()) {
+        const QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
+        for (const QNetworkInterface &interface : interfaces) {
+            const QList<QNetworkAddressEntry> entries = interface.addressEntries();
+            const bool leaving = std::any_of(entries.cbegin(), entries.cend(),
+                                             [&](const QNetworkAddressEntry &e) { return e.ip() == source; });
+            if (!leaving)
+                continue;
+            for (const QNetworkAddressEntry &e : entries)
+                leavingAddresses << e.ip();
+            break;
+        }
+        if (leavingAddresses.isEmpty())
+            leavingAddresses << source;
+    }
+    for (const InterfaceEntry &entry : std::as_const(*m_interfaces)) {
+        const QHostAddress ip = entry.address.ip();
+        const QHostAddress broadcast = entry.address.broadcast();
+        // The stand-in entry of a host without a network, loopback and a host route of one
+        // address reach no other host.
+        if (broadcast.toIPv4Address() == 0 || ip.isLoopback() || broadcast == ip)
+            continue;
+        const QString network = networkText(entry.address);
+        if (leavingAddresses.contains(ip)) {
+            if (!m_limitedBroadcastNetworks.contains(network))
+                m_limitedBroadcastNetworks << network;
+            continue;
+        }
+        if (m_directedBroadcasts.contains(broadcast))
+            continue;
+        m_directedBroadcasts << broadcast;
+        m_directedNetworks << network;
+    }
+    if (m_limitedBroadcastNetworks.isEmpty())
+        m_limitedBroadcastNetworks << QHostAddress(QHostAddress::Broadcast).toString();
+}
+
+qint64 artnet::sendToEveryNetwork(const uchar *packet, quint16 size, QStringList *reached)
+{
+    const char *bytes = reinterpret_cast<const char *>(packet);
+    if (reached)
+        reached->clear();
+    const qint64 limited = sendDatagram(bytes, size);
+    bool sent = limited >= 0;
+    if (sent && reached)
+        *reached << m_limitedBroadcastNetworks;
+    for (int i = 0; i < m_directedBroadcasts.size(); ++i) {
+        if (sendDatagram(bytes, size, &m_directedBroadcasts.at(i)) < 0)
+            continue;
+        sent = true;
+        if (reached)
+            *reached << m_directedNetworks.at(i);
+    }
+    return sent ? qint64(size) : -1;
+}
+
+QStringList artnet::sendNetworks() const
+{
+    return m_haveLastPacket ? m_sendNetworks : QStringList();
+}
+
+quint16 artnet::sendingUniverse() const
+{
+    if (!m_haveLastPacket)
+        return 0;
+    return quint16(qFromLittleEndian<quint16>(m_lastPacket + Dmx::SubUni) + 1);
 }
 
 bool artnet::startSending()
@@ -530,6 +640,7 @@ void artnet::stopSending()
     m_lastPacketLength = 0;
     m_haveLastPacket = false;
     m_outputRunning = false;
+    m_sendNetworks.clear();
 }
 
 qint64 artnet::sendDatagram(const char *data, quint16 length, const QHostAddress *target)
@@ -548,7 +659,7 @@ qint64 artnet::sendDataTimeout()
 {
     if (!m_haveLastPacket)
         return -1;
-    return sendDatagram(reinterpret_cast<const char *>(m_lastPacket), m_lastPacketLength);
+    return sendToEveryNetwork(m_lastPacket, m_lastPacketLength, nullptr);
 }
 
 // ---------------------------------------------------------------------------------------------

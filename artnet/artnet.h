@@ -10,6 +10,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -33,6 +34,9 @@ public:
 
     // Socket and reception
     bool openSocket();
+    // The port could only be bound beside another program that holds it with address reuse:
+    // the kernel then hands unicast datagrams to one of the two, not to both.
+    bool portShared() const { return m_socketOpen && m_portShared; }
     void closeSocket();
     bool startReceiving();
     void stopReceiving();
@@ -59,6 +63,10 @@ public:
     bool startSending();
     void stopSending();
     qint64 sendDatagram(const char *data, quint16 length, const QHostAddress *target = nullptr);
+    // The networks the repeated ArtDmx reaches, as "192.168.1.0/24" (those of the limited
+    // broadcast first), and its 1-based universe; empty and 0 while nothing is repeated.
+    QStringList sendNetworks() const;
+    quint16 sendingUniverse() const;
 
     // Poll and poll reply
     bool setPollMode(bool on);
@@ -102,6 +110,8 @@ private:
     void copyIntoRecordTarget(uchar *target, uint start, const uchar *data, uint count) const;
     void addressEntryFound(const QNetworkAddressEntry &entry, const QString &hardwareAddress);
     static void resetOneShotMessages();
+    void chooseBroadcastTargets();
+    qint64 sendToEveryNetwork(const uchar *packet, quint16 size, QStringList *reached);
 
     QUdpSocket *m_socket;
     QList<InterfaceEntry> *m_interfaces;
@@ -140,6 +150,13 @@ private:
     std::unique_ptr<DatagramReader> m_datagramReader; // made at the first readyRead
     quint64 m_datagramsRead = 0; // datagrams taken from the socket, for tests and measurements
     quint64 m_incompleteDmxCount = 0;
+    bool m_portShared = false;
+    // Where a frame goes besides 255.255.255.255: the directed broadcast of every network that
+    // the limited broadcast does not reach, chosen at each sendDmx and repeated by the refresh.
+    QList<QHostAddress> m_directedBroadcasts;
+    QStringList m_directedNetworks;
+    QStringList m_limitedBroadcastNetworks;
+    QStringList m_sendNetworks;
 };
 
 #endif // ARTNET_H

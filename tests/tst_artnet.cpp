@@ -12,6 +12,7 @@
 #include <QTest>
 #include <QNetworkDatagram>
 #include <QNetworkProxy>
+#include <QProcess>
 #include <QTimer>
 #include <QUdpSocket>
 
@@ -83,6 +84,7 @@ private slots:
     void refreshUntilStop();
     void refreshBeforeFirstFrame();
     void sendDatagramCodes();
+    void sendReachesEachNetworkOnce();
 
     // Poll
     void pollModeSwitch();
@@ -98,6 +100,8 @@ private slots:
     // Socket
     void portHeldExclusively_data();
     void portHeldExclusively();
+    void portSharedWithAnotherProgram_data();
+    void portSharedWithAnotherProgram();
 
     // Time code, sync and sinks
     void timeCodeFromTwoSenders();
@@ -794,6 +798,81 @@ void tst_artnet::sendDatagramCodes()
 // ---------------------------------------------------------------------------------------------
 // Poll
 
+// A laptop with two networks: the default route leaves by art0 (the peer's 2.0.0.0/8), and a
+// second show network 10.7.0.0/16 leads to a second namespace. Each hears every frame once.
+void tst_artnet::sendReachesEachNetworkOnce()
+{
+    QProcess holder; // keeps the second namespace alive
+    holder.start(QStringLiteral("unshare"), {QStringLiteral("-n"), QStringLiteral("sleep"),
+                                             QStringLiteral("60")});
+    QVERIFY(holder.waitForStarted());
+    auto stopHolder = qScopeGuard([&] {
+        PrivateNetwork::run({"ip", "link", "del", "show0"});
+        holder.kill();
+        holder.waitForFinished();
+    });
+    const QByteArray nsPath = "/proc/" + QByteArray::number(holder.processId()) + "/ns/net";
+    auto namespaceOf = [](const char *path) {
+        char target[64] = {};
+        return ::readlink(path, target, sizeof target - 1) > 0 ? QByteArray(target) : QByteArray();
+    };
+    const QByteArray ownNs = namespaceOf("/proc/self/ns/net");
+    QVERIFY(QTest::qWaitFor([&] {
+        const QByteArray ns = namespaceOf(nsPath.constData());
+        return !ns.isEmpty() && ns != ownNs;
+    }, 2000));
+    const QString pid = QString::number(holder.processId());
+    QVERIFY(PrivateNetwork::run({"ip", "link", "add", "show0", "type", "veth", "peer", "name",
+                                 "show1", "netns", pid}));
+    QVERIFY(PrivateNetwork::run({"ip", "addr", "add", "10.7.0.10/16", "brd", "+", "dev", "show0"}));
+    QVERIFY(PrivateNetwork::run({"ip", "link", "set", "show0", "up"}));
+    for (const QString &command : {QStringLiteral("ip link set lo up"),
+                                   QStringLiteral("ip addr add 10.7.0.20/16 brd + dev show1"),
+                                   QStringLiteral("ip link set show1 up")})
+        QVERIFY(PrivateNetwork::run(QStringList{"nsenter", "-t", pid, "-n"}
+                                    + command.split(QLatin1Char(' '))));
+
+    auto peer = openPeer(QString());
+    QVERIFY(peer);
+    QString error;
+    const int fd = PrivateNetwork::udpSocketInNamespace(nsPath, QString(), 6454, &error);
+    QVERIFY2(fd >= 0, qPrintable(error));
+    QUdpSocket secondPeer;
+    QVERIFY(secondPeer.setSocketDescriptor(fd));
+
+    auto engine = newEngine();
+    QCOMPARE(engine->sendingUniverse(), quint16(0));
+    QCOMPARE(engine->sendNetworks(), QStringList());
+    const QByteArray frame = ramp(4);
+    QCOMPARE(engine->sendDmx(reinterpret_cast<const uchar *>(frame.constData()), 4, 5),
+             qint64(22));
+    QCOMPARE(engine->sendNetworks(),
+             (QStringList{QStringLiteral("2.0.0.0/8"), QStringLiteral("10.7.0.0/16")}));
+    QCOMPARE(engine->sendingUniverse(), quint16(5));
+
+    // The first copy and two or three refreshes, the same number on each network.
+    int first = 0;
+    int second = 0;
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 1300) {
+        QTest::qWait(20);
+        for (auto [socket, count] : {std::pair{peer.get(), &first}, std::pair{&secondPeer, &second}}) {
+            while (socket->hasPendingDatagrams()) {
+                const QByteArray datagram = socket->receiveDatagram().data();
+                QCOMPARE(datagram, artDmx(4, 0, 4, frame));
+                ++*count;
+            }
+        }
+    }
+    QCOMPARE(first, second);
+    QVERIFY2(first >= 3 && first <= 4, qPrintable(QString::number(first)));
+
+    engine->stopSending();
+    QCOMPARE(engine->sendNetworks(), QStringList());
+    QCOMPARE(engine->sendingUniverse(), quint16(0));
+}
+
 void tst_artnet::pollModeSwitch()
 {
     auto engine = newEngine();
@@ -1146,6 +1225,27 @@ void tst_artnet::portHeldExclusively()
     QVERIFY(engine->startReceiving());
     deliver(*engine, artDmx(0, 0, 2, ramp(2)));
     QCOMPARE(received(*engine), ramp(2));
+}
+
+void tst_artnet::portSharedWithAnotherProgram_data()
+{
+    QTest::addColumn<bool>("otherHolder"); // another program holds 6454 with address reuse
+    QTest::newRow("port free: bound alone") << false;
+    QTest::newRow("held with address reuse: shared") << true;
+}
+
+void tst_artnet::portSharedWithAnotherProgram()
+{
+    QFETCH(bool, otherHolder);
+    QUdpSocket holder;
+    holder.setProxy(QNetworkProxy::NoProxy);
+    if (otherHolder)
+        QVERIFY(holder.bind(QHostAddress::AnyIPv4, 6454,
+                            QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint));
+    auto engine = newEngine();
+    QVERIFY(!engine->portShared());
+    QVERIFY(engine->openSocket());
+    QCOMPARE(engine->portShared(), otherHolder);
 }
 
 // ---------------------------------------------------------------------------------------------

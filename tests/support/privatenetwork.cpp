@@ -53,6 +53,12 @@ int peerUdpSocket(const QString &address, quint16 port, QString *error)
         *error = QStringLiteral("no peer namespace (register the test with PEER)");
         return -1;
     }
+    return udpSocketInNamespace(nsPath, address, port, error);
+}
+
+int udpSocketInNamespace(const QByteArray &nsPath, const QString &address, quint16 port,
+                         QString *error)
+{
     const QByteArray bindAddress = address.toLatin1();
     int result = -1;
     QString failure;

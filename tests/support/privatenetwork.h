@@ -24,6 +24,9 @@ bool hasPeer();
 // with SO_BROADCAST set; -1 and an error text on failure. Hand it to QUdpSocket with
 // setSocketDescriptor().
 int peerUdpSocket(const QString &address, quint16 port, QString *error);
+// The same in any network namespace, named by its /proc/PID/ns/net path.
+int udpSocketInNamespace(const QByteArray &nsPath, const QString &address, quint16 port,
+                         QString *error);
 
 // Runs a command (for example "ip addr add ...") in the test's own namespace, or in the peer's.
 bool run(const QStringList &command, QString *output = nullptr);
