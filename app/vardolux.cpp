@@ -15,6 +15,7 @@
 #include <QIcon>
 #include <QItemSelectionModel>
 #include <QKeySequence>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -377,6 +378,11 @@ void Vardolux::createToolBars()
 void Vardolux::createStatusBar()
 {
     statusBar()->showMessage(tr("Ready"));
+    // Permanent, so that messages never hide what goes out on the wire.
+    sendingLabel = new QLabel(this);
+    sendingLabel->setObjectName(QStringLiteral("sendingLabel"));
+    sendingLabel->hide();
+    statusBar()->addPermanentWidget(sendingLabel);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -472,7 +478,9 @@ bool Vardolux::record()
     sendAction->setChecked(false);
     stopAction->setChecked(false);
 
-    if (!engine->openSocket())
+    if (engine->openSocket())
+        reportPortOpened();
+    else
         reportPortFailure();
     return true;
 }
@@ -543,6 +551,7 @@ bool Vardolux::sendFrame(const QByteArray &frame)
         reportPortFailure();
         return false;
     }
+    reportPortOpened();
     // The engine would refuse these and stay silent; the user must know nothing goes out.
     // A longer frame must not reach the engine's 16-bit length either, where it would wrap.
     if (frame.size() < SmallestSendableFrame || frame.size() > LargestSendableFrame) {
@@ -565,6 +574,33 @@ void Vardolux::reportPortFailure()
     statusBar()->showMessage(tr("Cannot open Art-Net port 6454"));
 }
 
+void Vardolux::reportPortOpened()
+{
+    if (statusBar()->currentMessage() == tr("Cannot open Art-Net port 6454"))
+        statusBar()->clearMessage();
+    // Beside another program that holds the port with address reuse, the kernel gives each
+    // unicast datagram to one of the two: the table may then miss what a console sends.
+    if (engine && engine->portShared() && !sharedPortReported) {
+        sharedPortReported = true;
+        statusBar()->showMessage(tr("Art-Net port 6454 is shared with another program: unicast "
+                                    "packets may go to it instead"));
+    }
+}
+
+void Vardolux::updateSendingNote()
+{
+    const quint16 universe = engine ? engine->sendingUniverse() : 0;
+    if (!sending || universe == 0) {
+        sendingLabel->hide();
+        sendingLabel->clear();
+        return;
+    }
+    sendingLabel->setText(tr("Sending universe %1 on %2")
+                                  .arg(QString::number(universe),
+                                       engine->sendNetworks().join(QStringLiteral(", "))));
+    sendingLabel->show();
+}
+
 bool Vardolux::send()
 {
     stop();
@@ -573,6 +609,7 @@ bool Vardolux::send()
         sendFrame(levelsOnShow(false));
         sending = true;
     }
+    updateSendingNote();
     recordAction->setChecked(false);
     sendAction->setChecked(true);
     stopAction->setChecked(false);
@@ -591,6 +628,7 @@ bool Vardolux::stop()
         engine->stopReceiving();
     }
     sending = false;
+    updateSendingNote();
     recordAction->setChecked(false);
     sendAction->setChecked(false);
     stopAction->setChecked(true);
@@ -635,7 +673,9 @@ void Vardolux::pollMode()
     if (!engine || !pollModeAction)
         return;
     const bool wanted = pollModeAction->isChecked();
-    if (!engine->setPollMode(wanted) && wanted)
+    if (engine->setPollMode(wanted))
+        reportPortOpened();
+    else if (wanted)
         reportPortFailure();
 }
 
@@ -789,6 +829,8 @@ void Vardolux::loadFile(const QString &fileName)
         if (sending && engine)
             allSent = sendFrame(frame) && allSent;
     }
+    if (sending)
+        updateSendingNote();
 
     setCurrentFile(fileName);
     // A refused frame's message stays; the user needs it more than the confirmation.

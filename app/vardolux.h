@@ -7,6 +7,7 @@
 
 class QAction;
 class QCloseEvent;
+class QLabel;
 class QMenu;
 class QSpinBox;
 class QTableView;
@@ -70,6 +71,10 @@ private:
     // nothing can go out.
     bool sendFrame(const QByteArray &frame);
     void reportPortFailure();
+    // The port opened: a stale failure message goes, and sharing it is said once.
+    void reportPortOpened();
+    // Names the universe the engine repeats and the networks it reaches; hidden when nothing is.
+    void updateSendingNote();
     void stretchLastColumn();
 
     Model *model;
@@ -113,6 +118,8 @@ private:
     quint16 frameLength;
     bool frozen;
     bool sending;
+    QLabel *sendingLabel = nullptr;
+    bool sharedPortReported = false;
 };
 
 #endif // VARDOLUX_H

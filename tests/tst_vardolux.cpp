@@ -16,6 +16,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QLoggingCategory>
 #include <QMenu>
@@ -225,6 +226,10 @@ private slots:
     void sendWithoutRouteIsReported();
     void engineCarriesIdentityAndPollMode();
     void busyPortIsReportedOncePerCommand();
+    void laterSuccessClearsPortFailure_data();
+    void laterSuccessClearsPortFailure();
+    void sharedPortIsReportedOnce();
+    void sendingNoteNamesUniverseAndNetworks();
 
 private:
     std::unique_ptr<Vardolux> makeWindow();
@@ -1523,15 +1528,30 @@ void tst_Vardolux::loadWhileSendingRefusesTooShortFrame()
 
 void tst_Vardolux::sendWithoutRouteIsReported()
 {
+    // A show network without a default route: the limited broadcast has no way out, the
+    // network's directed broadcast still reaches the node.
+    auto peer = openPeerSocket();
+    QVERIFY(peer);
     QVERIFY(PrivateNetwork::run({"ip", "route", "del", "default"}));
-    auto restoreRoute = qScopeGuard(
-            [] { PrivateNetwork::run({"ip", "route", "add", "default", "dev", "art0"}); });
+    auto restoreRoute = qScopeGuard([] {
+        PrivateNetwork::run({"ip", "link", "set", "art0", "up"});
+        PrivateNetwork::run({"ip", "route", "add", "default", "dev", "art0"});
+    });
     auto window = makeWindow();
     showFrame(*window, bytes({1, 2, 3}));
+    window->sendAction->trigger();
+    QList<QByteArray> received = receiveArtDmx(peer.get(), 1, 3000);
+    QCOMPARE(received.size(), 1);
+    QCOMPARE(received.first().mid(18), bytes({1, 2, 3}));
+    QCOMPARE(window->sendingLabel->text(), QStringLiteral("Sending universe 1 on 2.0.0.0/8"));
+
+    // No way out at all: said, and nothing claims to be sent.
+    QVERIFY(PrivateNetwork::run({"ip", "link", "set", "art0", "down"}));
     window->sendAction->trigger();
     QCOMPARE(window->statusBar()->currentMessage(),
              QStringLiteral("Nothing sent: the network refused the ArtDmx packet"));
     QVERIFY(window->sending);
+    QVERIFY(window->sendingLabel->isHidden());
 }
 
 void tst_Vardolux::engineCarriesIdentityAndPollMode()
@@ -1610,6 +1630,98 @@ void tst_Vardolux::busyPortIsReportedOncePerCommand()
     window->statusBar()->clearMessage();
     window->recordAction->trigger();
     QVERIFY(window->statusBar()->currentMessage().isEmpty());
+}
+
+void tst_Vardolux::laterSuccessClearsPortFailure_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::newRow("Record") << QStringLiteral("record");
+    QTest::newRow("Send") << QStringLiteral("send");
+    QTest::newRow("Poll Mode") << QStringLiteral("poll");
+}
+
+void tst_Vardolux::laterSuccessClearsPortFailure()
+{
+    QFETCH(QString, command);
+    auto holder = std::make_unique<QUdpSocket>();
+    QVERIFY2(holder->bind(QHostAddress::AnyIPv4, ArtNetPort), qPrintable(holder->errorString()));
+    auto window = makeWindow();
+    showFrame(*window, bytes({1, 2, 3}));
+    window->recordAction->trigger();
+    QCOMPARE(window->statusBar()->currentMessage(), QStringLiteral("Cannot open Art-Net port 6454"));
+
+    holder.reset();
+    if (command == QLatin1String("record")) {
+        window->recordAction->trigger();
+    } else if (command == QLatin1String("send")) {
+        window->stopAction->trigger();
+        window->sendAction->trigger();
+    } else {
+        window->pollModeAction->trigger();
+        QVERIFY(window->pollModeAction->isChecked());
+    }
+    QCOMPARE(window->statusBar()->currentMessage(), QString());
+}
+
+void tst_Vardolux::sharedPortIsReportedOnce()
+{
+    // Another program holding the port with address reuse lets the second bind through.
+    QUdpSocket holder;
+    QVERIFY(holder.bind(QHostAddress::AnyIPv4, ArtNetPort,
+                        QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint));
+    auto window = makeWindow();
+    window->recordAction->trigger();
+    QVERIFY(window->engine->portShared());
+    const QString shared = QStringLiteral(
+            "Art-Net port 6454 is shared with another program: unicast packets may go to it instead");
+    QCOMPARE(window->statusBar()->currentMessage(), shared);
+
+    window->statusBar()->clearMessage();
+    window->recordAction->trigger();
+    window->pollModeAction->trigger();
+    QCOMPARE(window->statusBar()->currentMessage(), QString());
+
+    // Alone on the port, nothing is said.
+    holder.close();
+    window.reset();
+    auto alone = makeWindow();
+    alone->recordAction->trigger();
+    QVERIFY(!alone->engine->portShared());
+    QCOMPARE(alone->statusBar()->currentMessage(), QStringLiteral("Ready"));
+}
+
+void tst_Vardolux::sendingNoteNamesUniverseAndNetworks()
+{
+    const QString path = m_files->filePath(QStringLiteral("replay.xml"));
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(RecordingFile::toXml(bytes({9, 8, 7, 6}), 2).toLatin1());
+    }
+    auto window = makeWindow();
+    window->show();
+    QVERIFY(window->sendingLabel->isHidden());
+    window->universeSpinBox->setValue(5);
+    showFrame(*window, bytes({1, 2, 3}));
+    window->sendAction->trigger();
+    QVERIFY(window->sendingLabel->isVisible());
+    const QString onFive = QStringLiteral("Sending universe 5 on 2.0.0.0/8");
+    QCOMPARE(window->sendingLabel->text(), onFive);
+
+    // The repeated packet keeps its universe until the next Send or a load.
+    window->universeSpinBox->setValue(9);
+    QCOMPARE(window->sendingLabel->text(), onFive);
+    window->loadFile(path);
+    QCOMPARE(window->sendingLabel->text(), QStringLiteral("Sending universe 9 on 2.0.0.0/8"));
+    QVERIFY(window->sendingLabel->isVisible());
+    // A message in the status bar does not hide it.
+    QCOMPARE(window->statusBar()->currentMessage(), QStringLiteral("File loaded"));
+    QVERIFY(window->sendingLabel->isVisible());
+
+    window->stopAction->trigger();
+    QVERIFY(window->sendingLabel->isHidden());
+    window->recordAction->trigger();
+    QVERIFY(window->sendingLabel->isHidden());
 }
 
 QTEST_MAIN(tst_Vardolux)
