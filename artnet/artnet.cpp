@@ -1,6 +1,7 @@
 #include "artnet.h"
 #include "artnetpackets.h"
 #include "datagramreader.h"
+#include "networkchangewatcher.h"
 
 #include <QColor>
 #include <QLoggingCategory>
@@ -149,6 +150,13 @@ artnet::artnet()
     std::memset(m_pollReply, 0, sizeof m_pollReply);
     std::memset(m_timeCode, 0, sizeof m_timeCode);
     discoverInterfaces();
+    m_rediscoveryTimer = new QTimer(this);
+    m_rediscoveryTimer->setSingleShot(true);
+    m_rediscoveryTimer->setInterval(100);
+    connect(m_rediscoveryTimer, &QTimer::timeout, this, &artnet::rediscoverInterfaces);
+    m_networkWatcher = new NetworkChangeWatcher(this);
+    connect(m_networkWatcher, &NetworkChangeWatcher::changed, m_rediscoveryTimer,
+            qOverload<>(&QTimer::start));
 }
 
 artnet::~artnet()
@@ -427,17 +435,47 @@ bool artnet::discoverInterfaces()
     return true;
 }
 
+bool artnet::rediscoverInterfaces()
+{
+    if (!m_interfacesDiscovered || !m_interfaces)
+        return discoverInterfaces();
+    const QList<InterfaceEntry> previous = *m_interfaces;
+    QString messages;
+    m_discoveryMessages = &messages;
+    m_interfaces->clear();
+    m_interfacesDiscovered = false;
+    discoverInterfaces();
+    m_discoveryMessages = nullptr;
+    const bool changed = !std::equal(previous.cbegin(), previous.cend(), m_interfaces->cbegin(),
+                                     m_interfaces->cend(),
+                                     [](const InterfaceEntry &a, const InterfaceEntry &b) {
+                                         return a.address == b.address
+                                                 && a.hardwareAddress == b.hardwareAddress;
+                                     });
+    if (changed)
+        writeOut(messages);
+    return changed;
+}
+
+void artnet::discoveryMessage(const QString &text)
+{
+    if (m_discoveryMessages)
+        m_discoveryMessages->append(text);
+    else
+        writeOut(text);
+}
+
 void artnet::addressEntryFound(const QNetworkAddressEntry &entry, const QString &hardwareAddress)
 {
     const QHostAddress ip = entry.ip();
     const QString ipText = ip.toString();
     const QAbstractSocket::NetworkLayerProtocol protocol = ip.protocol();
     if (protocol == QAbstractSocket::IPv6Protocol) {
-        writeOut(QStringLiteral("found IpV6 - ") + ipText + QStringLiteral(" dont' use it"));
+        discoveryMessage(QStringLiteral("found IpV6 - ") + ipText + QStringLiteral(" dont' use it"));
         return;
     }
     if (protocol != QAbstractSocket::IPv4Protocol) {
-        writeOut(QStringLiteral("found unknown Ip - ") + ipText + QStringLiteral(" dont' use it"));
+        discoveryMessage(QStringLiteral("found unknown Ip - ") + ipText + QStringLiteral(" dont' use it"));
         return;
     }
     if (ip == QHostAddress(QHostAddress::Null) || ip == QHostAddress(QHostAddress::LocalHost)
@@ -445,7 +483,7 @@ void artnet::addressEntryFound(const QNetworkAddressEntry &entry, const QString 
         || ip == QHostAddress(QHostAddress::Broadcast) || ip == QHostAddress(QHostAddress::Any)
         || ip == QHostAddress(QHostAddress::AnyIPv4)
         || ip == QHostAddress(QHostAddress::AnyIPv6)) {
-        writeOut(QStringLiteral("found IpV4 - ") + ipText + QStringLiteral(" do not use it"));
+        discoveryMessage(QStringLiteral("found IpV4 - ") + ipText + QStringLiteral(" do not use it"));
         return;
     }
     const QString summary = QStringLiteral("found IpV4 - %1  Mask: %2 Broad: %3")
@@ -453,17 +491,17 @@ void artnet::addressEntryFound(const QNetworkAddressEntry &entry, const QString 
                                 .arg(entry.netmask().toString())
                                 .arg(entry.broadcast().toString());
     if (entry.netmask().toIPv4Address() == 0) {
-        writeOut(summary + QStringLiteral("don't add because invalid netmask"));
+        discoveryMessage(summary + QStringLiteral("don't add because invalid netmask"));
         return;
     }
     if (entry.broadcast().toIPv4Address() == 0) {
-        writeOut(summary + QStringLiteral("don't add because invalid broadcast"));
+        discoveryMessage(summary + QStringLiteral("don't add because invalid broadcast"));
         return;
     }
     const QString hardware = hardwareAddress.isEmpty()
                                  ? QString::fromLatin1(PlaceholderHardwareAddress)
                                  : hardwareAddress;
-    writeOut(summary + QStringLiteral("add to send/receive list with") + hardware);
+    discoveryMessage(summary + QStringLiteral("add to send/receive list with") + hardware);
     m_interfaces->append(InterfaceEntry{entry, hardware});
 }
 
@@ -684,13 +722,15 @@ void artnet::sendPollReply(const QHostAddress &poller)
     if (!startSending() || !discoverInterfaces())
         return;
     const quint32 pollerIp = poller.toIPv4Address();
-    const InterfaceEntry *chosen = nullptr;
-    for (const InterfaceEntry &entry : std::as_const(*m_interfaces)) {
-        const quint32 netmask = entry.address.netmask().toIPv4Address();
-        if ((pollerIp & netmask) == (entry.address.ip().toIPv4Address() & netmask)) {
-            chosen = &entry;
-            break;
-        }
+    const InterfaceEntry *chosen = interfaceForPoller(pollerIp);
+    // A poll from a network no known interface is on (the stand-in entry of a host without a
+    // network matches every poller) means an interface came up or got its address since the
+    // last scan; a poll flood from foreign subnets scans at most once a second.
+    const bool known = chosen && chosen->address.ip().toIPv4Address() != 0;
+    if (!known && (!m_pollRediscoveryClock.isValid() || m_pollRediscoveryClock.elapsed() >= 1000)) {
+        m_pollRediscoveryClock.start();
+        rediscoverInterfaces(); // the list is refilled even when it stays the same
+        chosen = interfaceForPoller(pollerIp);
     }
     if (!chosen || !m_storedPoll)
         return;
@@ -752,6 +792,16 @@ void artnet::sendPollReply(const QHostAddress &poller)
         current += PollReply::MaxPorts;
         remaining -= std::min<uint>(remaining, PollReply::MaxPorts);
     } while (current < base + universes);
+}
+
+const InterfaceEntry *artnet::interfaceForPoller(quint32 pollerIp) const
+{
+    for (const InterfaceEntry &entry : std::as_const(*m_interfaces)) {
+        const quint32 netmask = entry.address.netmask().toIPv4Address();
+        if ((pollerIp & netmask) == (entry.address.ip().toIPv4Address() & netmask))
+            return &entry;
+    }
+    return nullptr;
 }
 
 void artnet::parseMacAddress(QString text, uchar *mac)

@@ -15,6 +15,7 @@
 #include <memory>
 
 class DatagramReader;
+class NetworkChangeWatcher;
 class QColor;
 class QMutex;
 class QTimer;
@@ -53,6 +54,10 @@ public:
 
     // Interface discovery
     bool discoverInterfaces();
+    // Reads the interfaces again (after a network change, or for a poll from a subnet that no
+    // known interface matches); writes the discovery messages only when the list changed, and
+    // returns whether it did.
+    bool rediscoverInterfaces();
 
     // DMX output. Results: datagram size, -1 failure, -2 no data, -3 zero length,
     // 0 for universe 0.
@@ -111,6 +116,8 @@ private:
     void addressEntryFound(const QNetworkAddressEntry &entry, const QString &hardwareAddress);
     static void resetOneShotMessages();
     void chooseBroadcastTargets();
+    const InterfaceEntry *interfaceForPoller(quint32 pollerIp) const;
+    void discoveryMessage(const QString &text);
     qint64 sendToEveryNetwork(const uchar *packet, quint16 size, QStringList *reached);
 
     QUdpSocket *m_socket;
@@ -151,6 +158,10 @@ private:
     quint64 m_datagramsRead = 0; // datagrams taken from the socket, for tests and measurements
     quint64 m_incompleteDmxCount = 0;
     bool m_portShared = false;
+    NetworkChangeWatcher *m_networkWatcher = nullptr;
+    QTimer *m_rediscoveryTimer = nullptr;   // gathers a burst of change messages into one scan
+    QElapsedTimer m_pollRediscoveryClock;   // polls from unknown subnets scan at most once a second
+    QString *m_discoveryMessages = nullptr; // while set, discovery messages are kept here
     // Where a frame goes besides 255.255.255.255: the directed broadcast of every network that
     // the limited broadcast does not reach, chosen at each sendDmx and repeated by the refresh.
     QList<QHostAddress> m_directedBroadcasts;

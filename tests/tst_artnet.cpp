@@ -2,6 +2,7 @@
 // netns-run): the engine holds port 6454 in the test namespace (art0, 2.0.0.10) and a peer
 // namespace (art1, 2.0.0.20) stands in for the controllers and nodes on the show network.
 #include "artnet.h"
+#include "networkchangewatcher.h"
 #include "privatenetwork.h"
 
 #include <QAbstractSocket>
@@ -92,6 +93,7 @@ private slots:
     void pollReply_data();
     void pollReply();
     void pollReplyFallbackEntry();
+    void pollFromNewSubnetRediscovers();
     void pollReplyUniverseCounts_data();
     void pollReplyUniverseCounts();
     void parseMacAddress_data();
@@ -1052,7 +1054,8 @@ void tst_artnet::pollReply()
 void tst_artnet::pollReplyFallbackEntry()
 {
     // Discovery on a host without a usable address leaves one entry with empty addresses
-    // (covered by tst_artnet_discovery); its netmask 0 lets every poller match.
+    // (covered by tst_artnet_discovery); its netmask 0 lets every poller match. Here the engine
+    // was made before art0 had its address.
     auto peer = openPeer(QString());
     QVERIFY(peer);
     auto engine = newEngine();
@@ -1060,6 +1063,7 @@ void tst_artnet::pollReplyFallbackEntry()
     engine->m_interfaces->append(
         InterfaceEntry{QNetworkAddressEntry(), QStringLiteral("00:11:22:33:44:55")});
     QVERIFY(engine->setPollMode(true));
+    engine->m_pollRediscoveryClock.start(); // as if the interfaces had just been read
 
     OutputCapture stdoutText;
     peer->writeDatagram(artPoll(), QHostAddress(PrivateNetwork::LocalAddress), 6454);
@@ -1072,6 +1076,68 @@ void tst_artnet::pollReplyFallbackEntry()
     // Answering started output, but nothing is refreshed before a first frame.
     QVERIFY(engine->m_outputRunning);
     QVERIFY(staysSilent(*peer, 700));
+
+    // A second later a poll that only the stand-in entry matches reads the interfaces again:
+    // the reply names art0's address and hardware address.
+    QTest::qWait(400);
+    OutputCapture secondText;
+    peer->writeDatagram(artPoll(), QHostAddress(PrivateNetwork::LocalAddress), 6454);
+    const QByteArray secondReply = nextDatagram(*peer);
+    const QByteArray secondOutput = secondText.finish();
+    QVERIFY2(secondOutput.contains("found IpV4 - 2.0.0.10  Mask: 255.0.0.0 Broad: 2.255.255.255"
+                                   "add to send/receive list with02:00:00:00:00:0A"),
+             secondOutput.constData());
+    QVERIFY2(secondOutput.endsWith("PollReply to 2.0.0.20 from 2.0.0.10 SubId 0"),
+             secondOutput.constData());
+    QCOMPARE(secondReply, replyBytes(ExpectedReply()));
+}
+
+// The engine started before the show network's address came: a poll from that network finds it.
+// Polls from unknown subnets read the interfaces at most once a second.
+void tst_artnet::pollFromNewSubnetRediscovers()
+{
+    auto engine = newEngine();
+    delete engine->m_networkWatcher; // this case is about polls alone
+    engine->m_networkWatcher = nullptr;
+    QVERIFY(engine->setPollMode(true));
+
+    QList<QStringList> undo;
+    auto cleanupAddresses = qScopeGuard([&] {
+        for (const QStringList &command : std::as_const(undo)) {
+            if (command.first() == QLatin1String("peer"))
+                PrivateNetwork::runInPeer(command.mid(1));
+            else
+                PrivateNetwork::run(command);
+        }
+    });
+    auto addNetwork = [&](const QString &local, const QString &remote) {
+        const bool added = PrivateNetwork::run({"ip", "addr", "add", local, "dev", "art0"})
+                && PrivateNetwork::runInPeer({"ip", "addr", "add", remote, "dev", "art1"});
+        undo << QStringList{"ip", "addr", "del", local, "dev", "art0"}
+             << QStringList{"peer", "ip", "addr", "del", remote, "dev", "art1"};
+        return added;
+    };
+    auto pollFrom = [&](const QString &poller, const QString &target) {
+        auto peer = openPeer(poller);
+        if (!peer)
+            return QByteArray("no peer socket");
+        peer->writeDatagram(artPoll(), QHostAddress(target), 6454);
+        return nextDatagram(*peer, 1000);
+    };
+
+    QVERIFY(addNetwork(QStringLiteral("10.5.0.10/24"), QStringLiteral("10.5.0.20/24")));
+    ExpectedReply fifth;
+    fifth.ip = QByteArray::fromHex("0a05000a");
+    QCOMPARE(pollFrom(QStringLiteral("10.5.0.20"), QStringLiteral("10.5.0.10")), replyBytes(fifth));
+    QCOMPARE(engine->interfaceAddress(1), QStringLiteral("10.5.0.10"));
+
+    // Within the second: no new scan, no reply.
+    QVERIFY(addNetwork(QStringLiteral("10.6.0.10/24"), QStringLiteral("10.6.0.20/24")));
+    QCOMPARE(pollFrom(QStringLiteral("10.6.0.20"), QStringLiteral("10.6.0.10")), QByteArray());
+    QTest::qWait(1000);
+    ExpectedReply sixth;
+    sixth.ip = QByteArray::fromHex("0a06000a");
+    QCOMPARE(pollFrom(QStringLiteral("10.6.0.20"), QStringLiteral("10.6.0.10")), replyBytes(sixth));
 }
 
 void tst_artnet::pollReplyUniverseCounts_data()

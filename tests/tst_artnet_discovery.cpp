@@ -20,6 +20,7 @@ private slots:
     void addressTests_data();
     void addressTests();
     void secondCallWritesNothing();
+    void networkChangeIsSeen();
 
 private:
     static QStringList describe(const artnet &engine);
@@ -233,7 +234,8 @@ void tst_artnet_discovery::secondCallWritesNothing()
     }
     const QStringList before = describe(*engine);
     QCOMPARE(before.size(), 1);
-    // A new address appears, but the list is made once per engine.
+    // A new address appears; discoverInterfaces itself reads the system once per engine (a
+    // network change, handled in the event loop, reads it again: see networkChangeIsSeen).
     QVERIFY(PrivateNetwork::run({"ip", "addr", "add", "127.0.0.3/8", "dev", "lo"}));
     QByteArray text;
     bool discovered = false;
@@ -246,6 +248,39 @@ void tst_artnet_discovery::secondCallWritesNothing()
     QCOMPARE(text, QByteArray());
     QCOMPARE(describe(*engine), before);
     QVERIFY(PrivateNetwork::run({"ip", "addr", "del", "127.0.0.3/8", "dev", "lo"}));
+}
+
+// The program was started before the show network's cable was plugged in: the engine hears of
+// the new interface and its address from the system and lists it, with its discovery messages.
+void tst_artnet_discovery::networkChangeIsSeen()
+{
+    auto restore = qScopeGuard([] { PrivateNetwork::run({"sh", "-c", "ip link del vd0 2>/dev/null; true"}); });
+    std::unique_ptr<artnet> engine;
+    {
+        StdoutCapture discovery;
+        engine = std::make_unique<artnet>();
+    }
+    QCOMPARE(describe(*engine), QStringList{Fallback});
+
+    auto stdoutText = std::make_unique<StdoutCapture>();
+    const bool added = PrivateNetwork::run(
+            {"ip", "link", "add", "vd0", "address", "02:00:00:00:01:00", "type", "veth", "peer",
+             "name", "vd1", "address", "02:00:00:00:01:01"})
+            && PrivateNetwork::run({"ip", "addr", "add", "10.3.0.1/24", "brd", "+", "dev", "vd0"});
+    const QStringList expected{QStringLiteral("10.3.0.1/255.255.255.0/10.3.0.255 02:00:00:00:01:00")};
+    const bool seen = QTest::qWaitFor([&] { return describe(*engine) == expected; }, 3000);
+    QTest::qWait(300); // any later scan finds the same and writes nothing
+    const QByteArray text = stdoutText->take();
+    stdoutText.reset();
+    QVERIFY(added);
+    QVERIFY2(seen, qPrintable(describe(*engine).join(QLatin1Char(';'))));
+    QCOMPARE(text, Loopback + "found IpV4 - 10.3.0.1  Mask: 255.255.255.0 Broad: 10.3.0.255"
+                              "add to send/receive list with02:00:00:00:01:00");
+
+    // Unplugged again: back to the stand-in entry.
+    QVERIFY(PrivateNetwork::run({"ip", "link", "del", "vd0"}));
+    StdoutCapture quiet;
+    QVERIFY(QTest::qWaitFor([&] { return describe(*engine) == QStringList{Fallback}; }, 3000));
 }
 
 QTEST_GUILESS_MAIN(tst_artnet_discovery)
