@@ -5,6 +5,7 @@
 #include <QDomNode>
 #include <QIODevice>
 #include <QLoggingCategory>
+#include <QSaveFile>
 #include <QXmlStreamReader>
 
 #include <algorithm>
@@ -128,6 +129,30 @@ QString RecordingFile::toXml(const QByteArray &levels, int universe)
     xml += QLatin1String("/>\n");
     xml += QLatin1String("</") + RootTag + QLatin1String(">\n");
     return xml;
+}
+
+bool RecordingFile::save(const QString &fileName, const QByteArray &levels, int universe,
+                         QString *errorString)
+{
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly)) {
+        *errorString = file.errorString();
+        return false;
+    }
+    const QByteArray text = toXml(levels, universe).toLatin1();
+    // write() only fills QSaveFile's buffer, and commit() reports success even when emptying
+    // that buffer fails: on a full disk it would put an empty file in place of the old one.
+    // Flushing first is where the failure shows.
+    if (file.write(text) != text.size() || !file.flush()) {
+        *errorString = file.errorString();
+        file.cancelWriting();
+        return false;
+    }
+    if (!file.commit()) {
+        *errorString = file.errorString();
+        return false;
+    }
+    return true;
 }
 
 RecordingFile::Content RecordingFile::read(QIODevice *device)

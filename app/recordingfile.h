@@ -30,6 +30,11 @@ public:
 
     // The whole document text for one frame (levels, channel 1 first) and its universe.
     static QString toXml(const QByteArray &levels, int universe);
+    // Writes that document to fileName whole or not at all: an existing file is replaced only
+    // once every byte has reached the disk's new copy, and a failed save leaves no file behind.
+    // False with the reason in *errorString when opening, writing or replacing fails.
+    static bool save(const QString &fileName, const QByteArray &levels, int universe,
+                     QString *errorString);
     static Content read(QIODevice *device);
     static Content read(const QByteArray &document);
 

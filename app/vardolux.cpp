@@ -18,7 +18,6 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QSaveFile>
 #include <QScreen>
 #include <QSettings>
 #include <QSpinBox>
@@ -718,27 +717,13 @@ void Vardolux::documentWasModified()
 
 bool Vardolux::saveFile(const QString &fileName)
 {
-    // Written aside and renamed over the old file only once complete, so that a full disk or a
-    // crash never leaves a recording half written.
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly)) {
-        QMessageBox::warning(this, tr("Application"),
-                             tr("Cannot write file %1:\n%2.").arg(fileName, file.errorString()),
-                             QMessageBox::Ok);
-        return false;
-    }
-
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    const QByteArray text =
-            RecordingFile::toXml(levelsOnShow(true), universeSpinBox->value()).toLatin1();
-    const bool written = file.write(text) == text.size();
-    const bool committed = written && file.commit();
-    const QString error = file.errorString();
-    if (!committed)
-        file.cancelWriting();
+    QString error;
+    const bool saved =
+            RecordingFile::save(fileName, levelsOnShow(true), universeSpinBox->value(), &error);
     QGuiApplication::restoreOverrideCursor();
 
-    if (!committed) {
+    if (!saved) {
         QMessageBox::warning(this, tr("Application"),
                              tr("Cannot write file %1:\n%2.").arg(fileName, error),
                              QMessageBox::Ok);

@@ -2,12 +2,17 @@
 // people who edit recordings by hand: its bytes must be stable and its reader forgiving in
 // exactly the documented ways.
 #include "recordingfile.h"
+#include "smallfilesystem.h"
 
 #include <QBuffer>
+#include <QDir>
 #include <QFile>
 #include <QLoggingCategory>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -52,6 +57,9 @@ private slots:
     void writesExactLayout();
     void writesAllChannelsOfAFullFrame();
     void writesLevelsAsLowerCaseDigits();
+    void savesDocumentOverOldFile();
+    void saveOnFullFileSystemKeepsOldFile_data();
+    void saveOnFullFileSystemKeepsOldFile();
 
     void readsFrameText_data();
     void readsFrameText();
@@ -116,6 +124,57 @@ void tst_RecordingFile::writesLevelsAsLowerCaseDigits()
     const QString digits = xml.mid(start, 512);
     QCOMPARE(digits, QString::fromLatin1(levels.toHex()));
     QVERIFY2(xml.contains(QLatin1String("universe=\"32768\"")), qPrintable(xml.left(200)));
+}
+
+void tst_RecordingFile::savesDocumentOverOldFile()
+{
+    QTemporaryDir directory;
+    QVERIFY2(directory.isValid(), qPrintable(directory.errorString()));
+    const QString path = directory.filePath(QStringLiteral("rec.xml"));
+    QString error;
+    QVERIFY2(RecordingFile::save(path, QByteArray(512, '\x11'), 2, &error), qPrintable(error));
+    QVERIFY2(RecordingFile::save(path, bytes({1, 2}), 3, &error), qPrintable(error));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), RecordingFile::toXml(bytes({1, 2}), 3).toLatin1());
+    QCOMPARE(QDir(directory.path()).entryList(QDir::Files | QDir::Hidden),
+             QStringList{QStringLiteral("rec.xml")});
+
+    QVERIFY(!RecordingFile::save(directory.filePath(QStringLiteral("missing/rec.xml")),
+                                 bytes({1, 2}), 3, &error));
+    QVERIFY(!error.isEmpty());
+}
+
+void tst_RecordingFile::saveOnFullFileSystemKeepsOldFile_data()
+{
+    QTest::addColumn<bool>("existing");
+
+    QTest::newRow("onto an existing file") << true;
+    QTest::newRow("onto a new file") << false;
+}
+
+void tst_RecordingFile::saveOnFullFileSystemKeepsOldFile()
+{
+    VARDOLUX_REQUIRE_SMALL_FILE_SYSTEM();
+    QFETCH(bool, existing);
+    QString why;
+    QVERIFY2(SmallFileSystem::clear(&why), qPrintable(why));
+    const QDir disk(SmallFileSystem::path());
+    const QString path = disk.filePath(QStringLiteral("rec.xml"));
+    QString error;
+    if (existing)
+        QVERIFY2(RecordingFile::save(path, bytes({1, 2, 3}), 1, &error), qPrintable(error));
+    QVERIFY2(SmallFileSystem::fill(&why), qPrintable(why));
+    const QStringList filesBefore = disk.entryList(QDir::Files | QDir::Hidden);
+
+    QVERIFY(!RecordingFile::save(path, QByteArray(512, '\x7f'), 2, &error));
+    QCOMPARE(error, QString::fromLocal8Bit(strerror(ENOSPC)));
+    QCOMPARE(disk.entryList(QDir::Files | QDir::Hidden), filesBefore);
+    if (existing) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), RecordingFile::toXml(bytes({1, 2, 3}), 1).toLatin1());
+    }
 }
 
 void tst_RecordingFile::readsFrameText_data()

@@ -7,6 +7,7 @@
 #include "model.h"
 #include "privatenetwork.h"
 #include "recordingfile.h"
+#include "smallfilesystem.h"
 
 #include <QAbstractItemModelTester>
 #include <QAction>
@@ -37,6 +38,8 @@
 #include <QWidgetAction>
 #include <QWindow>
 
+#include <cerrno>
+#include <cstring>
 #include <functional>
 #include <memory>
 
@@ -206,6 +209,8 @@ private slots:
     void saveFailureKeepsDocument_data();
     void saveFailureKeepsDocument();
     void saveFailureKeepsOldFile();
+    void saveOnFullDiskKeepsRecording_data();
+    void saveOnFullDiskKeepsRecording();
     void loadRefusesUnusableFile_data();
     void loadRefusesUnusableFile();
     void loadReportsMissingFile();
@@ -1065,6 +1070,72 @@ void tst_Vardolux::saveFailureKeepsOldFile()
     QCOMPARE(second, RecordingFile::toXml(bytes({2, 2, 2}) + QByteArray(509, '\0'), 1).toLatin1());
     QCOMPARE(QDir(m_files->path()).entryList(QDir::Files | QDir::Hidden),
              QStringList{QStringLiteral("keep.xml")});
+}
+
+void tst_Vardolux::saveOnFullDiskKeepsRecording_data()
+{
+    QTest::addColumn<bool>("ontoCurrentFile"); // Save onto the current file, else Save As
+
+    QTest::newRow("Save onto the current file") << true;
+    QTest::newRow("Save As onto a new file") << false;
+}
+
+void tst_Vardolux::saveOnFullDiskKeepsRecording()
+{
+    VARDOLUX_REQUIRE_SMALL_FILE_SYSTEM();
+    QFETCH(bool, ontoCurrentFile);
+    QString why;
+    QVERIFY2(SmallFileSystem::clear(&why), qPrintable(why));
+    const QDir disk(SmallFileSystem::path());
+
+    auto window = makeWindow();
+    showFrame(*window, bytes({1, 2, 3}));
+    // Save As: the current file lies elsewhere and must stay current.
+    const QString current = ontoCurrentFile ? disk.filePath(QStringLiteral("rec.xml"))
+                                            : m_files->filePath(QStringLiteral("current.xml"));
+    QVERIFY(window->saveFile(current));
+    const QByteArray before = fileBytes(current);
+    QCOMPARE(before.size(), 1133);
+    window->documentWasModified();
+    const QString title = window->windowTitle();
+    window->statusBar()->clearMessage();
+    QVERIFY2(SmallFileSystem::fill(&why), qPrintable(why));
+    const QStringList filesBefore = disk.entryList(QDir::Files | QDir::Hidden);
+
+    showFrame(*window, bytes({9, 9, 9}));
+    const QString target = ontoCurrentFile ? current : disk.filePath(QStringLiteral("new.xml"));
+    QList<SeenBox> boxes;
+    ModalWatcher watcher([&](QWidget *widget) {
+        if (auto *dialog = qobject_cast<QFileDialog *>(widget)) {
+            chooseInDialog(dialog, target);
+        } else if (auto *box = qobject_cast<QMessageBox *>(widget)) {
+            boxes << SeenBox{box->windowTitle(), box->text(), box->standardButtons(), box->icon()};
+            box->done(QMessageBox::Ok);
+        } else {
+            widget->close();
+        }
+    });
+    QVERIFY(!(ontoCurrentFile ? window->save() : window->saveAs()));
+
+    QCOMPARE(boxes.size(), 1);
+    QCOMPARE(boxes.first().title, QStringLiteral("Application"));
+    QCOMPARE(boxes.first().icon, QMessageBox::Warning);
+    QCOMPARE(boxes.first().text,
+             QStringLiteral("Cannot write file %1:\n%2.")
+                     .arg(target, QString::fromLocal8Bit(strerror(ENOSPC))));
+    QCOMPARE(fileBytes(current), before);
+    QCOMPARE(disk.entryList(QDir::Files | QDir::Hidden), filesBefore); // no empty new.xml
+    QCOMPARE(window->currentFile, current);
+    QCOMPARE(window->windowTitle(), title);
+    QVERIFY(window->isWindowModified());
+    QVERIFY(window->statusBar()->currentMessage().isEmpty());
+
+    // Once there is room again, the same command saves.
+    QVERIFY2(SmallFileSystem::clear(&why), qPrintable(why));
+    QVERIFY(window->saveFile(target));
+    QCOMPARE(fileBytes(target),
+             RecordingFile::toXml(bytes({9, 9, 9}) + QByteArray(509, '\0'), 1).toLatin1());
+    QCOMPARE(window->statusBar()->currentMessage(), QStringLiteral("File saved"));
 }
 
 void tst_Vardolux::loadRefusesUnusableFile_data()
