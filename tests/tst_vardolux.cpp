@@ -184,6 +184,8 @@ private slots:
     void settingsSurviveRestart();
     void exitStoresSettings();
     void shortcutsReachTheirCommands();
+    void shortcutsWorkInUniverseBox_data();
+    void shortcutsWorkInUniverseBox();
     void storedPosition_data();
     void storedPosition();
     void helpBox();
@@ -662,6 +664,52 @@ void tst_Vardolux::shortcutsReachTheirCommands()
     QVERIFY(!window->isVisible());
     QSettings settings(Organisation, Application);
     QCOMPARE(settings.value(QStringLiteral("size")).toSize(), QSize(432, 321));
+}
+
+void tst_Vardolux::shortcutsWorkInUniverseBox_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QKeySequence>("shortcut");
+
+    // Every action of the window that has a shortcut, whatever it is.
+    Vardolux window;
+    for (QAction *action : window.findChildren<QAction *>(Qt::FindDirectChildrenOnly))
+        if (!action->shortcut().isEmpty())
+            QTest::newRow(qPrintable(action->objectName() + QLatin1Char(' ')
+                                     + action->shortcut().toString()))
+                    << action->objectName() << action->shortcut();
+}
+
+void tst_Vardolux::shortcutsWorkInUniverseBox()
+{
+    QFETCH(QString, field);
+    QFETCH(QKeySequence, shortcut);
+    auto window = makeWindow();
+    window->resize(1200, 400); // room for every toolbar, so that the box is not in an overflow
+    window->show();
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    auto *action = window->findChild<QAction *>(field, Qt::FindDirectChildrenOnly);
+    QVERIFY(action);
+    QSignalSpy triggered(action, &QAction::triggered);
+
+    // As a user does: into the box, a universe typed over the old one, Return.
+    auto *edit = window->universeSpinBox->findChild<QLineEdit *>();
+    QVERIFY(edit);
+    QTest::mouseClick(edit, Qt::LeftButton);
+    QVERIFY(edit->isVisible());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("12"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    QCOMPARE(window->universeSpinBox->value(), 12);
+    QWidget *focus = QApplication::focusWidget();
+    QVERIFY(focus == window->universeSpinBox || window->universeSpinBox->isAncestorOf(focus));
+
+    ModalWatcher closer([](QWidget *widget) { widget->close(); });
+    const QKeyCombination key = shortcut[0];
+    QTest::keyClick(focus, key.key(), key.keyboardModifiers());
+    QCOMPARE(triggered.size(), 1);
+    window->stop();
 }
 
 void tst_Vardolux::storedPosition_data()
