@@ -14,7 +14,9 @@
 #include <QHeaderView>
 #include <QIcon>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QKeySequence>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -268,6 +270,11 @@ void Vardolux::createActions()
     universeSpinBox->setRange(FirstUniverse, LastUniverse);
     universeSpinBox->setStatusTip(tr("change universe for record or send"));
     connect(universeSpinBox, &QSpinBox::valueChanged, this, &Vardolux::setUniverse);
+    // The box's line edit claims some keys of the commands for itself (on X11 Ctrl+E is its
+    // end of line); the box passes them on to it, so both are watched.
+    universeSpinBox->installEventFilter(this);
+    if (auto *edit = universeSpinBox->findChild<QLineEdit *>())
+        edit->installEventFilter(this);
 
     pollModeAction = new QAction(QIcon(QStringLiteral(":/images/toolPollMode.xpm")),
                                  tr("&Poll Mode"), this);
@@ -376,6 +383,27 @@ void Vardolux::createToolBars()
 void Vardolux::createStatusBar()
 {
     statusBar()->showMessage(tr("Ready"));
+}
+
+bool Vardolux::eventFilter(QObject *watched, QEvent *event)
+{
+    // A widget that accepts the shortcut-override event takes the key as typing and the
+    // command never runs; left unaccepted, the key goes to the window's shortcuts.
+    if (event->type() == QEvent::ShortcutOverride
+        && isCommandShortcut(static_cast<QKeyEvent *>(event))) {
+        event->ignore();
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+bool Vardolux::isCommandShortcut(const QKeyEvent *event) const
+{
+    const QKeySequence pressed(event->keyCombination());
+    const QList<QAction *> commands = findChildren<QAction *>(Qt::FindDirectChildrenOnly);
+    return std::any_of(commands.cbegin(), commands.cend(), [&](const QAction *action) {
+        return action->isEnabled() && action->shortcuts().contains(pressed);
+    });
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -7,6 +7,7 @@
 
 class QAction;
 class QCloseEvent;
+class QKeyEvent;
 class QMenu;
 class QSpinBox;
 class QTableView;
@@ -27,6 +28,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private slots:
     void newFile();
@@ -71,6 +73,7 @@ private:
     bool sendFrame(const QByteArray &frame);
     void reportPortFailure();
     void stretchLastColumn();
+    bool isCommandShortcut(const QKeyEvent *event) const;
 
     Model *model;
     QTableView *tableView;
