@@ -17,8 +17,15 @@ class QIODevice;
 class RecordingFile
 {
 public:
-    // What reading a recording found. A document that is not well-formed carries the parser's
-    // message and position; a well-formed one carries every usable frame in document order.
+    // A recording is about 1.1 KB. Anything far larger, or an element with more attributes
+    // than this, is refused before the XML parser sees it: both make Qt's parsers slow enough
+    // to freeze the window (its check for repeated attributes is quadratic).
+    static constexpr qint64 MaxFileSize = 4 * 1024 * 1024;
+    static constexpr int MaxAttributes = 32;
+
+    // What reading a recording found. A document that is not well-formed or that is refused
+    // carries the message and, where there is one, the position (line 0 for none); a
+    // well-formed one carries every usable frame in document order.
     struct Content
     {
         bool wellFormed = false;

@@ -780,7 +780,9 @@ void Vardolux::loadFile(const QString &fileName)
 
     // A file that cannot be a recording must not take the place of the current one.
     QString problem;
-    if (!content.wellFormed) {
+    if (!content.wellFormed && content.errorLine <= 0) {
+        problem = content.errorMessage;
+    } else if (!content.wellFormed) {
         problem = tr("%1 at line %2, column %3")
                           .arg(content.errorMessage, QString::number(content.errorLine),
                                QString::number(content.errorColumn));

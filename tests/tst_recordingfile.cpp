@@ -26,6 +26,28 @@ QByteArray frameElement(const QByteArray &dmx)
     return " <frame version=\"1\" type=\"artnet\" universe=\"1\" dmx=\"" + dmx + "\"/>\n";
 }
 
+// A frame element with the given number of attributes, the last of them a usable frame's four.
+QByteArray elementWithAttributes(int count)
+{
+    QByteArray element = " <frame";
+    for (int i = 0; i < count - 4; ++i)
+        element += " a" + QByteArray::number(i) + "=\"\"";
+    return element + " version=\"1\" type=\"artnet\" universe=\"1\" dmx=\"0x0102\"/>\n";
+}
+
+// Whole recordings' frames up to the given document size.
+QByteArray documentOfFrames(qint64 size)
+{
+    const QByteArray frame = " <frame version=\"1\" type=\"artnet\" universe=\"1\" dmx=\"0x"
+            + QByteArray(1024, 'a') + "\"/>\n";
+    const QByteArray head = "<!DOCTYPE Vardolux>\n<VardoluxData>\n";
+    const QByteArray tail = "</VardoluxData>\n";
+    QByteArray document = head;
+    document += frame.repeated((size - head.size() - tail.size()) / frame.size());
+    document += QByteArray(size - document.size() - tail.size(), ' ');
+    return document + tail;
+}
+
 QByteArray bytes(std::initializer_list<int> values)
 {
     QByteArray result;
@@ -73,6 +95,9 @@ private slots:
     void readsFromDevice();
     void refusesDeeplyNestedDocument_data();
     void refusesDeeplyNestedDocument();
+    void refusesOversizedDocument_data();
+    void refusesOversizedDocument();
+    void tracesAtMostAFewKilobytes();
     void roundTripsFullFrame();
     void survivesEveryTruncatedPrefix();
     void tracesThroughItsOwnCategory();
@@ -354,6 +379,91 @@ void tst_RecordingFile::refusesDeeplyNestedDocument()
     const RecordingFile::Content fromDevice = RecordingFile::read(&device);
     QCOMPARE(fromDevice.wellFormed, content.wellFormed);
     QCOMPARE(fromDevice.frames, content.frames);
+}
+
+void tst_RecordingFile::refusesOversizedDocument_data()
+{
+    QTest::addColumn<QByteArray>("document");
+    QTest::addColumn<int>("frames"); // -1: refused
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<int>("line");
+
+    const QString tooLarge = QStringLiteral("The file is larger than 4 MiB, too large for a recording");
+    const QString tooManyAttributes = QStringLiteral("An element has more than 32 attributes");
+    QTest::newRow("4 MiB of whole frames")
+            << documentOfFrames(RecordingFile::MaxFileSize) << 3876 << QString() << 0;
+    QTest::newRow("one byte over 4 MiB")
+            << documentOfFrames(RecordingFile::MaxFileSize + 1) << -1 << tooLarge << 0;
+    QTest::newRow("50 MB") << documentOfFrames(50'000'000) << -1 << tooLarge << 0;
+    QTest::newRow("32 attributes") << documentWith(elementWithAttributes(32)) << 1 << QString()
+                                   << 0;
+    QTest::newRow("33 attributes")
+            << documentWith(elementWithAttributes(33)) << -1 << tooManyAttributes << 3;
+    QTest::newRow("25000 attributes")
+            << documentWith(elementWithAttributes(25000)) << -1 << tooManyAttributes << 3;
+    QTest::newRow("33 attributes in UTF-16 with a byte-order mark")
+            << (QByteArray("\xff\xfe")
+                + QByteArray(reinterpret_cast<const char *>(
+                                     QString::fromLatin1(documentWith(elementWithAttributes(33)))
+                                             .utf16()),
+                             2 * documentWith(elementWithAttributes(33)).size()))
+            << -1 << tooManyAttributes << 3;
+    // '=' and '>' inside quoted values, comments, CDATA, processing instructions and the
+    // document type are no attributes.
+    QTest::newRow("equals signs that are no attributes")
+            << ("<?xml version=\"1.0\"?><?pi" + QByteArray(" a=1").repeated(40)
+                + "?>\n<!DOCTYPE Vardolux [ <!ENTITY e '" + QByteArray("=]>").repeated(40)
+                + "'> <!-- ' --> ]>\n<VardoluxData>\n<!--" + QByteArray("=").repeated(40)
+                + "-->\n<other a=\"" + QByteArray("=>'").repeated(40) + "\"><![CDATA["
+                + QByteArray("<b x=1>").repeated(40) + "]]></other>\n"
+                + frameElement("0x0102") + "</VardoluxData>\n")
+            << 1 << QString() << 0;
+}
+
+void tst_RecordingFile::refusesOversizedDocument()
+{
+    QFETCH(QByteArray, document);
+    QFETCH(int, frames);
+    QFETCH(QString, message);
+    QFETCH(int, line);
+    QBuffer device(&document);
+    QVERIFY(device.open(QIODevice::ReadOnly));
+    for (const RecordingFile::Content &content :
+         {RecordingFile::read(document), RecordingFile::read(&device)}) {
+        if (frames >= 0) {
+            QVERIFY2(content.wellFormed, qPrintable(content.errorMessage));
+            QCOMPARE(content.frames.size(), frames);
+        } else {
+            QVERIFY(!content.wellFormed);
+            QVERIFY(content.frames.isEmpty());
+            QCOMPARE(content.errorMessage, message);
+            QCOMPARE(content.errorLine, line);
+        }
+    }
+}
+
+void tst_RecordingFile::tracesAtMostAFewKilobytes()
+{
+    QLoggingCategory::setFilterRules(QStringLiteral("vardolux.file.debug=true"));
+    capturedMessages.clear();
+    previousHandler = qInstallMessageHandler(captureMessage);
+    const RecordingFile::Content content =
+            RecordingFile::read(documentOfFrames(RecordingFile::MaxFileSize));
+    qInstallMessageHandler(previousHandler);
+    QLoggingCategory::setFilterRules(QStringLiteral("vardolux.file.debug=false"));
+
+    QCOMPARE(content.frames.size(), 3876);
+    qint64 characters = 0;
+    for (const QString &message : std::as_const(capturedMessages))
+        characters += message.size() + 1;
+    QVERIFY2(characters < 4096, qPrintable(QString::number(characters)));
+    // The first lines as always, then what was left out.
+    QCOMPARE(capturedMessages.first(), QStringLiteral("vardolux.file:\"frame\""));
+    QCOMPARE(capturedMessages.at(1), QStringLiteral("vardolux.file:170"));
+    QCOMPARE(capturedMessages.last(),
+             QStringLiteral("vardolux.file:... %1 more lines left out (3876 elements, 3876 "
+                            "frames read)")
+                     .arg(3876 * (1 + 1024) - 100));
 }
 
 void tst_RecordingFile::roundTripsFullFrame()

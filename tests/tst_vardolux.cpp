@@ -1209,6 +1209,14 @@ void tst_Vardolux::loadRefusesUnusableFile_data()
             << QByteArray("<VardoluxData><frame version=\"1\" type=\"ArtNet\" dmx=\"0x0102\"/>"
                           "</VardoluxData>")
             << QStringLiteral("The file holds no DMX frame");
+    QTest::newRow("larger than 4 MiB")
+            << (QByteArray("<VardoluxData>") + QByteArray(4 * 1024 * 1024, ' ')
+                + "<frame version=\"1\" type=\"artnet\" dmx=\"0x0102\"/></VardoluxData>")
+            << QStringLiteral("The file is larger than 4 MiB, too large for a recording");
+    QTest::newRow("an element with 33 attributes")
+            << ("<VardoluxData>\n<frame" + QByteArray(" a=\"\"").repeated(30)
+                + " version=\"1\" type=\"artnet\" dmx=\"0x0102\"/></VardoluxData>")
+            << QStringLiteral("An element has more than 32 attributes at line 2, column 1");
     QTest::newRow("only a nested frame")
             << QByteArray("<VardoluxData><g><frame version=\"1\" type=\"artnet\" dmx=\"0x0102\"/>"
                           "</g></VardoluxData>")
