@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 runtime_packages=(cmake make g++ qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev fonts-dejavu-core)
-test_packages=("${runtime_packages[@]}" iproute2 util-linux tshark clang-14 libclang-rt-14-dev)
+test_packages=("${runtime_packages[@]}" iproute2 util-linux tshark clang-14 libclang-rt-14-dev xvfb xauth)
 
 install_missing() {
     local missing=()

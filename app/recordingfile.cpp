@@ -5,12 +5,15 @@
 #include <QDomNode>
 #include <QIODevice>
 #include <QLoggingCategory>
+#include <QSaveFile>
+#include <QStringDecoder>
 #include <QXmlStreamReader>
 
 #include <algorithm>
 
-// The loader's trace of what it reads (tag names and every byte of a frame) goes here, so a
-// user can silence it with QT_LOGGING_RULES="vardolux.file.debug=false".
+// The loader's trace of what it reads (tag names and the bytes of a frame) goes here, so a
+// user can silence it with QT_LOGGING_RULES="vardolux.file.debug=false". It is bounded per
+// file: the first lines, then one line that counts what was left out.
 Q_LOGGING_CATEGORY(lcRecordingFile, "vardolux.file")
 
 namespace {
@@ -30,6 +33,67 @@ constexpr int FrameVersion = 1;
 // overflows its stack. A recording is two levels deep; a document far deeper is refused after
 // a linear pass, before the DOM sees it.
 constexpr int MaxNestingDepth = 256;
+constexpr int MaxTraceLines = 100;
+constexpr int MaxTracedNameLength = 40;
+
+// The trace of one read: the first lines as they come, the rest only counted. Formatting a
+// line costs far more than the count, whether or not anybody reads the output.
+class Trace
+{
+public:
+    Trace() : m_enabled(lcRecordingFile().isDebugEnabled()) {}
+    ~Trace()
+    {
+        if (m_leftOut > 0)
+            qCDebug(lcRecordingFile).noquote()
+                    << QStringLiteral("... %1 more lines left out (%2 elements, %3 frames read)")
+                               .arg(m_leftOut)
+                               .arg(m_elements)
+                               .arg(m_frames);
+    }
+    Trace(const Trace &) = delete;
+    Trace &operator=(const Trace &) = delete;
+
+    void element(const QString &tagName)
+    {
+        ++m_elements;
+        if (take())
+            qCDebug(lcRecordingFile) << (tagName.size() > MaxTracedNameLength
+                                                 ? tagName.left(MaxTracedNameLength) + QLatin1String("...")
+                                                 : tagName);
+    }
+    void frame() { ++m_frames; }
+    void byte(quint8 value)
+    {
+        if (take())
+            qCDebug(lcRecordingFile, "%u", unsigned(value));
+        if (take())
+            qCDebug(lcRecordingFile).noquote()
+                    << QStringLiteral("%1 %2").arg(value).arg(value, 2, 16, QLatin1Char('0'));
+    }
+
+private:
+    bool take()
+    {
+        if (!m_enabled)
+            return false;
+        if (m_written < MaxTraceLines) {
+            ++m_written;
+            return true;
+        }
+        ++m_leftOut;
+        return false;
+    }
+
+    bool m_enabled;
+    int m_written = 0;
+    qint64 m_leftOut = 0;
+    qint64 m_elements = 0;
+    qint64 m_frames = 0;
+};
+
+bool parseHexFrame(const QString &text, int textLength, unsigned char *buffer, int bufferSize,
+                   Trace *trace);
 
 // Attribute values written here are digits and names, but a value is escaped all the same so
 // that the text stays well-formed whatever a later caller puts into it.
@@ -56,19 +120,140 @@ QString frameText(const QByteArray &levels)
     return text;
 }
 
-bool nestedTooDeeply(const QByteArray &documentText, RecordingFile::Content *content)
+void refuse(RecordingFile::Content *content, const QString &message, qint64 line = 0,
+            qint64 column = 0)
+{
+    content->wellFormed = false;
+    content->errorMessage = message;
+    content->errorLine = int(line);
+    content->errorColumn = int(column);
+}
+
+// The text as Qt's XML reader would decode it (a byte-order mark or the first '<' tells
+// UTF-16 and UTF-32; otherwise UTF-8), so that the checks below and the parser see the same
+// characters.
+QString decoded(const QByteArray &bytes)
+{
+    const auto encoding = QStringConverter::encodingForData(bytes, u'<');
+    QStringDecoder decoder(encoding.value_or(QStringConverter::Utf8));
+    return decoder(bytes);
+}
+
+// A single linear pass over the markup that counts the start tags and the attributes of each
+// (the '=' outside quoted values), passing over comments, CDATA sections, processing instructions and
+// the document type declaration as XML defines them.
+bool exceedsMarkupLimits(const QString &text, RecordingFile::Content *content)
+{
+    const auto refuseAt = [&](const QChar *at, const QString &message) {
+        const qint64 offset = at - text.constData();
+        const qint64 lineStart = text.lastIndexOf(u'\n', offset) + 1;
+        refuse(content, message, text.left(offset).count(u'\n') + 1, offset - lineStart + 1);
+        return true;
+    };
+    const QChar *const begin = text.constData();
+    const QChar *const end = begin + text.size();
+    const auto startsWith = [end](const QChar *at, const char *literal) {
+        for (; *literal; ++literal, ++at)
+            if (at == end || *at != QLatin1Char(*literal))
+                return false;
+        return true;
+    };
+    const auto skipPast = [end](const QChar *at, const char16_t *terminator, int length) {
+        for (; end - at >= length; ++at)
+            if (std::equal(terminator, terminator + length, at,
+                           [](char16_t a, QChar b) { return a == b.unicode(); }))
+                return at + length;
+        return end;
+    };
+
+    const QChar *at = begin;
+    int elements = 0;
+    while (at != end) {
+        if (*at != u'<') {
+            ++at;
+            continue;
+        }
+        const QChar *const tag = at;
+        if (startsWith(at, "<!--")) {
+            at = skipPast(at + 4, u"-->", 3);
+        } else if (startsWith(at, "<![CDATA[")) {
+            at = skipPast(at + 9, u"]]>", 3);
+        } else if (startsWith(at, "<?")) {
+            at = skipPast(at + 2, u"?>", 2);
+        } else if (startsWith(at, "<!")) {
+            // The document type: quoted literals, an internal subset in brackets with
+            // declarations, comments and processing instructions of its own.
+            int brackets = 0;
+            for (++at; at != end; ++at) {
+                if (*at == u'"' || *at == u'\'') {
+                    const QChar quote = *at;
+                    while (++at != end && *at != quote) {}
+                    if (at == end)
+                        break;
+                } else if (brackets > 0 && startsWith(at, "<!--")) {
+                    at = skipPast(at + 4, u"-->", 3) - 1;
+                } else if (brackets > 0 && startsWith(at, "<?")) {
+                    at = skipPast(at + 2, u"?>", 2) - 1;
+                } else if (*at == u'[') {
+                    ++brackets;
+                } else if (*at == u']') {
+                    --brackets;
+                } else if (*at == u'>' && brackets <= 0) {
+                    ++at;
+                    break;
+                }
+            }
+        } else if (at + 1 != end && at[1] == u'/') {
+            ++at;
+        } else {
+            if (++elements > RecordingFile::MaxElements)
+                return refuseAt(tag, QStringLiteral("The file holds more than %1 elements")
+                                             .arg(RecordingFile::MaxElements));
+            int attributes = 0;
+            for (++at; at != end && *at != u'>'; ++at) {
+                if (*at == u'"' || *at == u'\'') {
+                    const QChar quote = *at;
+                    while (++at != end && *at != quote) {}
+                    if (at == end)
+                        break;
+                } else if (*at == u'=' && ++attributes > RecordingFile::MaxAttributes) {
+                    return refuseAt(tag, QStringLiteral("An element has more than %1 attributes")
+                                                 .arg(RecordingFile::MaxAttributes));
+                }
+            }
+        }
+    }
+    return false;
+}
+
+bool nestedTooDeeply(const QString &documentText, RecordingFile::Content *content)
 {
     QXmlStreamReader reader(documentText);
     int depth = 0;
+    int elements = 0;
     while (!reader.atEnd()) {
         const QXmlStreamReader::TokenType token = reader.readNext();
         if (token == QXmlStreamReader::EndElement) {
             --depth;
         } else if (token == QXmlStreamReader::StartElement && ++depth > MaxNestingDepth) {
-            content->errorMessage =
-                    QStringLiteral("Elements nested more than %1 deep").arg(MaxNestingDepth);
-            content->errorLine = int(reader.lineNumber());
-            content->errorColumn = int(reader.columnNumber());
+            refuse(content, QStringLiteral("Elements nested more than %1 deep").arg(MaxNestingDepth),
+                   reader.lineNumber(), reader.columnNumber());
+            return true;
+        } else if (token == QXmlStreamReader::StartElement
+                   && ++elements > RecordingFile::MaxElements) {
+            // As below: only reached through an entity's text.
+            refuse(content,
+                   QStringLiteral("The file holds more than %1 elements")
+                           .arg(RecordingFile::MaxElements),
+                   reader.lineNumber(), reader.columnNumber());
+            return true;
+        } else if (token == QXmlStreamReader::StartElement
+                   && reader.attributes().size() > RecordingFile::MaxAttributes) {
+            // Only reached if an entity's text brought them in, out of the first pass's sight.
+            refuse(content,
+                   QStringLiteral("An element has more than %1 attributes")
+                           .arg(RecordingFile::MaxAttributes),
+                   reader.lineNumber(), reader.columnNumber());
             return true;
         }
     }
@@ -80,13 +265,14 @@ RecordingFile::Content framesOf(const QDomDocument &document)
 {
     RecordingFile::Content content;
     content.wellFormed = true;
+    Trace trace;
 
     const QDomElement root = document.documentElement();
     for (QDomNode node = root.firstChild(); !node.isNull(); node = node.nextSibling()) {
         if (!node.isElement())
             continue;
         const QDomElement element = node.toElement();
-        qCDebug(lcRecordingFile) << element.tagName();
+        trace.element(element.tagName());
         if (element.tagName() != FrameTag)
             continue;
         if (!element.hasAttribute(VersionAttribute))
@@ -104,12 +290,46 @@ RecordingFile::Content framesOf(const QDomDocument &document)
         if (byteCount < 1)
             continue;
         QByteArray frame(byteCount, '\0');
-        if (RecordingFile::parseHexFrame(dmx, textLength,
-                                         reinterpret_cast<unsigned char *>(frame.data()),
-                                         byteCount))
+        if (parseHexFrame(dmx, textLength, reinterpret_cast<unsigned char *>(frame.data()),
+                          byteCount, &trace)) {
+            trace.frame();
             content.frames.append(frame);
+        }
     }
     return content;
+}
+
+bool parseHexFrame(const QString &text, int textLength, unsigned char *buffer, int bufferSize,
+                   Trace *trace)
+{
+    // A caller's length beyond the text would read past its end; only what is there counts.
+    textLength = std::min(textLength, int(text.size()));
+    if (textLength <= 2 || bufferSize <= 0 || !buffer)
+        return false;
+    if (text.at(0) != QLatin1Char('0')
+        || (text.at(1) != QLatin1Char('x') && text.at(1) != QLatin1Char('X')))
+        return false;
+
+    int position = 2;
+    int index = 0;
+    for (;;) {
+        const quint8 high = RecordingFile::hexDigitValue(text.at(position));
+        quint8 byte;
+        if (position + 1 < textLength) {
+            byte = quint8(high * 16 + RecordingFile::hexDigitValue(text.at(position + 1)));
+            position += 2;
+        } else {
+            byte = high;
+            position += 1;
+        }
+        trace->byte(byte);
+        buffer[index] = byte;
+        if (position >= textLength)
+            return true;
+        ++index;
+        if (index >= bufferSize)
+            return true;
+    }
 }
 
 } // namespace
@@ -130,6 +350,30 @@ QString RecordingFile::toXml(const QByteArray &levels, int universe)
     return xml;
 }
 
+bool RecordingFile::save(const QString &fileName, const QByteArray &levels, int universe,
+                         QString *errorString)
+{
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly)) {
+        *errorString = file.errorString();
+        return false;
+    }
+    const QByteArray text = toXml(levels, universe).toLatin1();
+    // write() only fills QSaveFile's buffer, and commit() reports success even when emptying
+    // that buffer fails: on a full disk it would put an empty file in place of the old one.
+    // Flushing first is where the failure shows.
+    if (file.write(text) != text.size() || !file.flush()) {
+        *errorString = file.errorString();
+        file.cancelWriting();
+        return false;
+    }
+    if (!file.commit()) {
+        *errorString = file.errorString();
+        return false;
+    }
+    return true;
+}
+
 RecordingFile::Content RecordingFile::read(QIODevice *device)
 {
     if (!device) {
@@ -137,14 +381,20 @@ RecordingFile::Content RecordingFile::read(QIODevice *device)
         content.errorMessage = QStringLiteral("no device");
         return content;
     }
-    // Read once, as both passes need the text.
-    return read(device->readAll());
+    // Read once, as every pass needs the text; one byte beyond the limit tells a larger file.
+    return read(device->read(MaxFileSize + 1));
 }
 
-RecordingFile::Content RecordingFile::read(const QByteArray &documentText)
+RecordingFile::Content RecordingFile::read(const QByteArray &documentBytes)
 {
     Content content;
-    if (nestedTooDeeply(documentText, &content))
+    if (documentBytes.size() > MaxFileSize) {
+        refuse(&content, QStringLiteral("The file is larger than %1 MiB, too large for a recording")
+                                 .arg(MaxFileSize / (1024 * 1024)));
+        return content;
+    }
+    const QString documentText = decoded(documentBytes);
+    if (exceedsMarkupLimits(documentText, &content) || nestedTooDeeply(documentText, &content))
         return content;
     QDomDocument document(DocumentTypeName);
     if (!document.setContent(documentText, &content.errorMessage, &content.errorLine,
@@ -156,36 +406,8 @@ RecordingFile::Content RecordingFile::read(const QByteArray &documentText)
 bool RecordingFile::parseHexFrame(const QString &text, int textLength, unsigned char *buffer,
                                   int bufferSize)
 {
-    // A caller's length beyond the text would read past its end; only what is there counts.
-    textLength = std::min(textLength, int(text.size()));
-    if (textLength <= 2 || bufferSize <= 0 || !buffer)
-        return false;
-    if (text.at(0) != QLatin1Char('0')
-        || (text.at(1) != QLatin1Char('x') && text.at(1) != QLatin1Char('X')))
-        return false;
-
-    int position = 2;
-    int index = 0;
-    for (;;) {
-        const quint8 high = hexDigitValue(text.at(position));
-        quint8 byte;
-        if (position + 1 < textLength) {
-            byte = quint8(high * 16 + hexDigitValue(text.at(position + 1)));
-            position += 2;
-        } else {
-            byte = high;
-            position += 1;
-        }
-        qCDebug(lcRecordingFile, "%u", unsigned(byte));
-        qCDebug(lcRecordingFile).noquote()
-                << QStringLiteral("%1 %2").arg(byte).arg(byte, 2, 16, QLatin1Char('0'));
-        buffer[index] = byte;
-        if (position >= textLength)
-            return true;
-        ++index;
-        if (index >= bufferSize)
-            return true;
-    }
+    Trace trace;
+    return ::parseHexFrame(text, textLength, buffer, bufferSize, &trace);
 }
 
 quint8 RecordingFile::hexDigitValue(QChar c)

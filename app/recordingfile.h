@@ -17,8 +17,17 @@ class QIODevice;
 class RecordingFile
 {
 public:
-    // What reading a recording found. A document that is not well-formed carries the parser's
-    // message and position; a well-formed one carries every usable frame in document order.
+    // A recording is about 1.1 KB. Anything far larger, or an element with more attributes
+    // than this, is refused before the XML parser sees it: both make Qt's parsers slow enough
+    // to freeze the window (its check for repeated attributes is quadratic).
+    static constexpr qint64 MaxFileSize = 4 * 1024 * 1024;
+    static constexpr int MaxAttributes = 32;
+    // Every element costs the DOM an allocation or more; 4 MiB of whole frames are 3877.
+    static constexpr int MaxElements = 10000;
+
+    // What reading a recording found. A document that is not well-formed or that is refused
+    // carries the message and, where there is one, the position (line 0 for none); a
+    // well-formed one carries every usable frame in document order.
     struct Content
     {
         bool wellFormed = false;
@@ -30,6 +39,11 @@ public:
 
     // The whole document text for one frame (levels, channel 1 first) and its universe.
     static QString toXml(const QByteArray &levels, int universe);
+    // Writes that document to fileName whole or not at all: an existing file is replaced only
+    // once every byte has reached the disk's new copy, and a failed save leaves no file behind.
+    // False with the reason in *errorString when opening, writing or replacing fails.
+    static bool save(const QString &fileName, const QByteArray &levels, int universe,
+                     QString *errorString);
     static Content read(QIODevice *device);
     static Content read(const QByteArray &document);
 

@@ -14,12 +14,13 @@
 #include <QHeaderView>
 #include <QIcon>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QKeySequence>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QSaveFile>
 #include <QScreen>
 #include <QSettings>
 #include <QSpinBox>
@@ -270,6 +271,11 @@ void Vardolux::createActions()
     universeSpinBox->setRange(FirstUniverse, LastUniverse);
     universeSpinBox->setStatusTip(tr("change universe for record or send"));
     connect(universeSpinBox, &QSpinBox::valueChanged, this, &Vardolux::setUniverse);
+    // The box's line edit claims some keys of the commands for itself (on X11 Ctrl+E is its
+    // end of line); the box passes them on to it, so both are watched.
+    universeSpinBox->installEventFilter(this);
+    if (auto *edit = universeSpinBox->findChild<QLineEdit *>())
+        edit->installEventFilter(this);
 
     pollModeAction = new QAction(QIcon(QStringLiteral(":/images/toolPollMode.xpm")),
                                  tr("&Poll Mode"), this);
@@ -383,6 +389,27 @@ void Vardolux::createStatusBar()
     sendingLabel->setObjectName(QStringLiteral("sendingLabel"));
     sendingLabel->hide();
     statusBar()->addPermanentWidget(sendingLabel);
+}
+
+bool Vardolux::eventFilter(QObject *watched, QEvent *event)
+{
+    // A widget that accepts the shortcut-override event takes the key as typing and the
+    // command never runs; left unaccepted, the key goes to the window's shortcuts.
+    if (event->type() == QEvent::ShortcutOverride
+        && isCommandShortcut(static_cast<QKeyEvent *>(event))) {
+        event->ignore();
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+bool Vardolux::isCommandShortcut(const QKeyEvent *event) const
+{
+    const QKeySequence pressed(event->keyCombination());
+    const QList<QAction *> commands = findChildren<QAction *>(Qt::FindDirectChildrenOnly);
+    return std::any_of(commands.cbegin(), commands.cend(), [&](const QAction *action) {
+        return action->isEnabled() && action->shortcuts().contains(pressed);
+    });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -758,27 +785,13 @@ void Vardolux::documentWasModified()
 
 bool Vardolux::saveFile(const QString &fileName)
 {
-    // Written aside and renamed over the old file only once complete, so that a full disk or a
-    // crash never leaves a recording half written.
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly)) {
-        QMessageBox::warning(this, tr("Application"),
-                             tr("Cannot write file %1:\n%2.").arg(fileName, file.errorString()),
-                             QMessageBox::Ok);
-        return false;
-    }
-
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    const QByteArray text =
-            RecordingFile::toXml(levelsOnShow(true), universeSpinBox->value()).toLatin1();
-    const bool written = file.write(text) == text.size();
-    const bool committed = written && file.commit();
-    const QString error = file.errorString();
-    if (!committed)
-        file.cancelWriting();
+    QString error;
+    const bool saved =
+            RecordingFile::save(fileName, levelsOnShow(true), universeSpinBox->value(), &error);
     QGuiApplication::restoreOverrideCursor();
 
-    if (!committed) {
+    if (!saved) {
         QMessageBox::warning(this, tr("Application"),
                              tr("Cannot write file %1:\n%2.").arg(fileName, error),
                              QMessageBox::Ok);
@@ -807,7 +820,9 @@ void Vardolux::loadFile(const QString &fileName)
 
     // A file that cannot be a recording must not take the place of the current one.
     QString problem;
-    if (!content.wellFormed) {
+    if (!content.wellFormed && content.errorLine <= 0) {
+        problem = content.errorMessage;
+    } else if (!content.wellFormed) {
         problem = tr("%1 at line %2, column %3")
                           .arg(content.errorMessage, QString::number(content.errorLine),
                                QString::number(content.errorColumn));

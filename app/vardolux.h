@@ -8,6 +8,7 @@
 class QAction;
 class QCloseEvent;
 class QLabel;
+class QKeyEvent;
 class QMenu;
 class QSpinBox;
 class QTableView;
@@ -28,6 +29,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private slots:
     void newFile();
@@ -76,6 +78,7 @@ private:
     // Names the universe the engine repeats and the networks it reaches; hidden when nothing is.
     void updateSendingNote();
     void stretchLastColumn();
+    bool isCommandShortcut(const QKeyEvent *event) const;
 
     Model *model;
     QTableView *tableView;

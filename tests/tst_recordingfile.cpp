@@ -2,12 +2,17 @@
 // people who edit recordings by hand: its bytes must be stable and its reader forgiving in
 // exactly the documented ways.
 #include "recordingfile.h"
+#include "smallfilesystem.h"
 
 #include <QBuffer>
+#include <QDir>
 #include <QFile>
 #include <QLoggingCategory>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -19,6 +24,28 @@ QByteArray documentWith(const QByteArray &frameElements, const QByteArray &root 
 QByteArray frameElement(const QByteArray &dmx)
 {
     return " <frame version=\"1\" type=\"artnet\" universe=\"1\" dmx=\"" + dmx + "\"/>\n";
+}
+
+// A frame element with the given number of attributes, the last of them a usable frame's four.
+QByteArray elementWithAttributes(int count)
+{
+    QByteArray element = " <frame";
+    for (int i = 0; i < count - 4; ++i)
+        element += " a" + QByteArray::number(i) + "=\"\"";
+    return element + " version=\"1\" type=\"artnet\" universe=\"1\" dmx=\"0x0102\"/>\n";
+}
+
+// Whole recordings' frames up to the given document size.
+QByteArray documentOfFrames(qint64 size)
+{
+    const QByteArray frame = " <frame version=\"1\" type=\"artnet\" universe=\"1\" dmx=\"0x"
+            + QByteArray(1024, 'a') + "\"/>\n";
+    const QByteArray head = "<!DOCTYPE Vardolux>\n<VardoluxData>\n";
+    const QByteArray tail = "</VardoluxData>\n";
+    QByteArray document = head;
+    document += frame.repeated((size - head.size() - tail.size()) / frame.size());
+    document += QByteArray(size - document.size() - tail.size(), ' ');
+    return document + tail;
 }
 
 QByteArray bytes(std::initializer_list<int> values)
@@ -52,6 +79,9 @@ private slots:
     void writesExactLayout();
     void writesAllChannelsOfAFullFrame();
     void writesLevelsAsLowerCaseDigits();
+    void savesDocumentOverOldFile();
+    void saveOnFullFileSystemKeepsOldFile_data();
+    void saveOnFullFileSystemKeepsOldFile();
 
     void readsFrameText_data();
     void readsFrameText();
@@ -65,6 +95,9 @@ private slots:
     void readsFromDevice();
     void refusesDeeplyNestedDocument_data();
     void refusesDeeplyNestedDocument();
+    void refusesOversizedDocument_data();
+    void refusesOversizedDocument();
+    void tracesAtMostAFewKilobytes();
     void roundTripsFullFrame();
     void survivesEveryTruncatedPrefix();
     void tracesThroughItsOwnCategory();
@@ -116,6 +149,57 @@ void tst_RecordingFile::writesLevelsAsLowerCaseDigits()
     const QString digits = xml.mid(start, 512);
     QCOMPARE(digits, QString::fromLatin1(levels.toHex()));
     QVERIFY2(xml.contains(QLatin1String("universe=\"32768\"")), qPrintable(xml.left(200)));
+}
+
+void tst_RecordingFile::savesDocumentOverOldFile()
+{
+    QTemporaryDir directory;
+    QVERIFY2(directory.isValid(), qPrintable(directory.errorString()));
+    const QString path = directory.filePath(QStringLiteral("rec.xml"));
+    QString error;
+    QVERIFY2(RecordingFile::save(path, QByteArray(512, '\x11'), 2, &error), qPrintable(error));
+    QVERIFY2(RecordingFile::save(path, bytes({1, 2}), 3, &error), qPrintable(error));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), RecordingFile::toXml(bytes({1, 2}), 3).toLatin1());
+    QCOMPARE(QDir(directory.path()).entryList(QDir::Files | QDir::Hidden),
+             QStringList{QStringLiteral("rec.xml")});
+
+    QVERIFY(!RecordingFile::save(directory.filePath(QStringLiteral("missing/rec.xml")),
+                                 bytes({1, 2}), 3, &error));
+    QVERIFY(!error.isEmpty());
+}
+
+void tst_RecordingFile::saveOnFullFileSystemKeepsOldFile_data()
+{
+    QTest::addColumn<bool>("existing");
+
+    QTest::newRow("onto an existing file") << true;
+    QTest::newRow("onto a new file") << false;
+}
+
+void tst_RecordingFile::saveOnFullFileSystemKeepsOldFile()
+{
+    VARDOLUX_REQUIRE_SMALL_FILE_SYSTEM();
+    QFETCH(bool, existing);
+    QString why;
+    QVERIFY2(SmallFileSystem::clear(&why), qPrintable(why));
+    const QDir disk(SmallFileSystem::path());
+    const QString path = disk.filePath(QStringLiteral("rec.xml"));
+    QString error;
+    if (existing)
+        QVERIFY2(RecordingFile::save(path, bytes({1, 2, 3}), 1, &error), qPrintable(error));
+    QVERIFY2(SmallFileSystem::fill(&why), qPrintable(why));
+    const QStringList filesBefore = disk.entryList(QDir::Files | QDir::Hidden);
+
+    QVERIFY(!RecordingFile::save(path, QByteArray(512, '\x7f'), 2, &error));
+    QCOMPARE(error, QString::fromLocal8Bit(strerror(ENOSPC)));
+    QCOMPARE(disk.entryList(QDir::Files | QDir::Hidden), filesBefore);
+    if (existing) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), RecordingFile::toXml(bytes({1, 2, 3}), 1).toLatin1());
+    }
 }
 
 void tst_RecordingFile::readsFrameText_data()
@@ -295,6 +379,91 @@ void tst_RecordingFile::refusesDeeplyNestedDocument()
     const RecordingFile::Content fromDevice = RecordingFile::read(&device);
     QCOMPARE(fromDevice.wellFormed, content.wellFormed);
     QCOMPARE(fromDevice.frames, content.frames);
+}
+
+void tst_RecordingFile::refusesOversizedDocument_data()
+{
+    QTest::addColumn<QByteArray>("document");
+    QTest::addColumn<int>("frames"); // -1: refused
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<int>("line");
+
+    const QString tooLarge = QStringLiteral("The file is larger than 4 MiB, too large for a recording");
+    const QString tooManyAttributes = QStringLiteral("An element has more than 32 attributes");
+    QTest::newRow("4 MiB of whole frames")
+            << documentOfFrames(RecordingFile::MaxFileSize) << 3876 << QString() << 0;
+    QTest::newRow("one byte over 4 MiB")
+            << documentOfFrames(RecordingFile::MaxFileSize + 1) << -1 << tooLarge << 0;
+    QTest::newRow("50 MB") << documentOfFrames(50'000'000) << -1 << tooLarge << 0;
+    QTest::newRow("32 attributes") << documentWith(elementWithAttributes(32)) << 1 << QString()
+                                   << 0;
+    QTest::newRow("33 attributes")
+            << documentWith(elementWithAttributes(33)) << -1 << tooManyAttributes << 3;
+    QTest::newRow("25000 attributes")
+            << documentWith(elementWithAttributes(25000)) << -1 << tooManyAttributes << 3;
+    QTest::newRow("33 attributes in UTF-16 with a byte-order mark")
+            << (QByteArray("\xff\xfe")
+                + QByteArray(reinterpret_cast<const char *>(
+                                     QString::fromLatin1(documentWith(elementWithAttributes(33)))
+                                             .utf16()),
+                             2 * documentWith(elementWithAttributes(33)).size()))
+            << -1 << tooManyAttributes << 3;
+    // '=' and '>' inside quoted values, comments, CDATA, processing instructions and the
+    // document type are no attributes.
+    QTest::newRow("equals signs that are no attributes")
+            << ("<?xml version=\"1.0\"?><?pi" + QByteArray(" a=1").repeated(40)
+                + "?>\n<!DOCTYPE Vardolux [ <!ENTITY e '" + QByteArray("=]>").repeated(40)
+                + "'> <!-- ' --> ]>\n<VardoluxData>\n<!--" + QByteArray("=").repeated(40)
+                + "-->\n<other a=\"" + QByteArray("=>'").repeated(40) + "\"><![CDATA["
+                + QByteArray("<b x=1>").repeated(40) + "]]></other>\n"
+                + frameElement("0x0102") + "</VardoluxData>\n")
+            << 1 << QString() << 0;
+}
+
+void tst_RecordingFile::refusesOversizedDocument()
+{
+    QFETCH(QByteArray, document);
+    QFETCH(int, frames);
+    QFETCH(QString, message);
+    QFETCH(int, line);
+    QBuffer device(&document);
+    QVERIFY(device.open(QIODevice::ReadOnly));
+    for (const RecordingFile::Content &content :
+         {RecordingFile::read(document), RecordingFile::read(&device)}) {
+        if (frames >= 0) {
+            QVERIFY2(content.wellFormed, qPrintable(content.errorMessage));
+            QCOMPARE(content.frames.size(), frames);
+        } else {
+            QVERIFY(!content.wellFormed);
+            QVERIFY(content.frames.isEmpty());
+            QCOMPARE(content.errorMessage, message);
+            QCOMPARE(content.errorLine, line);
+        }
+    }
+}
+
+void tst_RecordingFile::tracesAtMostAFewKilobytes()
+{
+    QLoggingCategory::setFilterRules(QStringLiteral("vardolux.file.debug=true"));
+    capturedMessages.clear();
+    previousHandler = qInstallMessageHandler(captureMessage);
+    const RecordingFile::Content content =
+            RecordingFile::read(documentOfFrames(RecordingFile::MaxFileSize));
+    qInstallMessageHandler(previousHandler);
+    QLoggingCategory::setFilterRules(QStringLiteral("vardolux.file.debug=false"));
+
+    QCOMPARE(content.frames.size(), 3876);
+    qint64 characters = 0;
+    for (const QString &message : std::as_const(capturedMessages))
+        characters += message.size() + 1;
+    QVERIFY2(characters < 4096, qPrintable(QString::number(characters)));
+    // The first lines as always, then what was left out.
+    QCOMPARE(capturedMessages.first(), QStringLiteral("vardolux.file:\"frame\""));
+    QCOMPARE(capturedMessages.at(1), QStringLiteral("vardolux.file:170"));
+    QCOMPARE(capturedMessages.last(),
+             QStringLiteral("vardolux.file:... %1 more lines left out (3876 elements, 3876 "
+                            "frames read)")
+                     .arg(3876 * (1 + 1024) - 100));
 }
 
 void tst_RecordingFile::roundTripsFullFrame()

@@ -7,6 +7,7 @@
 #include "model.h"
 #include "privatenetwork.h"
 #include "recordingfile.h"
+#include "smallfilesystem.h"
 
 #include <QAbstractItemModelTester>
 #include <QAction>
@@ -38,6 +39,8 @@
 #include <QWidgetAction>
 #include <QWindow>
 
+#include <cerrno>
+#include <cstring>
 #include <functional>
 #include <memory>
 
@@ -182,6 +185,8 @@ private slots:
     void settingsSurviveRestart();
     void exitStoresSettings();
     void shortcutsReachTheirCommands();
+    void shortcutsWorkInUniverseBox_data();
+    void shortcutsWorkInUniverseBox();
     void storedPosition_data();
     void storedPosition();
     void helpBox();
@@ -207,6 +212,8 @@ private slots:
     void saveFailureKeepsDocument_data();
     void saveFailureKeepsDocument();
     void saveFailureKeepsOldFile();
+    void saveOnFullDiskKeepsRecording_data();
+    void saveOnFullDiskKeepsRecording();
     void loadRefusesUnusableFile_data();
     void loadRefusesUnusableFile();
     void loadReportsMissingFile();
@@ -664,6 +671,52 @@ void tst_Vardolux::shortcutsReachTheirCommands()
     QCOMPARE(settings.value(QStringLiteral("size")).toSize(), QSize(432, 321));
 }
 
+void tst_Vardolux::shortcutsWorkInUniverseBox_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QKeySequence>("shortcut");
+
+    // Every action of the window that has a shortcut, whatever it is.
+    Vardolux window;
+    for (QAction *action : window.findChildren<QAction *>(Qt::FindDirectChildrenOnly))
+        if (!action->shortcut().isEmpty())
+            QTest::newRow(qPrintable(action->objectName() + QLatin1Char(' ')
+                                     + action->shortcut().toString()))
+                    << action->objectName() << action->shortcut();
+}
+
+void tst_Vardolux::shortcutsWorkInUniverseBox()
+{
+    QFETCH(QString, field);
+    QFETCH(QKeySequence, shortcut);
+    auto window = makeWindow();
+    window->resize(1200, 400); // room for every toolbar, so that the box is not in an overflow
+    window->show();
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    auto *action = window->findChild<QAction *>(field, Qt::FindDirectChildrenOnly);
+    QVERIFY(action);
+    QSignalSpy triggered(action, &QAction::triggered);
+
+    // As a user does: into the box, a universe typed over the old one, Return.
+    auto *edit = window->universeSpinBox->findChild<QLineEdit *>();
+    QVERIFY(edit);
+    QTest::mouseClick(edit, Qt::LeftButton);
+    QVERIFY(edit->isVisible());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("12"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    QCOMPARE(window->universeSpinBox->value(), 12);
+    QWidget *focus = QApplication::focusWidget();
+    QVERIFY(focus == window->universeSpinBox || window->universeSpinBox->isAncestorOf(focus));
+
+    ModalWatcher closer([](QWidget *widget) { widget->close(); });
+    const QKeyCombination key = shortcut[0];
+    QTest::keyClick(focus, key.key(), key.keyboardModifiers());
+    QCOMPARE(triggered.size(), 1);
+    window->stop();
+}
+
 void tst_Vardolux::storedPosition_data()
 {
     QTest::addColumn<QPoint>("stored");
@@ -1072,6 +1125,72 @@ void tst_Vardolux::saveFailureKeepsOldFile()
              QStringList{QStringLiteral("keep.xml")});
 }
 
+void tst_Vardolux::saveOnFullDiskKeepsRecording_data()
+{
+    QTest::addColumn<bool>("ontoCurrentFile"); // Save onto the current file, else Save As
+
+    QTest::newRow("Save onto the current file") << true;
+    QTest::newRow("Save As onto a new file") << false;
+}
+
+void tst_Vardolux::saveOnFullDiskKeepsRecording()
+{
+    VARDOLUX_REQUIRE_SMALL_FILE_SYSTEM();
+    QFETCH(bool, ontoCurrentFile);
+    QString why;
+    QVERIFY2(SmallFileSystem::clear(&why), qPrintable(why));
+    const QDir disk(SmallFileSystem::path());
+
+    auto window = makeWindow();
+    showFrame(*window, bytes({1, 2, 3}));
+    // Save As: the current file lies elsewhere and must stay current.
+    const QString current = ontoCurrentFile ? disk.filePath(QStringLiteral("rec.xml"))
+                                            : m_files->filePath(QStringLiteral("current.xml"));
+    QVERIFY(window->saveFile(current));
+    const QByteArray before = fileBytes(current);
+    QCOMPARE(before.size(), 1133);
+    window->documentWasModified();
+    const QString title = window->windowTitle();
+    window->statusBar()->clearMessage();
+    QVERIFY2(SmallFileSystem::fill(&why), qPrintable(why));
+    const QStringList filesBefore = disk.entryList(QDir::Files | QDir::Hidden);
+
+    showFrame(*window, bytes({9, 9, 9}));
+    const QString target = ontoCurrentFile ? current : disk.filePath(QStringLiteral("new.xml"));
+    QList<SeenBox> boxes;
+    ModalWatcher watcher([&](QWidget *widget) {
+        if (auto *dialog = qobject_cast<QFileDialog *>(widget)) {
+            chooseInDialog(dialog, target);
+        } else if (auto *box = qobject_cast<QMessageBox *>(widget)) {
+            boxes << SeenBox{box->windowTitle(), box->text(), box->standardButtons(), box->icon()};
+            box->done(QMessageBox::Ok);
+        } else {
+            widget->close();
+        }
+    });
+    QVERIFY(!(ontoCurrentFile ? window->save() : window->saveAs()));
+
+    QCOMPARE(boxes.size(), 1);
+    QCOMPARE(boxes.first().title, QStringLiteral("Application"));
+    QCOMPARE(boxes.first().icon, QMessageBox::Warning);
+    QCOMPARE(boxes.first().text,
+             QStringLiteral("Cannot write file %1:\n%2.")
+                     .arg(target, QString::fromLocal8Bit(strerror(ENOSPC))));
+    QCOMPARE(fileBytes(current), before);
+    QCOMPARE(disk.entryList(QDir::Files | QDir::Hidden), filesBefore); // no empty new.xml
+    QCOMPARE(window->currentFile, current);
+    QCOMPARE(window->windowTitle(), title);
+    QVERIFY(window->isWindowModified());
+    QVERIFY(window->statusBar()->currentMessage().isEmpty());
+
+    // Once there is room again, the same command saves.
+    QVERIFY2(SmallFileSystem::clear(&why), qPrintable(why));
+    QVERIFY(window->saveFile(target));
+    QCOMPARE(fileBytes(target),
+             RecordingFile::toXml(bytes({9, 9, 9}) + QByteArray(509, '\0'), 1).toLatin1());
+    QCOMPARE(window->statusBar()->currentMessage(), QStringLiteral("File saved"));
+}
+
 void tst_Vardolux::loadRefusesUnusableFile_data()
 {
     QTest::addColumn<QByteArray>("content");
@@ -1095,6 +1214,14 @@ void tst_Vardolux::loadRefusesUnusableFile_data()
             << QByteArray("<VardoluxData><frame version=\"1\" type=\"ArtNet\" dmx=\"0x0102\"/>"
                           "</VardoluxData>")
             << QStringLiteral("The file holds no DMX frame");
+    QTest::newRow("larger than 4 MiB")
+            << (QByteArray("<VardoluxData>") + QByteArray(4 * 1024 * 1024, ' ')
+                + "<frame version=\"1\" type=\"artnet\" dmx=\"0x0102\"/></VardoluxData>")
+            << QStringLiteral("The file is larger than 4 MiB, too large for a recording");
+    QTest::newRow("an element with 33 attributes")
+            << ("<VardoluxData>\n<frame" + QByteArray(" a=\"\"").repeated(30)
+                + " version=\"1\" type=\"artnet\" dmx=\"0x0102\"/></VardoluxData>")
+            << QStringLiteral("An element has more than 32 attributes at line 2, column 1");
     QTest::newRow("only a nested frame")
             << QByteArray("<VardoluxData><g><frame version=\"1\" type=\"artnet\" dmx=\"0x0102\"/>"
                           "</g></VardoluxData>")
