@@ -13,6 +13,7 @@
 
 #include <memory>
 
+class CoalescingReader;
 class DatagramReader;
 class QColor;
 class QMutex;
@@ -132,6 +133,7 @@ private:
     uchar m_pollReply[240];
     uchar m_timeCode[20];
     std::unique_ptr<DatagramReader> m_datagramReader; // made at the first readyRead
+    std::unique_ptr<CoalescingReader> m_coalescingReader; // the same, for the open socket
     quint64 m_datagramsRead = 0; // datagrams taken from the socket, for tests and measurements
 };
 
