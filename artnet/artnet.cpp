@@ -1,5 +1,6 @@
 #include "artnet.h"
 #include "artnetpackets.h"
+#include "coalescingreader.h"
 #include "datagramreader.h"
 #include "networkchangewatcher.h"
 
@@ -226,6 +227,7 @@ void artnet::closeSocket()
 {
     if (m_socket) {
         disconnect(m_socket, &QUdpSocket::readyRead, this, &artnet::readArtnetPackage);
+        m_coalescingReader.reset(); // its timer and notifier belong to this socket
         m_socket->close();
         delete m_socket;
         m_socket = nullptr;
@@ -290,11 +292,17 @@ void artnet::readArtnetPackage()
     // beyond its 530th byte.
     if (!m_datagramReader)
         m_datagramReader.reset(new DatagramReader(m_socket));
-    m_datagramReader->setSocket(m_socket);
-    m_datagramReader->drain([this](const QByteArray &datagram, const QHostAddress &sender) {
-        ++m_datagramsRead;
-        handleDatagram(datagram, sender);
-    });
+    // A show's consoles send datagram by datagram; under such traffic the socket is drained
+    // every few milliseconds instead of at every datagram's wake-up.
+    if (!m_coalescingReader) {
+        m_coalescingReader.reset(new CoalescingReader(
+                m_socket, m_datagramReader.get(),
+                [this](const QByteArray &datagram, const QHostAddress &sender) {
+                    ++m_datagramsRead;
+                    handleDatagram(datagram, sender);
+                }));
+    }
+    m_coalescingReader->readPending();
 }
 
 void artnet::handleDatagram(const QByteArray &datagram, const QHostAddress &sender)

@@ -14,6 +14,7 @@
 
 #include <memory>
 
+class CoalescingReader;
 class DatagramReader;
 class NetworkChangeWatcher;
 class QColor;
@@ -155,6 +156,7 @@ private:
     uchar m_pollReply[240];
     uchar m_timeCode[20];
     std::unique_ptr<DatagramReader> m_datagramReader; // made at the first readyRead
+    std::unique_ptr<CoalescingReader> m_coalescingReader; // the same, for the open socket
     quint64 m_datagramsRead = 0; // datagrams taken from the socket, for tests and measurements
     quint64 m_incompleteDmxCount = 0;
     bool m_portShared = false;

@@ -50,7 +50,7 @@ DatagramReader::DatagramReader(QUdpSocket *socket, int batchSize, int capacity)
 
 DatagramReader::~DatagramReader() = default;
 
-int DatagramReader::drain(const Handler &handler)
+int DatagramReader::drain(const Handler &handler, bool armNotification)
 {
     if (!m_socket || !handler || m_draining)
         return 0;
@@ -64,14 +64,20 @@ int DatagramReader::drain(const Handler &handler)
     if (!m_socket->hasPendingDatagrams())
         return 0;
     m_draining = true;
-    int handled = readOneThroughQt(handler);
+    int handled = 0;
 #ifdef Q_OS_LINUX
     const qintptr descriptor = m_socket->socketDescriptor();
-    if (descriptor >= 0)
+    if (descriptor >= 0) {
+        if (armNotification)
+            handled += readOneThroughQt(handler);
         handled += drainDescriptor(handler, int(descriptor));
-    else
+    } else
 #endif
+    {
+        Q_UNUSED(armNotification) // QUdpSocket's own calls always arm it
+        handled += readOneThroughQt(handler);
         handled += drainWithQt(handler);
+    }
     m_draining = false;
     return handled;
 }

@@ -37,9 +37,11 @@ public:
 
     // Reads and handles every datagram that is waiting; returns how many were handled. Meant
     // to be called on readyRead(): the first datagram is read through QUdpSocket itself, which
-    // emits readyRead() again only after one of its own read calls. A drain() called from
-    // within a handler returns 0 at once: the buffers are in use.
-    int drain(const Handler &handler);
+    // emits readyRead() again only after one of its own read calls. With armNotification false
+    // every datagram is read from the descriptor (where there is one), so after a readyRead()
+    // the socket stays silent until a later drain arms it. A drain() called from within a
+    // handler returns 0 at once: the buffers are in use.
+    int drain(const Handler &handler, bool armNotification = true);
 
     // Datagrams longer than the capacity are handed over cut to the capacity and counted here.
     quint64 truncatedCount() const { return m_truncated; }

@@ -1,13 +1,16 @@
-// bench_flood: the program under a large show's traffic. The window (offscreen) records one
-// universe while a sender process in the peer namespace sends 1000 universes at 44 frames per
-// second (44,000 ArtDmx of 512 channels per second) for 10 seconds. Reported: the CPU share of
-// this process, the datagrams the kernel dropped for want of room in the socket's queue, the
-// record tick interval (from the model's dataChanged), and whether every tick showed a whole,
-// current frame of the watched universe.
-// Then flat out: rising rates, 2 s each, first to a plain recvmmsg() receiver, then to the
-// recording window; the highest rate each takes without a drop, and their ratio.
+// bench_flood: the program under a large show's traffic, beside a plain receiver on the same
+// flood in the same run. A sender process in the peer namespace sends 512-channel ArtDmx round
+// robin over 1000 universes, first paced evenly at 44 frames per second (44,000 ArtDmx/s, one
+// datagram at a time as a console sends them), then flat out; each for the given seconds.
+// Receivers, one after the other: a plain recvmmsg() loop that wakes for every datagram it can,
+// then the window (offscreen) recording one universe with Poll Mode on.
+// Reported per receiver and flood: the CPU share of this process (user + system time of all its
+// threads, getrusage), the datagrams the kernel dropped for want of room in the socket's queue
+// (RcvbufErrors of this namespace), the record tick interval (the model's dataChanged) median and
+// worst, and the time from an ArtPoll sent by the peer every 100 ms to its ArtPollReply.
+// The receiver process runs on CPU 0 and the sender on CPU 1 when the machine has two.
 // Run it only through the private network:
-//   tests/netns-run --peer build-perf/bench/bench_flood [seconds]
+//   tests/netns-run --peer build-perf/bench/bench_flood [seconds per flood, default 10]
 #include "benchnetwork.h"
 #include "floodsender.h"
 #include "model.h"
@@ -25,10 +28,16 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <atomic>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <netinet/in.h>
+#include <sched.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -41,26 +50,98 @@ FILE *g_out = stdout; // the figures; standard output goes to /dev/null (engine 
 constexpr int Universes = 1000;
 constexpr double FramesPerSecond = 44;
 constexpr quint16 WatchedUniverse = 500;
+constexpr int PollIntervalMs = 100;
+constexpr int MaxPolls = 1000;
 
 // What the parent asks of the sender process, and what it answers.
 struct Command
 {
-    double rate = 0;
+    double rate = 0; // 0: flat out
     double seconds = 0;
+    bool poll = false;
     bool quit = false;
 };
 struct Report
 {
     quint64 sent = 0;
     double seconds = 0;
+    int polls = 0;
+    int answered = 0;
+    double pollMedianMs = 0;
+    double pollWorstMs = 0;
 };
+
+double median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+void pinToCpu(int cpu)
+{
+    if (std::thread::hardware_concurrency() < 2)
+        return;
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(cpu, &set);
+    sched_setaffinity(0, sizeof set, &set);
+}
+
+// In the sender process: an ArtPoll to the receiver every 100 ms from port 6454 of the peer,
+// each waiting up to 500 ms for the ArtPollReply; latencies in milliseconds.
+void pollUntilStopped(int fd, const std::atomic<bool> &stop, std::vector<double> *latencies,
+                      int *polls)
+{
+    const uchar artPoll[14] = {'A', 'r', 't', '-', 'N', 'e', 't', 0, 0x00, 0x20, 0, 14, 0, 0};
+    sockaddr_in target = {};
+    target.sin_family = AF_INET;
+    target.sin_port = htons(BenchNetwork::ArtNetPort);
+    inet_pton(AF_INET, BenchNetwork::LocalAddress, &target.sin_addr);
+    const timeval wait = {0, 20 * 1000};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    uchar reply[2048];
+    while (!stop.load() && *polls < MaxPolls) {
+        QElapsedTimer clock;
+        clock.start();
+        ++*polls;
+        ::sendto(fd, artPoll, sizeof artPoll, 0, reinterpret_cast<const sockaddr *>(&target),
+                 sizeof target);
+        bool answered = false;
+        while (!answered && clock.elapsed() < 500) {
+            const ssize_t length = ::recv(fd, reply, sizeof reply, 0);
+            if (length >= 10 && std::memcmp(reply, "Art-Net", 8) == 0 && reply[8] == 0x00
+                && reply[9] == 0x21) {
+                latencies->push_back(double(clock.nsecsElapsed()) / 1e6);
+                answered = true;
+            }
+        }
+        const qint64 rest = PollIntervalMs - clock.elapsed();
+        if (rest > 0)
+            usleep(useconds_t(rest * 1000));
+    }
+}
 
 [[noreturn]] void senderProcess(int commands, int reports)
 {
+    pinToCpu(1);
+    // Even pacing sleeps some 20 us between datagrams; the default 50 us slack would bunch them.
+    prctl(PR_SET_TIMERSLACK, 1000UL, 0, 0, 0);
     QString error;
     const int fd = BenchNetwork::peerSocket(&error);
-    if (fd < 0) {
+    const int pollFd = BenchNetwork::peerSocket(&error);
+    if (fd < 0 || pollFd < 0) {
         std::fprintf(stderr, "bench_flood sender: %s\n", qPrintable(error));
+        _exit(1);
+    }
+    sockaddr_in pollAddress = {};
+    pollAddress.sin_family = AF_INET;
+    pollAddress.sin_port = htons(BenchNetwork::ArtNetPort);
+    pollAddress.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (::bind(pollFd, reinterpret_cast<const sockaddr *>(&pollAddress), sizeof pollAddress) != 0) {
+        std::perror("bench_flood sender: bind 6454 in the peer");
         _exit(1);
     }
     FloodSender sender(fd, BenchNetwork::LocalAddress, BenchNetwork::ArtNetPort);
@@ -71,9 +152,25 @@ struct Report
         plan.rate = command.rate;
         plan.seconds = command.seconds;
         plan.watchedUniverse = WatchedUniverse;
+        plan.evenlySpaced = true;
+        std::atomic<bool> stopPolling{false};
+        std::vector<double> latencies;
+        latencies.reserve(MaxPolls);
         Report report;
+        std::thread poller;
+        if (command.poll)
+            poller = std::thread(pollUntilStopped, pollFd, std::cref(stopPolling), &latencies,
+                                 &report.polls);
         report.sent = sender.run(plan);
         report.seconds = sender.secondsTaken();
+        stopPolling = true;
+        if (poller.joinable())
+            poller.join();
+        report.answered = int(latencies.size());
+        report.pollMedianMs = median(latencies);
+        report.pollWorstMs = latencies.empty()
+                                 ? 0
+                                 : *std::max_element(latencies.begin(), latencies.end());
         if (write(reports, &report, sizeof report) != ssize_t(sizeof report))
             break;
     }
@@ -105,11 +202,12 @@ public:
     }
 
     // Sends at the rate for the time while the event loop runs; returns what was sent.
-    Report send(double rate, double seconds, bool runEventLoop)
+    Report send(double rate, double seconds, bool poll, bool runEventLoop)
     {
         Command command;
         command.rate = rate;
         command.seconds = seconds;
+        command.poll = poll;
         Report report;
         if (write(m_commands, &command, sizeof command) != ssize_t(sizeof command))
             return report;
@@ -210,37 +308,79 @@ private:
     int m_lastRound = -1;
 };
 
-double median(std::vector<double> values)
+// One receiver under one flood.
+struct Row
 {
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    const size_t middle = values.size() / 2;
-    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
-
-struct Step
-{
-    double rate = 0;
-    double achieved = 0;
+    const char *receiver = "";
+    const char *flood = "";
+    Report report;
+    double cpuShare = 0;
+    double wakeUpsPerSecond = 0;
     quint64 drops = 0;
+    bool window = false;
+    int ticks = 0;
+    double tickMedian = 0;
+    double tickWorst = 0; // the interval furthest from 200 ms
+    int fresh = 0;
 };
 
-void printStep(const char *who, const Step &step)
+struct Flood
 {
-    std::fprintf(g_out, "  %-9s asked %7.0f/s  sent %7.0f/s  dropped %7llu\n", who, step.rate,
-                 step.achieved, static_cast<unsigned long long>(step.drops));
+    const char *name;
+    double rate;
+};
+
+// Runs one flood while the event loop turns (for the window) or while the plain receiver's
+// thread works (the calling thread then only waits), and measures this process meanwhile.
+Row measure(SenderProcess &sender, const Flood &flood, double seconds, TickWatch *watch)
+{
+    Row row;
+    row.flood = flood.name;
+    row.window = watch != nullptr;
+    const BenchNetwork::Counters before = BenchNetwork::readCounters();
+    const double cpuBefore = BenchNetwork::processCpuSeconds();
+    const quint64 wakeUpsBefore = BenchNetwork::processWakeUps();
+    QElapsedTimer wall;
+    wall.start();
+    if (watch) // from half a second in, once the watched universe has arrived
+        QTimer::singleShot(500, watch, [watch] { watch->startCounting(); });
+    row.report = sender.send(flood.rate, seconds, watch != nullptr, watch != nullptr);
+    const double wallSeconds = double(wall.nsecsElapsed()) / 1e9;
+    row.cpuShare = (BenchNetwork::processCpuSeconds() - cpuBefore) / wallSeconds;
+    row.wakeUpsPerSecond = double(BenchNetwork::processWakeUps() - wakeUpsBefore) / wallSeconds;
+    if (watch) {
+        watch->stopCounting();
+        QEventLoop drain;
+        QTimer::singleShot(200, &drain, &QEventLoop::quit);
+        drain.exec();
+        const std::vector<double> intervals = watch->intervals();
+        row.ticks = watch->ticks();
+        row.tickMedian = median(intervals);
+        for (size_t i = 0; i < intervals.size(); ++i)
+            if (i == 0 || std::fabs(intervals[i] - 200) > std::fabs(row.tickWorst - 200))
+                row.tickWorst = intervals[i];
+        row.fresh = watch->fresh();
+    } else {
+        usleep(200000);
+    }
+    row.drops = BenchNetwork::readCounters().receiveBufferErrors - before.receiveBufferErrors;
+    return row;
 }
 
-// The sender does not always reach the rate asked for (it shares two cores with everything
-// else), so the figure is the highest rate actually sent in a step without drops.
-double highestWithoutDrops(const std::vector<Step> &steps)
+void printRow(const Row &row)
 {
-    double best = 0;
-    for (const Step &step : steps)
-        if (step.drops == 0)
-            best = std::max(best, step.achieved);
-    return best;
+    const double sentRate = double(row.report.sent) / qMax(0.001, row.report.seconds);
+    std::fprintf(g_out, "| %-8s | %-8s | %7.0f/s | %5.3f core | %6.0f/s | %7llu |", row.receiver,
+                 row.flood, sentRate, row.cpuShare, row.wakeUpsPerSecond,
+                 static_cast<unsigned long long>(row.drops));
+    if (!row.window) {
+        std::fprintf(g_out, " - | - |\n");
+        return;
+    }
+    std::fprintf(g_out, " %.1f / %.1f ms (%d ticks, %d fresh) | %d of %d, median %.1f ms, "
+                        "worst %.1f ms |\n",
+                 row.tickMedian, row.tickWorst, row.ticks, row.fresh, row.report.answered,
+                 row.report.polls, row.report.pollMedianMs, row.report.pollWorstMs);
 }
 
 } // namespace
@@ -252,17 +392,16 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "bench_flood: refusing to run: %s\n", qPrintable(why));
         return 2;
     }
-    const double seconds = argc > 1 ? QByteArray(argv[1]).toDouble() : 10;
-    const double stepSeconds = 2;
-    const std::vector<double> ladder = {44000, 88000, 132000, 176000, 220000, 264000,
-                                        308000, 352000, 396000, 440000};
+    const double seconds = qBound(1.0, argc > 1 ? QByteArray(argv[1]).toDouble() : 10, 60.0);
+    const Flood floods[] = {{"44,000/s", Universes * FramesPerSecond}, {"flat out", 0}};
 
-    // The sender is a process of its own, so that this process's CPU time is the program's.
+    // The sender is a process of its own, so that this process's CPU time is the receiver's.
     SenderProcess sender;
     if (!sender.start()) {
         std::perror("bench_flood: fork");
         return 1;
     }
+    pinToCpu(0);
 
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -275,8 +414,8 @@ int main(int argc, char **argv)
         return 1;
     std::setvbuf(g_out, nullptr, _IOLBF, 0);
 
-    // Flat out, plain receiver: before the window exists, since its engine keeps the port.
-    std::vector<Step> plainSteps;
+    std::vector<Row> rows;
+    // The plain receiver first: the window's engine keeps the port once it has it.
     {
         QString error;
         const int fd = BenchNetwork::boundSocket(BenchNetwork::ArtNetPort, 4 * 1024 * 1024, &error);
@@ -287,16 +426,9 @@ int main(int argc, char **argv)
         PlainReceiver plain(fd);
         std::atomic<bool> stop{false};
         std::thread receiving([&] { plain.receiveUntilStopped(stop); });
-        for (double rate : ladder) {
-            const BenchNetwork::Counters before = BenchNetwork::readCounters();
-            const Report report = sender.send(rate, stepSeconds, false);
-            usleep(200000);
-            const BenchNetwork::Counters after = BenchNetwork::readCounters();
-            Step step{rate, double(report.sent) / qMax(0.001, report.seconds),
-                      after.receiveBufferErrors - before.receiveBufferErrors};
-            plainSteps.push_back(step);
-            if (step.drops)
-                break;
+        for (const Flood &flood : floods) {
+            rows.push_back(measure(sender, flood, seconds, nullptr));
+            rows.back().receiver = "recvmmsg";
         }
         stop = true;
         receiving.join();
@@ -308,97 +440,46 @@ int main(int argc, char **argv)
     Model *model = window.findChild<Model *>(QStringLiteral("model"));
     QSpinBox *universe = window.findChild<QSpinBox *>(QStringLiteral("universeSpinBox"));
     QAction *record = window.findChild<QAction *>(QStringLiteral("recordAction"));
-    if (!model || !universe || !record) {
-        std::fprintf(stderr, "bench_flood: the window lacks its model, spin box or Record\n");
+    QAction *pollMode = window.findChild<QAction *>(QStringLiteral("pollModeAction"));
+    if (!model || !universe || !record || !pollMode) {
+        std::fprintf(stderr, "bench_flood: the window lacks its model, spin box, Record or "
+                             "Poll Mode\n");
         sender.stop();
         return 1;
     }
     universe->setValue(WatchedUniverse);
     record->trigger();
+    if (!pollMode->isChecked())
+        pollMode->trigger();
     TickWatch watch(model);
-
-    // The show: 1000 universes at 44 frames per second while the window records one of them.
     {
         QEventLoop settle;
         QTimer::singleShot(1000, &settle, &QEventLoop::quit);
         settle.exec();
     }
-    const double rate = Universes * FramesPerSecond;
-    std::fprintf(g_out, "Show load: %d universes x %g frames/s = %.0f ArtDmx/s for %g s, "
-                        "recording universe %d\n",
-                 Universes, FramesPerSecond, rate, seconds, WatchedUniverse);
-    const BenchNetwork::Counters before = BenchNetwork::readCounters();
-    const double cpuBefore = BenchNetwork::processCpuSeconds();
-    QElapsedTimer wall;
-    wall.start();
-    // Ticks count from half a second into the show, once the watched universe has arrived.
-    QTimer::singleShot(500, &watch, [&watch] { watch.startCounting(); });
-    const Report report = sender.send(rate, seconds, true);
-    watch.stopCounting();
-    const double wallSeconds = double(wall.nsecsElapsed()) / 1e9;
-    const double cpuSeconds = BenchNetwork::processCpuSeconds() - cpuBefore;
-    {
-        QEventLoop drain;
-        QTimer::singleShot(200, &drain, &QEventLoop::quit);
-        drain.exec();
+    for (const Flood &flood : floods) {
+        rows.push_back(measure(sender, flood, seconds, &watch));
+        rows.back().receiver = "Vardolux";
     }
-    const BenchNetwork::Counters after = BenchNetwork::readCounters();
-
-    const std::vector<double> intervals = watch.intervals();
-    double worst = 0;
-    int outside = 0;
-    for (double interval : intervals) {
-        worst = std::max(worst, std::fabs(interval - 200));
-        if (interval < 180 || interval > 220)
-            ++outside;
-    }
-    std::fprintf(g_out, "  sent %llu in %.2f s (%.0f/s)\n",
-                 static_cast<unsigned long long>(report.sent), report.seconds,
-                 double(report.sent) / qMax(0.001, report.seconds));
-    std::fprintf(g_out, "  CPU share of the program: %.1f %% of one core (%.2f s CPU in %.2f s)\n",
-                 100 * cpuSeconds / wallSeconds, cpuSeconds, wallSeconds);
-    std::fprintf(g_out, "  dropped by the kernel: %llu (RcvbufErrors), %llu (input backlog)\n",
-                 static_cast<unsigned long long>(after.receiveBufferErrors
-                                                 - before.receiveBufferErrors),
-                 static_cast<unsigned long long>(after.backlogDrops - before.backlogDrops));
-    std::fprintf(g_out, "  record ticks: %d, interval median %.1f ms, worst %.1f ms off 200, "
-                        "%d outside 180-220 ms\n",
-                 watch.ticks(), median(intervals), worst, outside);
-    std::fprintf(g_out, "  watched universe: %d of %d ticks showed a whole frame, %d a newer "
-                        "one than the tick before\n",
-                 watch.whole(), watch.ticks(), watch.fresh());
-
-
-    std::fprintf(g_out, "\nFlat out, %g s per rate, %d universes (recvmmsg measured first, "
-                        "before the window existed)\n",
-                 stepSeconds, Universes);
-    for (const Step &step : plainSteps)
-        printStep("recvmmsg", step);
-    std::vector<Step> engineSteps;
-    for (double rate : ladder) {
-        const BenchNetwork::Counters before = BenchNetwork::readCounters();
-        const Report report = sender.send(rate, stepSeconds, true);
-        QEventLoop drain;
-        QTimer::singleShot(200, &drain, &QEventLoop::quit);
-        drain.exec();
-        const BenchNetwork::Counters after = BenchNetwork::readCounters();
-        Step step{rate, double(report.sent) / qMax(0.001, report.seconds),
-                  after.receiveBufferErrors - before.receiveBufferErrors};
-        printStep("Vardolux", step);
-        engineSteps.push_back(step);
-        if (step.drops)
-            break;
-    }
-    const double plainBest = highestWithoutDrops(plainSteps);
-    const double engineBest = highestWithoutDrops(engineSteps);
-    const bool plainLimitedBySender = !plainSteps.empty() && plainSteps.back().drops == 0;
-    const bool engineLimitedBySender = !engineSteps.empty() && engineSteps.back().drops == 0;
-    std::fprintf(g_out, "  highest rate without drops: recvmmsg %.0f/s%s, Vardolux %.0f/s%s; "
-                        "ratio %.2f\n",
-                 plainBest, plainLimitedBySender ? " (sender's limit)" : "", engineBest,
-                 engineLimitedBySender ? " (sender's limit)" : "",
-                 plainBest > 0 ? engineBest / plainBest : 0.0);
-
     sender.stop();
+
+    std::fprintf(g_out, "%d universes of 512 channels, %g s per flood, sender paced datagram by "
+                        "datagram; Vardolux records universe %d with Poll Mode on and is polled "
+                        "every %d ms\n\n",
+                 Universes, seconds, WatchedUniverse, PollIntervalMs);
+    std::fprintf(g_out, "| Receiver | Flood | Sent | CPU | Wake-ups | Dropped | Record tick "
+                        "median / worst | Poll answered |\n|---|---|---|---|---|---|---|---|\n");
+    for (const Row &row : rows)
+        printRow(row);
+    std::fprintf(g_out,
+                 "\nCPU: user + system time of all this process's threads over wall time; "
+                 "wake-ups: their voluntary\ncontext switches. Not counted: the kernel's work "
+                 "of carrying each datagram across the veth pair\ninto the socket's queue, "
+                 "which runs in the sender's system call and is charged to the sender\n"
+                 "process. A measurement from outside with the sender elsewhere, or per core, "
+                 "charges more of it to\nthe receiver and so reads higher; and a sender that "
+                 "bunches datagrams (this one did before it\npaced them one by one) lets a "
+                 "per-datagram receiver take several per wake-up and reads lower.\n"
+                 "The machine is shared: repeat and take medians.\n");
     return 0;
 }

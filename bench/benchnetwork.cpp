@@ -150,4 +150,11 @@ double processCpuSeconds()
            + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
+quint64 processWakeUps()
+{
+    rusage usage = {};
+    getrusage(RUSAGE_SELF, &usage);
+    return quint64(usage.ru_nvcsw);
+}
+
 } // namespace BenchNetwork

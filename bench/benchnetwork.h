@@ -39,6 +39,9 @@ qint64 residentKiB();
 // User plus system CPU time of this process in seconds.
 double processCpuSeconds();
 
+// Voluntary context switches of all threads of this process: each is a sleep, so a wake-up.
+quint64 processWakeUps();
+
 } // namespace BenchNetwork
 
 #endif // BENCHNETWORK_H

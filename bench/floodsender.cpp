@@ -158,7 +158,13 @@ quint64 FloodSender::run(const Plan &plan, const std::atomic<bool> *stop)
             }
             sequence += quint64(batch);
         }
-        if (plan.rate > 0) {
+        if (plan.rate > 0 && plan.evenlySpaced) {
+            const qint64 nextDueNs = qint64(double(sequence + 1) * 1e9 / plan.rate);
+            const qint64 waitNs = qBound(qint64(0), nextDueNs - clock.nsecsElapsed(), qint64(200 * 1000));
+            const timespec pause = {0, long(waitNs)};
+            if (waitNs > 0)
+                nanosleep(&pause, nullptr);
+        } else if (plan.rate > 0) {
             const timespec pause = {0, 200 * 1000};
             nanosleep(&pause, nullptr);
         }

@@ -23,6 +23,9 @@ public:
         quint64 count = 0;         // stop after this many; 0 is no limit but the time
         double seconds = 10;       // stop after this long in any case
         quint16 watchedUniverse = 0;
+        // Paced datagram by datagram at even intervals, as a console's output reaches the
+        // network, instead of in bursts every 200 us; costs the sender a wake-up per datagram.
+        bool evenlySpaced = false;
     };
 
     static constexpr int PacketSize = 530;

@@ -3,6 +3,7 @@
 // namespace (art1, 2.0.0.20) stands in for the controllers and nodes on the show network.
 #include "artnet.h"
 #include "networkchangewatcher.h"
+#include "coalescingreader.h"
 #include "privatenetwork.h"
 
 #include <QAbstractSocket>
@@ -19,8 +20,10 @@
 
 #include <atomic>
 #include <cstring>
+#include <arpa/inet.h>
 #include <net/if.h>
 #include <net/if_arp.h>
+#include <netinet/in.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -94,6 +97,8 @@ private slots:
     void pollReply();
     void pollReplyFallbackEntry();
     void pollFromNewSubnetRediscovers();
+    void pollAnsweredWhateverTheLoad_data();
+    void pollAnsweredWhateverTheLoad();
     void pollReplyUniverseCounts_data();
     void pollReplyUniverseCounts();
     void parseMacAddress_data();
@@ -1049,6 +1054,70 @@ void tst_artnet::pollReply()
     QCOMPARE(arrived, replies);
     QVERIFY2(noMore, "more replies than expected");
     QCOMPARE(QByteArray(reinterpret_cast<const char *>(engine->m_storedPoll), 14), artPoll());
+}
+
+void tst_artnet::pollAnsweredWhateverTheLoad_data()
+{
+    QTest::addColumn<int>("flood"); // ArtDmx sent one by one from another thread
+    QTest::addColumn<bool>("pollDuringFlood");
+
+    QTest::newRow("idle") << 0 << false;
+    QTest::newRow("during heavy traffic, read on the timer") << 6000 << true;
+    QTest::newRow("after heavy traffic, read at once again") << 3000 << false;
+}
+
+void tst_artnet::pollAnsweredWhateverTheLoad()
+{
+    QFETCH(int, flood);
+    QFETCH(bool, pollDuringFlood);
+
+    auto peer = openPeer(QString());
+    QVERIFY(peer);
+    auto engine = newEngine();
+    QVERIFY(engine->setPollMode(true));
+    QVERIFY(engine->setReceiveUniverse(1));
+    QVERIFY(engine->startReceiving());
+    OutputCapture output; // one "Art-Net PollReply" line per poll
+    // The engine's first drain makes its reader; the flood then starts from a known state.
+    deliver(*engine, artDmx(0, 0, 512, QByteArray(512, char(1))));
+    const quint64 before = engine->m_datagramsRead;
+    std::thread sender([flood] {
+        const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in target = {};
+        target.sin_family = AF_INET;
+        target.sin_port = htons(6454);
+        target.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const QByteArray packet = artDmx(0, 0, 512, QByteArray(512, char(2)));
+        for (int i = 0; i < flood; ++i) {
+            ::sendto(fd, packet.constData(), size_t(packet.size()), 0,
+                     reinterpret_cast<const sockaddr *>(&target), sizeof target);
+            usleep(50);
+        }
+        ::close(fd);
+    });
+    auto joinSender = qScopeGuard([&] { sender.join(); });
+    const CoalescingReader &reading = *engine->m_coalescingReader;
+    if (flood > 0)
+        QTRY_VERIFY_WITH_TIMEOUT(reading.isCoalescing(), 5000);
+    if (!pollDuringFlood) {
+        sender.join();
+        joinSender.dismiss();
+        QTRY_VERIFY_WITH_TIMEOUT(!reading.isCoalescing(), 3000);
+    }
+
+    peer->writeDatagram(artPoll(), QHostAddress(PrivateNetwork::LocalAddress), 6454);
+    // A functional bound only: bench_flood measures how soon.
+    const QByteArray reply = nextDatagram(*peer, 1000);
+    QVERIFY2(reply.size() == 240 && reply.startsWith(header(0x2100).left(10)), "no ArtPollReply");
+    QCOMPARE(reading.isCoalescing(), pollDuringFlood);
+    if (sender.joinable()) {
+        sender.join();
+        joinSender.dismiss();
+    }
+    // Nothing lost on the way: every ArtDmx and the poll were handled.
+    QTRY_COMPARE_WITH_TIMEOUT(engine->m_datagramsRead, before + quint64(flood) + 1, 3000);
+    QCOMPARE(received(*engine), QByteArray(512, char(flood > 0 ? 2 : 1)));
+    output.finish();
 }
 
 void tst_artnet::pollReplyFallbackEntry()

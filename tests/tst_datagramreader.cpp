@@ -1,13 +1,25 @@
 // DatagramReader empties a UDP socket behind QUdpSocket's back. What can go wrong: datagrams
 // lost, merged or reordered at batch boundaries, a long datagram spilling into the next slot,
 // a wrong sender, and QUdpSocket falling silent because its own read calls were bypassed.
+// CoalescingReader on top of it: datagrams lost or reordered between timed drains, and a reader
+// that stays on its timer (or silent) once traffic is light again.
+#include "coalescingreader.h"
 #include "datagramreader.h"
 #include "privatenetwork.h"
 
+#include <QEventLoop>
 #include <QList>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <QUdpSocket>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -25,6 +37,81 @@ QByteArray payload(int index, int length)
         bytes[i] = char(quint8(index * 7 + i));
     return bytes;
 }
+
+// Sends datagrams numbered from 0 to the port on loopback from a thread of its own, so that the
+// test's event loop goes on reading: bursts of `burst` every `pauseUs`.
+class LoopbackSender
+{
+public:
+    LoopbackSender(quint16 port, int count, int burst, int pauseUs)
+        : m_thread([=] {
+              const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+              sockaddr_in target = {};
+              target.sin_family = AF_INET;
+              target.sin_port = htons(port);
+              target.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+              for (int i = 0; i < count; ++i) {
+                  const quint32 number = quint32(i);
+                  ::sendto(fd, &number, sizeof number, 0,
+                           reinterpret_cast<const sockaddr *>(&target), sizeof target);
+                  if ((i + 1) % burst == 0)
+                      usleep(useconds_t(pauseUs));
+              }
+              ::close(fd);
+          })
+    {
+    }
+    ~LoopbackSender() { m_thread.join(); }
+
+private:
+    std::thread m_thread;
+};
+
+// Records the numbers LoopbackSender sent, in the order they were handled, and whether the
+// reader was coalescing at any of them.
+struct NumberLog
+{
+    std::vector<quint32> numbers;
+    const CoalescingReader *reader = nullptr;
+    bool sawCoalescing = false;
+    QEventLoop *loop = nullptr;
+    size_t expected = 0;
+
+    DatagramReader::Handler handler()
+    {
+        return [this](const QByteArray &datagram, const QHostAddress &) {
+            quint32 number = 0;
+            if (datagram.size() == sizeof number)
+                memcpy(&number, datagram.constData(), sizeof number);
+            numbers.push_back(number);
+            sawCoalescing = sawCoalescing || (reader && reader->isCoalescing());
+            if (loop && numbers.size() == expected)
+                loop->quit();
+        };
+    }
+    // Runs a real event loop (QTRY_ sleeps between its looks, which would bunch datagrams)
+    // until `count` numbers are in or the time is up.
+    bool waitFor(size_t count, int timeoutMs)
+    {
+        if (numbers.size() < count) {
+            QEventLoop waiting;
+            loop = &waiting;
+            expected = count;
+            QTimer::singleShot(timeoutMs, &waiting, &QEventLoop::quit);
+            waiting.exec();
+            loop = nullptr;
+        }
+        return numbers.size() == count;
+    }
+    // The index of the first number out of order, or -1 when they run 0, 1, 2, ...
+    int firstOutOfOrder() const
+    {
+        for (size_t i = 0; i < numbers.size(); ++i)
+            if (numbers[i] != quint32(i))
+                return int(i);
+        return -1;
+    }
+};
 
 } // namespace
 
@@ -44,6 +131,10 @@ private slots:
     void oneReaderForSeveralSockets();
     void drainFromWithinHandlerIsRefused();
     void emptyOrUnboundSocket();
+    void drainWithoutArmingLeavesSocketSilent();
+    void coalescedReadingKeepsOrder_data();
+    void coalescedReadingKeepsOrder();
+    void lightTrafficReadAtOnceAfterHeavy();
 
 private:
     static bool bindReceiver(QUdpSocket &socket, const QHostAddress &address);
@@ -327,6 +418,112 @@ void tst_DatagramReader::emptyOrUnboundSocket()
     QCOMPARE(calls, 0);
     QVERIFY2(errors.isEmpty(), qPrintable(receiver.errorString()));
     QCOMPARE(receiver.state(), QAbstractSocket::BoundState);
+}
+
+void tst_DatagramReader::drainWithoutArmingLeavesSocketSilent()
+{
+    QUdpSocket receiver;
+    QVERIFY2(bindReceiver(receiver, QHostAddress::LocalHost), qPrintable(receiver.errorString()));
+    DatagramReader reader(&receiver);
+    bool arm = false;
+    int handled = 0;
+    connect(&receiver, &QUdpSocket::readyRead, this, [&] {
+        reader.drain([&](const QByteArray &, const QHostAddress &) { ++handled; }, arm);
+    });
+    QSignalSpy readyRead(&receiver, &QUdpSocket::readyRead);
+    QUdpSocket sender;
+    sender.writeDatagram(payload(0, 20), QHostAddress::LocalHost, receiver.localPort());
+    QTRY_COMPARE_WITH_TIMEOUT(handled, 1, 2000);
+
+    // Drained behind QUdpSocket's back: no readyRead() for the next ones.
+    sender.writeDatagram(payload(1, 20), QHostAddress::LocalHost, receiver.localPort());
+    sender.writeDatagram(payload(2, 20), QHostAddress::LocalHost, receiver.localPort());
+    QTest::qWait(200);
+    QCOMPARE(readyRead.count(), 1);
+    QCOMPARE(handled, 1);
+
+    // A drain that arms it takes what waits and brings readyRead() back.
+    arm = true;
+    QCOMPARE(reader.drain([&](const QByteArray &, const QHostAddress &) { ++handled; }), 2);
+    sender.writeDatagram(payload(3, 20), QHostAddress::LocalHost, receiver.localPort());
+    QTRY_COMPARE_WITH_TIMEOUT(handled, 4, 2000);
+    QCOMPARE(readyRead.count(), 2);
+}
+
+void tst_DatagramReader::coalescedReadingKeepsOrder_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("burst");
+    QTest::addColumn<int>("pauseUs");
+    QTest::addColumn<bool>("heavy");
+
+    QTest::newRow("light: one every 10 ms") << 20 << 1 << 10000 << false;
+    QTest::newRow("heavy: paced one by one") << 3000 << 1 << 50 << true;
+    QTest::newRow("heavy: bursts larger than a batch") << 3000 << 300 << 10000 << true;
+}
+
+void tst_DatagramReader::coalescedReadingKeepsOrder()
+{
+    QFETCH(int, count);
+    QFETCH(int, burst);
+    QFETCH(int, pauseUs);
+    QFETCH(bool, heavy);
+
+    QUdpSocket receiver;
+    QVERIFY2(bindReceiver(receiver, QHostAddress::LocalHost), qPrintable(receiver.errorString()));
+    DatagramReader reader(&receiver);
+    NumberLog log;
+    log.numbers.reserve(size_t(count));
+    CoalescingReader coalescing(&receiver, &reader, log.handler());
+    log.reader = &coalescing;
+    connect(&receiver, &QUdpSocket::readyRead, &coalescing, &CoalescingReader::readPending);
+    bool all = false;
+    {
+        LoopbackSender sender(receiver.localPort(), count, burst, pauseUs);
+        all = log.waitFor(size_t(count), 10000);
+    }
+    QVERIFY2(all, qPrintable(QStringLiteral("%1 of %2 handled").arg(log.numbers.size()).arg(count)));
+    QCOMPARE(log.firstOutOfOrder(), -1);
+    QCOMPARE(log.sawCoalescing, heavy);
+    if (heavy) {
+        QVERIFY2(coalescing.wakeUps() * 4 < quint64(count),
+                 qPrintable(QStringLiteral("%1 wake-ups for %2 datagrams")
+                                .arg(coalescing.wakeUps()).arg(count)));
+    } else {
+        QCOMPARE(coalescing.wakeUps(), quint64(count));
+    }
+}
+
+void tst_DatagramReader::lightTrafficReadAtOnceAfterHeavy()
+{
+    QUdpSocket receiver;
+    QVERIFY2(bindReceiver(receiver, QHostAddress::LocalHost), qPrintable(receiver.errorString()));
+    DatagramReader reader(&receiver);
+    NumberLog log;
+    CoalescingReader coalescing(&receiver, &reader, log.handler());
+    log.reader = &coalescing;
+    connect(&receiver, &QUdpSocket::readyRead, &coalescing, &CoalescingReader::readPending);
+    {
+        LoopbackSender heavy(receiver.localPort(), 2000, 1, 50);
+        QVERIFY(log.waitFor(2000, 5000));
+    }
+    QVERIFY(log.sawCoalescing);
+    QTRY_VERIFY_WITH_TIMEOUT(!coalescing.isCoalescing(), 2000);
+
+    QUdpSocket sender;
+    for (int i = 0; i < 5; ++i) {
+        const quint64 wakeUps = coalescing.wakeUps();
+        const quint32 number = quint32(2000 + i);
+        sender.writeDatagram(reinterpret_cast<const char *>(&number), sizeof number,
+                             QHostAddress::LocalHost, receiver.localPort());
+        // A functional bound: whether it is read at once shows in the single wake-up.
+        QVERIFY(log.waitFor(size_t(2001 + i), 1000));
+        QCOMPARE(coalescing.wakeUps(), wakeUps + 1);
+        QVERIFY(!coalescing.isCoalescing());
+        QTest::qWait(30);
+        QCOMPARE(coalescing.wakeUps(), wakeUps + 1); // and no timer drains after it
+    }
+    QCOMPARE(log.firstOutOfOrder(), -1);
 }
 
 QTEST_GUILESS_MAIN(tst_DatagramReader)
