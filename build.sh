@@ -1,12 +1,18 @@
 #!/usr/bin/env bash
-# ./build.sh run   installs what is missing, builds and starts Vardolux
-# ./build.sh test  installs what is missing, builds and runs the whole test suite
+# ./build.sh run      installs what is missing, builds and starts Vardolux
+# ./build.sh test     installs what is missing, builds and runs the whole test suite
+# ./build.sh package  installs what is missing and builds vardolux_VERSION_ARCH.deb here
+# One stage of the tests alone: ./build.sh clazy | package-check
 # On Debian 12 / Ubuntu; uses apt-get (through sudo when not root) for missing packages.
 set -euo pipefail
 cd "$(dirname "$0")"
 
 runtime_packages=(cmake make g++ qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev fonts-dejavu-core)
-test_packages=("${runtime_packages[@]}" iproute2 util-linux tshark clang-14 libclang-rt-14-dev xvfb xauth)
+package_packages=(cmake make g++ qt6-base-dev qt6-base-dev-tools libgl-dev debhelper dpkg-dev)
+package_check_packages=("${package_packages[@]}" qt6-qpa-plugins fonts-dejavu-core iproute2
+    util-linux lintian appstream desktop-file-utils)
+test_packages=("${runtime_packages[@]}" iproute2 util-linux tshark clang-14 libclang-rt-14-dev
+    clazy xvfb xauth "${package_check_packages[@]}")
 
 install_missing() {
     local missing=()
@@ -53,8 +59,65 @@ fuzz_runs() {
     fuzz/run-fuzzer build-fuzz fuzz_recordingfile "${FUZZ_SECONDS:-60}"
 }
 
+# Qt's own static checks (clazy, default level) over the program's code, without tests,
+# benchmarks or fuzzers; any warning fails. Answer one that is wrong here with a
+# "// clazy:exclude=CHECK" comment giving the reason. Compiled afresh every time: a warning is only
+# printed when its file is compiled.
+clazy_checks() {
+    env -u CLAZY_CHECKS cmake -S . -B build-clazy -DCMAKE_CXX_COMPILER=clazy \
+        -DCMAKE_BUILD_TYPE=Debug -DBUILD_TESTING=OFF -DVARDOLUX_BENCH=OFF >/dev/null
+    env -u CLAZY_CHECKS cmake --build build-clazy --clean-first --parallel "$jobs" \
+        >build-clazy/clazy.log 2>&1 || { cat build-clazy/clazy.log; return 1; }
+    if grep -q 'warning:' build-clazy/clazy.log; then
+        grep -A3 'warning:' build-clazy/clazy.log
+        echo "clazy: warnings in the program's code (full log: build-clazy/clazy.log)" >&2
+        return 1
+    fi
+    echo "clazy: no warnings"
+}
+
+package_version() {
+    sed -n 's/^project(Vardolux VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt
+}
+
+package_file() {
+    echo "vardolux_$(package_version)_$(dpkg --print-architecture).deb"
+}
+
+# The Debian package, built by debhelper from a copy of the tree in build-deb (dpkg-buildpackage
+# writes into debian/ and beside the source), then copied here.
+package() {
+    local version changelog_version source
+    version=$(package_version)
+    changelog_version=$(dpkg-parsechangelog -S Version)
+    if [ "$changelog_version" != "$version" ]; then
+        echo "debian/changelog is at $changelog_version but CMakeLists.txt at $version:" \
+            "add a changelog entry (dch -v $version)" >&2
+        return 1
+    fi
+    source=build-deb/vardolux-$version
+    rm -rf build-deb
+    mkdir -p "$source"
+    find . -mindepth 1 -maxdepth 1 ! -name 'build*' ! -name .git ! -name '*.deb' \
+        -exec cp -a {} "$source"/ \;
+    (cd "$source" && dpkg-buildpackage --build=binary --no-sign --jobs="$jobs") \
+        >build-deb/build.log 2>&1 ||
+        { tail -n 40 build-deb/build.log; echo "package build failed: build-deb/build.log" >&2; return 1; }
+    cp "build-deb/$(package_file)" .
+    echo "Built $(package_file)"
+}
+
+# Qt aborts with a page about platform plugins when it finds no window system to show the window on.
+need_display() {
+    [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}${QT_QPA_PLATFORM:-}" ] && return 0
+    echo "Vardolux needs a desktop session (neither DISPLAY nor WAYLAND_DISPLAY is set);" \
+        "without one, run it on a virtual display: xvfb-run ./build.sh run (package xvfb)" >&2
+    exit 1
+}
+
 case "${1:-}" in
 run)
+    need_display
     install_missing "${runtime_packages[@]}"
     build build
     exec ./build/app/vardolux
@@ -63,11 +126,28 @@ test)
     install_missing "${test_packages[@]}"
     build build-tests -DVARDOLUX_FORCE_ASSERTS=ON -DBUILD_TESTING=ON
     (cd build-tests && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --no-tests=error)
+    clazy_checks
+    package
+    tests/check-package "$(package_file)"
     sanitizer_tests
     fuzz_runs
     ;;
+package)
+    install_missing "${package_packages[@]}"
+    package
+    ;;
+package-check)
+    install_missing "${package_check_packages[@]}"
+    package
+    tests/check-package "$(package_file)"
+    ;;
+clazy)
+    install_missing cmake make qt6-base-dev qt6-base-dev-tools libgl-dev clazy
+    clazy_checks
+    ;;
 *)
-    echo "usage: ./build.sh run | test" >&2
+    echo "usage: ./build.sh run | test | package" >&2
+    echo "       ./build.sh clazy | package-check   (one stage of the tests)" >&2
     exit 2
     ;;
 esac

@@ -18,15 +18,15 @@ Q_LOGGING_CATEGORY(lcRecordingFile, "vardolux.file")
 
 namespace {
 
-const QString DocumentTypeName = QStringLiteral("Vardolux");
-const QString RootTag = QStringLiteral("VardoluxData");
-const QString FrameTag = QStringLiteral("frame");
-const QString VersionAttribute = QStringLiteral("version");
-const QString TypeAttribute = QStringLiteral("type");
-const QString UniverseAttribute = QStringLiteral("universe");
-const QString DmxAttribute = QStringLiteral("dmx");
-const QString ArtNetType = QStringLiteral("artnet");
-const QString MissingType = QStringLiteral("none");
+constexpr QLatin1String DocumentTypeName("Vardolux");
+constexpr QLatin1String RootTag("VardoluxData");
+constexpr QLatin1String FrameTag("frame");
+constexpr QLatin1String VersionAttribute("version");
+constexpr QLatin1String TypeAttribute("type");
+constexpr QLatin1String UniverseAttribute("universe");
+constexpr QLatin1String DmxAttribute("dmx");
+constexpr QLatin1String ArtNetType("artnet");
+constexpr QLatin1String MissingType("none");
 constexpr int FrameVersion = 1;
 // Qt's DOM builder takes time quadratic in the nesting depth and recurses once per level: a few
 // hundred kilobytes of nested elements freeze the program for minutes, a megabyte or so

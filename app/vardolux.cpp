@@ -33,11 +33,11 @@
 
 namespace {
 
-const QString ProgramName = QStringLiteral("Vardolux");
-const QString WebHost = QStringLiteral("www.vardolux.example");
-const QString MailAddress = QStringLiteral("info@vardolux.example");
-const QString SettingsOrganisation = QStringLiteral("vardolux.example");
-const QString BuildDate = QStringLiteral("Sep 11 2011");
+constexpr QLatin1String ProgramName("Vardolux");
+constexpr QLatin1String WebHost("www.vardolux.example");
+constexpr QLatin1String MailAddress("info@vardolux.example");
+constexpr QLatin1String SettingsOrganisation("vardolux.example");
+constexpr QLatin1String BuildDate("Sep 11 2011");
 constexpr int VersionMajor = 0;
 constexpr int VersionMinor = 6;
 constexpr quint8 OemHi = 0x00;

@@ -495,9 +495,8 @@ void artnet::addressEntryFound(const QNetworkAddressEntry &entry, const QString 
         return;
     }
     const QString summary = QStringLiteral("found IpV4 - %1  Mask: %2 Broad: %3")
-                                .arg(ipText)
-                                .arg(entry.netmask().toString())
-                                .arg(entry.broadcast().toString());
+                                .arg(ipText, entry.netmask().toString(),
+                                     entry.broadcast().toString());
     if (entry.netmask().toIPv4Address() == 0) {
         discoveryMessage(summary + QStringLiteral("don't add because invalid netmask"));
         return;
