@@ -14,6 +14,7 @@
 #include <memory>
 
 class DatagramReader;
+class FrameHistory;
 class QColor;
 class QMutex;
 class QTimer;
@@ -72,6 +73,11 @@ public:
     // Copies min(size, record buffer size) bytes of the record buffer under the engine's lock,
     // for a reader on another thread; false when no record buffer is installed.
     bool copyRecordBuffer(uchar *out, uint size) const;
+
+    // Every frame of the receive universe with its arrival time (FrameHistory), kept while
+    // receiving once asked for; a universe change or stopReceiving() starts a new history.
+    void setFrameHistoryKept(bool keep);
+    const FrameHistory *frameHistory() const { return m_historySink; }
 
     // Node identity reported in ArtPollReply; the window writes these directly.
     quint8 m_oemHi;
@@ -132,6 +138,8 @@ private:
     uchar m_pollReply[240];
     uchar m_timeCode[20];
     std::unique_ptr<DatagramReader> m_datagramReader; // made at the first readyRead
+    std::unique_ptr<FrameHistory> m_frameHistory; // made once, at the first setFrameHistoryKept
+    FrameHistory *m_historySink = nullptr;        // m_frameHistory while kept, else null
     quint64 m_datagramsRead = 0; // datagrams taken from the socket, for tests and measurements
 };
 
