@@ -14,6 +14,7 @@ class QTimer;
 class QToolBar;
 class Model;
 class artnet;
+class ActivityViews;
 
 // The main window: the channel table of one universe and every command of the program.
 class Vardolux : public QMainWindow
@@ -24,6 +25,8 @@ class Vardolux : public QMainWindow
 public:
     Vardolux();
     ~Vardolux() override;
+
+    QMenu *createPopupMenu() override;
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -54,6 +57,8 @@ private:
     void createMenus();
     void createToolBars();
     void createStatusBar();
+    void createActivityViews();
+    void addActivityMenuEntries(QMenu *menu);
     void readSettings();
     void writeSettings();
     bool ensureEngine();
@@ -113,6 +118,7 @@ private:
     quint16 frameLength;
     bool frozen;
     bool sending;
+    ActivityViews *activityViews;
 };
 
 #endif // VARDOLUX_H
