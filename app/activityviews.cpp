@@ -4,6 +4,7 @@
 #include "historycsv.h"
 #include "model.h"
 #include "scopewidget.h"
+#include "tintedselectiondelegate.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -40,6 +41,7 @@ ActivityViews::ActivityViews(QMainWindow *window, Model *model, QTableView *tabl
     createScopeDock();
     createStatusBarButtons();
     m_model->setActivity(&m_activity);
+    m_table->setItemDelegate(new TintedSelectionDelegate(m_table));
     connect(m_table->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &ActivityViews::selectionChanged);
 }

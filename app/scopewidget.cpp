@@ -99,7 +99,8 @@ void ScopeWidget::drawGrid(QPainter &painter, const QRectF &plot) const
         painter.setPen(QColor(LabelText));
         const int align = division == 0 ? Qt::AlignLeft
                 : division == TimeDivisions ? Qt::AlignRight : Qt::AlignHCenter;
-        painter.drawText(QRectF(x - 40, plot.bottom() + 2, 80, BottomMargin - 2),
+        const qreal left = division == 0 ? x : division == TimeDivisions ? x - 80 : x - 40;
+        painter.drawText(QRectF(left, plot.bottom() + 2, 80, BottomMargin - 2),
                          Qt::AlignTop | align, label);
     }
 }

@@ -245,6 +245,7 @@ private:
     std::unique_ptr<QUdpSocket> openPeerSocket();
     QList<QByteArray> receiveArtDmx(QUdpSocket *socket, int count, int timeoutMs);
     void showFrame(Vardolux &window, const QByteArray &levels);
+    void activityScreenshot(Vardolux &window, QUdpSocket *peer);
 
     QTemporaryDir m_settingsDirectory;
     std::unique_ptr<QTemporaryDir> m_files;
@@ -1765,11 +1766,44 @@ void tst_Vardolux::glitchBetweenTicksIsCaught()
             levels << QString::fromLatin1(line.split(',').value(2));
     QCOMPARE(levels, (QStringList{"16", "255", "16", "200"}));
 
+    if (qEnvironmentVariableIsSet("VARDOLUX_ACTIVITY_SCREENSHOT"))
+        activityScreenshot(*window, peer.get());
+
     // A new universe is a new history: nothing counted, nothing tinted.
     window->universeSpinBox->setValue(2);
     QTRY_COMPARE(cellText(*window, 0, 1), QStringLiteral("no data"));
     QCOMPARE(int(views->m_activity.statistics(1).changes), 0);
     QVERIFY(!window->model->data(cell, Qt::BackgroundRole).isValid());
+}
+
+// The picture for the README: a show look at 44 Hz with a chase, a fader, and a fixture that
+// drops out for one frame now and then.
+void tst_Vardolux::activityScreenshot(Vardolux &window, QUdpSocket *peer)
+{
+    window.resize(900, 860);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto *selection = window.tableView->selectionModel();
+    selection->select(window.model->index(0, 4), QItemSelectionModel::Select);
+    selection->select(window.model->index(0, 8), QItemSelectionModel::Select);
+    const QHostAddress local(PrivateNetwork::LocalAddress);
+    QByteArray levels(512, '\0');
+    for (int channel = 0; channel < 96; ++channel)
+        levels[channel] = char((channel * 37) % 200 + 40);
+    levels[1] = char(16);
+    window.optimizeAction->trigger();
+    window.statusBar()->showMessage(QStringLiteral("Ready"));
+    constexpr int Frames = 44 * 8;
+    for (int frame = 0; frame < Frames; ++frame) {
+        levels[4] = char(frame * 255 / (Frames - 1));             // channel 5: a fader
+        levels[8] = char(frame % 60 == 30 ? 0 : 180);              // channel 9: drops out
+        for (int chase = 19; chase < 23; ++chase)                   // channels 20-23: a chase
+            levels[chase] = char((frame * 12 + chase * 64) % 256);
+        peer->writeDatagram(artDmx(0, levels), local, ArtNetPort);
+        QTest::qWait(22);
+    }
+    // At once, while the chase still moved in the last refresh.
+    QVERIFY(window.grab().save(qEnvironmentVariable("VARDOLUX_ACTIVITY_SCREENSHOT")));
 }
 
 QTEST_MAIN(tst_Vardolux)
