@@ -6,8 +6,11 @@
 // current frame of the watched universe.
 // Then flat out: rising rates, 2 s each, first to a plain recvmmsg() receiver, then to the
 // recording window; the highest rate each takes without a drop, and their ratio.
+// With --activity, the window records with the change highlight on and the scope open on 8
+// channels of the watched universe, and afterwards takes a flood of 10,000 frames/s on the
+// watched universe alone, during which a 10 ms timer measures how late the event loop answers.
 // Run it only through the private network:
-//   tests/netns-run --peer build-perf/bench/bench_flood [seconds]
+//   tests/netns-run --peer build-perf/bench/bench_flood [seconds] [--activity]
 #include "benchnetwork.h"
 #include "floodsender.h"
 #include "model.h"
@@ -16,6 +19,9 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDockWidget>
+#include <QItemSelectionModel>
+#include <QTableView>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QSettings>
@@ -48,6 +54,8 @@ struct Command
     double rate = 0;
     double seconds = 0;
     bool quit = false;
+    int universes = Universes;         // from firstUniverse on
+    quint16 firstUniverse = 1;
 };
 struct Report
 {
@@ -67,7 +75,8 @@ struct Report
     Command command;
     while (read(commands, &command, sizeof command) == ssize_t(sizeof command) && !command.quit) {
         FloodSender::Plan plan;
-        plan.universes = Universes;
+        plan.universes = command.universes;
+        plan.firstUniverse = command.firstUniverse;
         plan.rate = command.rate;
         plan.seconds = command.seconds;
         plan.watchedUniverse = WatchedUniverse;
@@ -105,11 +114,14 @@ public:
     }
 
     // Sends at the rate for the time while the event loop runs; returns what was sent.
-    Report send(double rate, double seconds, bool runEventLoop)
+    Report send(double rate, double seconds, bool runEventLoop, int universes = Universes,
+                quint16 firstUniverse = 1)
     {
         Command command;
         command.rate = rate;
         command.seconds = seconds;
+        command.universes = universes;
+        command.firstUniverse = firstUniverse;
         Report report;
         if (write(m_commands, &command, sizeof command) != ssize_t(sizeof command))
             return report;
@@ -243,6 +255,66 @@ double highestWithoutDrops(const std::vector<Step> &steps)
     return best;
 }
 
+// The change highlight on and the scope open on the first 8 channels.
+bool openActivityViews(Vardolux &window)
+{
+    auto *highlight = window.findChild<QAction *>(QStringLiteral("highlightAction"));
+    auto *scope = window.findChild<QDockWidget *>(QStringLiteral("scopeDock"));
+    auto *table = window.findChild<QTableView *>(QStringLiteral("tableView"));
+    if (!highlight || !scope || !table)
+        return false;
+    highlight->setChecked(true);
+    scope->show();
+    for (int column = 0; column < 8; ++column)
+        table->selectionModel()->select(table->model()->index(0, column),
+                                        QItemSelectionModel::Select);
+    return true;
+}
+
+// 10,000 frames/s on the watched universe alone, every frame changing all 512 levels: how late
+// a 10 ms timer fires (the event loop's answer to the user) and how the record tick keeps up.
+void floodShownUniverse(SenderProcess &sender, TickWatch &watch, double seconds)
+{
+    constexpr double Rate = 10000;
+    constexpr int ProbeMs = 10;
+    std::vector<double> lateness;
+    QElapsedTimer clock;
+    clock.start();
+    qint64 expected = ProbeMs;
+    QTimer probe;
+    probe.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        const qint64 now = clock.elapsed();
+        lateness.push_back(double(std::max<qint64>(now - expected, 0)));
+        expected = now + ProbeMs;
+    });
+    probe.start(ProbeMs);
+    watch.startCounting();
+    const BenchNetwork::Counters before = BenchNetwork::readCounters();
+    const double cpuBefore = BenchNetwork::processCpuSeconds();
+    const Report report = sender.send(Rate, seconds, true, 1, WatchedUniverse);
+    const double cpuSeconds = BenchNetwork::processCpuSeconds() - cpuBefore;
+    watch.stopCounting();
+    probe.stop();
+    const BenchNetwork::Counters after = BenchNetwork::readCounters();
+    const std::vector<double> intervals = watch.intervals();
+    std::fprintf(g_out, "\nFlood on the recorded universe, scope open: %.0f frames/s asked, "
+                        "%.0f/s sent for %.2f s\n",
+                 Rate, double(report.sent) / qMax(0.001, report.seconds), report.seconds);
+    std::fprintf(g_out, "  CPU share of the program: %.1f %% of one core; dropped by the kernel: "
+                        "%llu\n",
+                 100 * cpuSeconds / qMax(0.001, report.seconds),
+                 static_cast<unsigned long long>(after.receiveBufferErrors
+                                                 - before.receiveBufferErrors));
+    std::fprintf(g_out, "  event loop: a %d ms timer fired %zu times, late by %.1f ms median, "
+                        "%.1f ms at worst\n",
+                 ProbeMs, lateness.size(), median(lateness),
+                 lateness.empty() ? 0.0 : *std::max_element(lateness.begin(), lateness.end()));
+    std::fprintf(g_out, "  record ticks: %d, interval median %.1f ms, worst %.1f ms\n",
+                 watch.ticks(), median(intervals),
+                 intervals.empty() ? 0.0 : *std::max_element(intervals.begin(), intervals.end()));
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -252,7 +324,14 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "bench_flood: refusing to run: %s\n", qPrintable(why));
         return 2;
     }
-    const double seconds = argc > 1 ? QByteArray(argv[1]).toDouble() : 10;
+    bool withActivity = false;
+    double seconds = 10;
+    for (int i = 1; i < argc; ++i) {
+        if (QByteArray(argv[i]) == "--activity")
+            withActivity = true;
+        else
+            seconds = QByteArray(argv[i]).toDouble();
+    }
     const double stepSeconds = 2;
     const std::vector<double> ladder = {44000, 88000, 132000, 176000, 220000, 264000,
                                         308000, 352000, 396000, 440000};
@@ -316,6 +395,11 @@ int main(int argc, char **argv)
     universe->setValue(WatchedUniverse);
     record->trigger();
     TickWatch watch(model);
+    if (withActivity && !openActivityViews(window)) {
+        std::fprintf(stderr, "bench_flood: the window lacks its activity views\n");
+        sender.stop();
+        return 1;
+    }
 
     // The show: 1000 universes at 44 frames per second while the window records one of them.
     {
@@ -325,8 +409,9 @@ int main(int argc, char **argv)
     }
     const double rate = Universes * FramesPerSecond;
     std::fprintf(g_out, "Show load: %d universes x %g frames/s = %.0f ArtDmx/s for %g s, "
-                        "recording universe %d\n",
-                 Universes, FramesPerSecond, rate, seconds, WatchedUniverse);
+                        "recording universe %d%s\n",
+                 Universes, FramesPerSecond, rate, seconds, WatchedUniverse,
+                 withActivity ? ", change highlight on, scope open on 8 channels" : "");
     const BenchNetwork::Counters before = BenchNetwork::readCounters();
     const double cpuBefore = BenchNetwork::processCpuSeconds();
     QElapsedTimer wall;
@@ -367,7 +452,8 @@ int main(int argc, char **argv)
     std::fprintf(g_out, "  watched universe: %d of %d ticks showed a whole frame, %d a newer "
                         "one than the tick before\n",
                  watch.whole(), watch.ticks(), watch.fresh());
-
+    if (withActivity)
+        floodShownUniverse(sender, watch, seconds);
 
     std::fprintf(g_out, "\nFlat out, %g s per rate, %d universes (recvmmsg measured first, "
                         "before the window existed)\n",
