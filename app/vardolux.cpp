@@ -1,5 +1,6 @@
 #include "vardolux.h"
 
+#include "activityviews.h"
 #include "artnet.h"
 #include "model.h"
 #include "recordingfile.h"
@@ -120,7 +121,8 @@ Vardolux::Vardolux()
       frameBuffer(nullptr),
       frameLength(0),
       frozen(false),
-      sending(false)
+      sending(false),
+      activityViews(nullptr)
 {
     model = new Model(TableRows, TableColumns, this);
     model->setObjectName(QStringLiteral("model"));
@@ -144,6 +146,7 @@ Vardolux::Vardolux()
     createMenus();
     createToolBars();
     createStatusBar();
+    createActivityViews();
     readSettings();
 
     setCurrentFile(QString());
@@ -412,6 +415,25 @@ bool Vardolux::isCommandShortcut(const QKeyEvent *event) const
     });
 }
 
+void Vardolux::createActivityViews()
+{
+    activityViews = new ActivityViews(this, model, tableView);
+}
+
+QMenu *Vardolux::createPopupMenu()
+{
+    QMenu *menu = QMainWindow::createPopupMenu();
+    if (!menu)
+        menu = new QMenu(this);
+    addActivityMenuEntries(menu);
+    return menu;
+}
+
+void Vardolux::addActivityMenuEntries(QMenu *menu)
+{
+    activityViews->addMenuEntries(menu);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Settings, help and about
 
@@ -496,6 +518,7 @@ bool Vardolux::record()
     stop();
     recordTimer = new QTimer(this);
     ensureEngine();
+    engine->setFrameHistoryKept(true);
     if (!frameBuffer)
         frameBuffer = new unsigned char[FrameBufferSize]();
     connect(recordTimer, &QTimer::timeout, this, &Vardolux::recordDataTimeOut);
@@ -526,6 +549,7 @@ void Vardolux::recordDataTimeOut()
         return;
     if (frameLength > FrameBufferSize)
         frameLength = FrameBufferSize;
+    activityViews->refresh(engine->frameHistory());
     showFrame(frameBuffer, frameLength);
 }
 
@@ -836,6 +860,7 @@ void Vardolux::loadFile(const QString &fileName)
         return;
     }
 
+    activityViews->forget();
     bool allSent = true;
     for (const QByteArray &frame : content.frames) {
         // Only one universe is on show; the 16-bit length must not wrap for an oversized frame.

@@ -16,6 +16,7 @@ class QTimer;
 class QToolBar;
 class Model;
 class artnet;
+class ActivityViews;
 
 // The main window: the channel table of one universe and every command of the program.
 class Vardolux : public QMainWindow
@@ -26,6 +27,8 @@ class Vardolux : public QMainWindow
 public:
     Vardolux();
     ~Vardolux() override;
+
+    QMenu *createPopupMenu() override;
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -57,6 +60,8 @@ private:
     void createMenus();
     void createToolBars();
     void createStatusBar();
+    void createActivityViews();
+    void addActivityMenuEntries(QMenu *menu);
     void readSettings();
     void writeSettings();
     bool ensureEngine();
@@ -123,6 +128,7 @@ private:
     bool sending;
     QLabel *sendingLabel = nullptr;
     bool sharedPortReported = false;
+    ActivityViews *activityViews;
 };
 
 #endif // VARDOLUX_H

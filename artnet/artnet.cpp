@@ -3,6 +3,7 @@
 #include "coalescingreader.h"
 #include "datagramreader.h"
 #include "networkchangewatcher.h"
+#include "framehistory.h"
 
 #include <QColor>
 #include <QLoggingCategory>
@@ -258,6 +259,8 @@ void artnet::stopReceiving()
         delete[] buffer;
     }
     m_receiving = false;
+    if (m_historySink)
+        m_historySink->clear();
 }
 
 bool artnet::setReceiveUniverse(quint16 universe)
@@ -268,8 +271,20 @@ bool artnet::setReceiveUniverse(quint16 universe)
     if (portAddress != m_receiveUniverse) {
         m_receiveUniverse = portAddress;
         m_receivedLength = 0;
+        if (m_historySink)
+            m_historySink->clear();
     }
     return true;
+}
+
+void artnet::setFrameHistoryKept(bool keep)
+{
+    if (keep && !m_frameHistory)
+        m_frameHistory.reset(new FrameHistory);
+    // Frames missed while it was off would read as a gap that never happened.
+    if (!keep && m_frameHistory)
+        m_frameHistory->clear();
+    m_historySink = keep ? m_frameHistory.get() : nullptr;
 }
 
 bool artnet::readUniverse(uchar *buffer, quint16 *length)
@@ -409,6 +424,8 @@ void artnet::handleArtDmx(const QByteArray &datagram)
         const uint length = clampedLengthOf(m_receivedPacket);
         std::memcpy(m_receiveBuffer, m_receivedPacket + Dmx::Data, length);
         m_receivedLength = quint16(length);
+        if (m_historySink)
+            m_historySink->record(m_receiveBuffer, quint16(length));
     }
     copyToRecordBuffer(m_receivedPacket);
     copyToColors(m_receivedPacket);

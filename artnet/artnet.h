@@ -17,6 +17,7 @@
 class CoalescingReader;
 class DatagramReader;
 class NetworkChangeWatcher;
+class FrameHistory;
 class QColor;
 class QMutex;
 class QTimer;
@@ -93,6 +94,11 @@ public:
     // for a reader on another thread; false when no record buffer is installed.
     bool copyRecordBuffer(uchar *out, uint size) const;
 
+    // Every frame of the receive universe with its arrival time (FrameHistory), kept while
+    // receiving once asked for; a universe change or stopReceiving() starts a new history.
+    void setFrameHistoryKept(bool keep);
+    const FrameHistory *frameHistory() const { return m_historySink; }
+
     // Node identity reported in ArtPollReply; the window writes these directly.
     quint8 m_oemHi;
     quint8 m_oemLo;
@@ -157,6 +163,8 @@ private:
     uchar m_timeCode[20];
     std::unique_ptr<DatagramReader> m_datagramReader; // made at the first readyRead
     std::unique_ptr<CoalescingReader> m_coalescingReader; // the same, for the open socket
+    std::unique_ptr<FrameHistory> m_frameHistory; // made once, at the first setFrameHistoryKept
+    FrameHistory *m_historySink = nullptr;        // m_frameHistory while kept, else null
     quint64 m_datagramsRead = 0; // datagrams taken from the socket, for tests and measurements
     quint64 m_incompleteDmxCount = 0;
     bool m_portShared = false;

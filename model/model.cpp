@@ -1,5 +1,9 @@
 #include "model.h"
 
+#include "channelactivity.h"
+
+#include <QColor>
+#include <QDateTime>
 #include <QString>
 
 #include <algorithm>
@@ -10,6 +14,11 @@ namespace {
 constexpr int UniverseSize = 512;
 constexpr int HighestLevel = 255;
 constexpr int LevelsPerBar = 16;
+
+// Light tints, so that the black texts stay readable: the hotter, the more recent the change.
+constexpr QRgb ChangedLastTickTint = 0xffff8a65;
+constexpr QRgb ChangedRecentlyTint = 0xffffe082;
+constexpr QRgb ChangedEarlierTint = 0xffb3e5fc;
 
 } // namespace
 
@@ -99,12 +108,37 @@ bool Model::hasChildren(const QModelIndex &parent) const
     return !parent.isValid() && m_rows > 0 && m_columns > 0;
 }
 
+void Model::setActivity(const ChannelActivity *activity)
+{
+    m_activity = activity;
+}
+
+void Model::setHighlight(bool on)
+{
+    if (on == m_highlight)
+        return;
+    m_highlight = on;
+    activityChanged();
+}
+
+void Model::activityChanged()
+{
+    if (m_rows > 0 && m_columns > 0)
+        emit dataChanged(index(0, 0), index(m_rows - 1, m_columns - 1), {Qt::BackgroundRole});
+}
+
 QVariant Model::data(const QModelIndex &index, int role) const
 {
-    if (!isCell(index) || role != Qt::DisplayRole)
+    if (!isCell(index))
+        return QVariant();
+    const uint channel = uint(index.row() * m_columns + index.column());
+    if (role == Qt::BackgroundRole)
+        return tint(int(channel));
+    if (role == Qt::ToolTipRole)
+        return toolTip(int(channel));
+    if (role != Qt::DisplayRole)
         return QVariant();
 
-    const uint channel = uint(index.row() * m_columns + index.column());
     if (channel >= m_filledCount)
         return QString(QStringLiteral("none data"));
 
@@ -178,6 +212,45 @@ Qt::ItemFlags Model::flags(const QModelIndex &index) const
     if (!isCell(index))
         return Qt::NoItemFlags;
     return Qt::ItemIsSelectable | Qt::ItemIsDragEnabled | Qt::ItemIsEnabled;
+}
+
+QVariant Model::tint(int channel) const
+{
+    // Asked for every cell at every repaint: a QColor lives inside the QVariant, no allocation.
+    if (!m_highlight || !m_activity || channel >= UniverseSize)
+        return QVariant();
+    switch (m_activity->recency(channel)) {
+    case ChannelActivity::ChangedLastTick:
+        return QColor(ChangedLastTickTint);
+    case ChannelActivity::ChangedRecently:
+        return QColor(ChangedRecentlyTint);
+    case ChannelActivity::ChangedEarlier:
+        return QColor(ChangedEarlierTint);
+    case ChannelActivity::NeverChanged:
+        break;
+    }
+    return QVariant();
+}
+
+QVariant Model::toolTip(int channel) const
+{
+    if (!m_activity || channel >= UniverseSize)
+        return QVariant();
+    const ChannelActivity::Statistics &statistics = m_activity->statistics(channel);
+    const int shown = uint(channel) < m_filledCount ? m_values->at(channel) : -1;
+    QString text = tr("Channel %1").arg(channel + 1) + QLatin1Char('\n')
+            + (shown >= 0 ? tr("Level %1").arg(shown) : tr("no data"));
+    if (!statistics.hasLevel)
+        return text + QLatin1Char('\n') + tr("No level received since the reset");
+    text += QLatin1Char('\n')
+            + tr("Minimum %1, maximum %2").arg(statistics.minimum).arg(statistics.maximum)
+            + QLatin1Char('\n') + tr("Changes since the reset: %1").arg(statistics.changes)
+            + QLatin1Char('\n');
+    if (statistics.changes == 0)
+        return text + tr("No change since the reset");
+    const QDateTime when =
+            QDateTime::fromMSecsSinceEpoch(m_activity->wallClockMs(statistics.lastChangeNs));
+    return text + tr("Last change at %1").arg(when.toString(QStringLiteral("HH:mm:ss.zzz")));
 }
 
 bool Model::isCell(const QModelIndex &index) const

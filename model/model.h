@@ -5,6 +5,8 @@
 #include <QModelIndex>
 #include <QVector>
 
+class ChannelActivity;
+
 // The channel table: one universe of 512 DMX levels laid out as rows x columns cells, channel 1
 // at the top left, read left to right and top to bottom. The texts follow the display mode.
 class Model : public QAbstractItemModel
@@ -27,6 +29,15 @@ public:
     void endUpdate();
     int levelAt(int row, int column, bool *ok) const;
 
+    // Channel activity behind the cells' tool tips and, with highlight on, their background
+    // tint (by how recently each level changed); null for neither. The activity is read
+    // whenever a view asks, so it changes together with a refresh of the levels.
+    void setActivity(const ChannelActivity *activity);
+    void setHighlight(bool on);
+    bool highlight() const { return m_highlight; }
+    // The tint changed without a refresh (highlight switched, activity reset): tells the views.
+    void activityChanged();
+
     QModelIndex index(int row, int column, const QModelIndex &parent = QModelIndex()) const override;
     QModelIndex parent(const QModelIndex &child) const override;
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
@@ -40,6 +51,8 @@ public:
 
 private:
     bool isCell(const QModelIndex &index) const;
+    QVariant tint(int channel) const;
+    QVariant toolTip(int channel) const;
 
     QModelIndex m_topLeft;
     QModelIndex m_bottomRight;
@@ -50,6 +63,8 @@ private:
     int m_rows;
     int m_columns;
     int m_viewMode;
+    const ChannelActivity *m_activity = nullptr;
+    bool m_highlight = false;
 };
 
 #endif // MODEL_H

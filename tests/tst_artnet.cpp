@@ -4,6 +4,7 @@
 #include "artnet.h"
 #include "networkchangewatcher.h"
 #include "coalescingreader.h"
+#include "framehistory.h"
 #include "privatenetwork.h"
 
 #include <QAbstractSocket>
@@ -74,6 +75,7 @@ private slots:
     void packetsAfterStopReceiving();
     void burstDrainedInOnePass();
     void interfaceAddressBounds();
+    void frameHistoryOfReceiveUniverse();
 
     // Diagnostics
     void diagnostics_data();
@@ -547,6 +549,54 @@ void tst_artnet::packetsAfterStopReceiving()
     QVERIFY(engine->m_receiving);
     QCOMPARE(QByteArray(reinterpret_cast<const char *>(engine->m_receiveBuffer), 512),
              QByteArray(512, '\0'));
+}
+
+void tst_artnet::frameHistoryOfReceiveUniverse()
+{
+    auto engine = newEngine();
+    QVERIFY(engine->setReceiveUniverse(3));
+    QVERIFY(engine->startReceiving());
+    QVERIFY(!engine->frameHistory());
+    deliver(*engine, artDmx(2, 0, 4, ramp(4)));
+
+    engine->setFrameHistoryKept(true);
+    const FrameHistory *history = engine->frameHistory();
+    QVERIFY(history);
+    QCOMPARE(history->firstSerial(history->clockNs()), history->endSerial());
+    auto keptFrames = [history] {
+        QList<QByteArray> frames;
+        for (quint64 s = history->firstSerial(history->clockNs()); s < history->endSerial(); ++s)
+            frames << QByteArray(reinterpret_cast<const char *>(history->levelsAt(s)),
+                                 history->lengthAt(s));
+        return frames;
+    };
+    deliver(*engine, artDmx(2, 0, 4, ramp(4, 10)));
+    deliver(*engine, artDmx(3, 0, 4, ramp(4, 20)));  // another universe
+    deliver(*engine, artDmx(2, 0, 600, ramp(600, 30))); // clamped as the table shows it
+    QCOMPARE(keptFrames(), (QList<QByteArray>{ramp(4, 10), ramp(512, 30)}));
+    const quint64 first = history->firstSerial(history->clockNs());
+    QVERIFY(history->timeAt(first) <= history->timeAt(first + 1));
+
+    QVERIFY(engine->setReceiveUniverse(3)); // the same universe: the same history
+    QCOMPARE(keptFrames().size(), 2);
+    QVERIFY(engine->setReceiveUniverse(4));
+    QCOMPARE(keptFrames(), QList<QByteArray>());
+    deliver(*engine, artDmx(3, 0, 2, ramp(2, 40)));
+    QCOMPARE(keptFrames(), QList<QByteArray>{ramp(2, 40)});
+
+    engine->stopReceiving();
+    QCOMPARE(keptFrames(), QList<QByteArray>());
+    QCOMPARE(received(*engine), QByteArray()); // starts receiving again
+    deliver(*engine, artDmx(3, 0, 2, ramp(2, 50)));
+    QCOMPARE(keptFrames(), QList<QByteArray>{ramp(2, 50)});
+
+    // Switched off, it keeps nothing and is gone for readers.
+    engine->setFrameHistoryKept(false);
+    QVERIFY(!engine->frameHistory());
+    deliver(*engine, artDmx(3, 0, 2, ramp(2, 60)));
+    engine->setFrameHistoryKept(true);
+    QCOMPARE(engine->frameHistory(), history);
+    QCOMPARE(keptFrames(), QList<QByteArray>());
 }
 
 void tst_artnet::burstDrainedInOnePass()

@@ -1,6 +1,11 @@
 #include "model.h"
 
+#include "channelactivity.h"
+#include "channeltrace.h"
+
 #include <QAbstractItemModelTester>
+#include <QColor>
+#include <QDateTime>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -81,6 +86,15 @@ private slots:
     void gridSmallerThanUniverse();
     void gridLargerThanUniverse();
     void modelTester();
+
+    // Channel activity, its trace and the roles it serves
+    void channelActivity_data();
+    void channelActivity();
+    void channelTrace_data();
+    void channelTrace();
+    void activityRoles_data();
+    void activityRoles();
+    void activityUnderModelTester();
 };
 
 void tst_Model::freshModel()
@@ -715,6 +729,236 @@ void tst_Model::modelTester()
         for (int channel = 0; channel < Channels; ++channel)
             frame[channel] = char(channel + pass * 31);
         refresh(model, frame.left(Channels - pass * 100));
+        model.setViewMode(pass == 3 ? int(Model::BarMode) : pass);
+        if (QTest::currentTestFailed())
+            return;
+    }
+}
+
+using Frames = QList<QByteArray>;
+constexpr qint64 Ms = 1'000'000;
+
+// Feeds frames 1 ms apart starting at startMs, then closes a refresh at the last one.
+void feed(ChannelActivity &activity, const Frames &frames, qint64 startMs = 0)
+{
+    qint64 time = startMs * Ms;
+    for (const QByteArray &frame : frames) {
+        activity.addFrame(reinterpret_cast<const uchar *>(frame.constData()), int(frame.size()),
+                          time);
+        time += Ms;
+    }
+    activity.tick(time - Ms, 0);
+}
+
+void tst_Model::channelActivity_data()
+{
+    QTest::addColumn<Frames>("frames");
+    QTest::addColumn<int>("ticksAfter");
+    QTest::addColumn<qint64>("laterMs"); // when the last of those ticks comes
+    QTest::addColumn<int>("changes");
+    QTest::addColumn<int>("minimum");
+    QTest::addColumn<int>("maximum");
+    QTest::addColumn<int>("recency");
+
+    const int lastTick = ChannelActivity::ChangedLastTick;
+    QTest::newRow("steady: never changed") << Frames{"\x10", "\x10", "\x10"} << 0 << qint64(0)
+                                           << 0 << 16 << 16 << int(ChannelActivity::NeverChanged);
+    // Shorter than a refresh: the table never shows it, the activity counts up and down.
+    QTest::newRow("one-frame glitch between two steady frames")
+            << Frames{"\x10", "\xff", "\x10"} << 0 << qint64(0) << 2 << 16 << 255 << lastTick;
+    QTest::newRow("glitch, one refresh later: within 2 s")
+            << Frames{"\x10", "\xff", "\x10"} << 1 << qint64(200) << 2 << 16 << 255
+            << int(ChannelActivity::ChangedRecently);
+    QTest::newRow("glitch, 2 s later: still recent")
+            << Frames{"\x10", "\xff", "\x10"} << 10 << qint64(2000) << 2 << 16 << 255
+            << int(ChannelActivity::ChangedRecently);
+    QTest::newRow("glitch, 2.1 s later: earlier")
+            << Frames{"\x10", "\xff", "\x10"} << 10 << qint64(2100) << 2 << 16 << 255
+            << int(ChannelActivity::ChangedEarlier);
+    QTest::newRow("ramp down") << Frames{"\x05", "\x04", "\x03", QByteArray(1, '\0')} << 0
+                               << qint64(0) << 3 << 0 << 5 << lastTick;
+    QTest::newRow("a shorter frame is not a change")
+            << Frames{QByteArray("\x07\x09", 2), QByteArray(), QByteArray("\x07", 1)} << 0
+            << qint64(0) << 0 << 7 << 7 << int(ChannelActivity::NeverChanged);
+    QTest::newRow("no frame carried the channel") << Frames{QByteArray()} << 0 << qint64(0) << 0
+                                                  << 0 << 0 << int(ChannelActivity::NeverChanged);
+}
+
+void tst_Model::channelActivity()
+{
+    QFETCH(Frames, frames);
+    QFETCH(int, ticksAfter);
+    QFETCH(qint64, laterMs);
+    QFETCH(int, changes);
+    QFETCH(int, minimum);
+    QFETCH(int, maximum);
+    QFETCH(int, recency);
+
+    ChannelActivity activity;
+    feed(activity, frames);
+    const qint64 lastFrameMs = frames.size() - 1;
+    for (int tick = 1; tick <= ticksAfter; ++tick)
+        activity.tick((lastFrameMs + laterMs * tick / ticksAfter) * Ms, 0);
+
+    const ChannelActivity::Statistics &channel1 = activity.statistics(0);
+    QCOMPARE(int(channel1.changes), changes);
+    QCOMPARE(int(channel1.minimum), minimum);
+    QCOMPARE(int(channel1.maximum), maximum);
+    QCOMPARE(int(activity.recency(0)), recency);
+    QCOMPARE(int(activity.recency(511)), int(ChannelActivity::NeverChanged));
+    QCOMPARE(int(activity.recency(512)), int(ChannelActivity::NeverChanged));
+
+    // A reset forgets it all; the next level is where counting starts again.
+    activity.reset();
+    QCOMPARE(int(activity.statistics(0).changes), 0);
+    QVERIFY(!activity.statistics(0).hasLevel);
+    feed(activity, Frames{"\x30", "\x30"}, 5000);
+    QCOMPARE(int(activity.statistics(0).minimum), 0x30);
+    QCOMPARE(int(activity.recency(0)), int(ChannelActivity::NeverChanged));
+}
+
+void tst_Model::channelTrace_data()
+{
+    QTest::addColumn<QList<int>>("channels");
+    QTest::addColumn<Frames>("frames");
+    QTest::addColumn<QList<QList<int>>>("points"); // time in ms, then one level per channel
+
+    QTest::newRow("steady frames make one point")
+            << QList<int>{0} << Frames{"\x10", "\x10", "\x10"} << QList<QList<int>>{{0, 16}};
+    QTest::newRow("a one-frame spike is a point of its own")
+            << QList<int>{0} << Frames{"\x10", "\x10", "\xff", "\x10"}
+            << QList<QList<int>>{{0, 16}, {2, 255}, {3, 16}};
+    QTest::newRow("a change on an untraced channel makes none")
+            << QList<int>{1} << Frames{"\x01\x05", "\x02\x05"} << QList<QList<int>>{{0, 5}};
+    QTest::newRow("two channels, each in its column")
+            << QList<int>{2, 0} << Frames{QByteArray("\x01\x00\x03", 3), QByteArray("\x01\x00\x04", 3)}
+            << QList<QList<int>>{{0, 3, 1}, {1, 4, 1}};
+    QTest::newRow("a frame too short for the channel reads no level")
+            << QList<int>{1} << Frames{"\x01\x02", "\x01", "\x01\x02"}
+            << QList<QList<int>>{{0, 2}, {1, ChannelTrace::NoLevel}, {2, 2}};
+    QTest::newRow("only the first eight channels")
+            << QList<int>{0, 1, 2, 3, 4, 5, 6, 7, 8} << Frames{QByteArray(9, '\x01')}
+            << QList<QList<int>>{{0, 1, 1, 1, 1, 1, 1, 1, 1}};
+}
+
+void tst_Model::channelTrace()
+{
+    QFETCH(QList<int>, channels);
+    QFETCH(Frames, frames);
+    QFETCH(QList<QList<int>>, points);
+
+    ChannelTrace trace;
+    trace.setChannels(channels);
+    QCOMPARE(trace.channels(), channels.mid(0, ChannelTrace::MaxChannels));
+    for (int frame = 0; frame < frames.size(); ++frame)
+        trace.addFrame(reinterpret_cast<const uchar *>(frames.at(frame).constData()),
+                       int(frames.at(frame).size()), frame * Ms);
+    QCOMPARE(trace.lastFrameNs(), (frames.size() - 1) * Ms);
+    QList<QList<int>> seen;
+    for (int point = 0; point < trace.size(); ++point) {
+        QList<int> row{int(trace.at(point).timeNs / Ms)};
+        for (int i = 0; i < trace.channels().size(); ++i)
+            row << trace.at(point).levels[size_t(i)];
+        seen << row;
+    }
+    QCOMPARE(seen, points);
+
+    // A level that changes with every frame: the ring keeps the newest Capacity points.
+    for (int frame = 0; frame < ChannelTrace::Capacity + 5; ++frame) {
+        const QByteArray levels(9, char(frame & 1));
+        trace.addFrame(reinterpret_cast<const uchar *>(levels.constData()), 9,
+                       (frames.size() + frame) * Ms);
+    }
+    QCOMPARE(trace.size(), int(ChannelTrace::Capacity));
+    QCOMPARE(trace.at(trace.size() - 1).timeNs, (frames.size() + ChannelTrace::Capacity + 4) * Ms);
+    QVERIFY(trace.at(0).timeNs < trace.at(1).timeNs);
+}
+
+void tst_Model::activityRoles_data()
+{
+    noLevelText_data();
+}
+
+void tst_Model::activityRoles()
+{
+    QFETCH(int, mode);
+
+    Model model(Rows, Columns);
+    model.setViewMode(mode);
+    QByteArray steady(Channels, char(0x10));
+
+    // Channel 2 glitches for one frame between two refreshes, channel 3 changed long before.
+    ChannelActivity activity;
+    QByteArray early = steady;
+    early[2] = char(0x20);
+    QByteArray glitch = early;
+    glitch[1] = char(0xff);
+    feed(activity, Frames{steady, early}, 0);
+    feed(activity, Frames{early, glitch, early}, 10000);
+    model.setActivity(&activity);
+    QSignalSpy changed(&model, &Model::dataChanged);
+    refresh(model, early);
+    QCOMPARE(changed.size(), 1); // the tint rides on the refresh's one signal
+
+    auto background = [&](int channel) {
+        return model.data(model.index(channel / Columns, channel % Columns), Qt::BackgroundRole);
+    };
+    QVERIFY2(!background(1).isValid(), "tinted while highlight is off");
+    model.setHighlight(true);
+    QCOMPARE(changed.size(), 2);
+    QCOMPARE(changed.last().at(2).value<QList<int>>(), QList<int>{Qt::BackgroundRole});
+    model.setHighlight(true); // no change, no signal
+    QCOMPARE(changed.size(), 2);
+
+    QCOMPARE(background(1).typeId(), QMetaType::QColor);
+    QCOMPARE(background(2).typeId(), QMetaType::QColor);
+    QVERIFY(background(1).value<QColor>() != background(2).value<QColor>());
+    QVERIFY(!background(0).isValid());
+    QVERIFY(!background(511).isValid());
+
+    // The display role is what it is without activity, in every mode, for every cell.
+    Model reference(Rows, Columns);
+    reference.setViewMode(mode);
+    refresh(reference, early);
+    for (int channel = 0; channel < Channels; ++channel)
+        QCOMPARE(textOf(model, channel / Columns, channel % Columns),
+                 textOf(reference, channel / Columns, channel % Columns));
+
+    const QString tip = model.data(model.index(0, 1), Qt::ToolTipRole).toString();
+    const QString expected = QStringLiteral("Channel 2\nLevel 16\nMinimum 16, maximum 255\n"
+                                            "Changes since the reset: 2\nLast change at ")
+            + QDateTime::fromMSecsSinceEpoch(0).toString(QStringLiteral("HH:mm:ss.zzz"));
+    QCOMPARE(tip, expected);
+    QCOMPARE(model.data(model.index(0, 0), Qt::ToolTipRole).toString(),
+             QStringLiteral("Channel 1\nLevel 16\nMinimum 16, maximum 16\n"
+                            "Changes since the reset: 0\nNo change since the reset"));
+
+    // A reset clears the tint at once; without activity there is neither tint nor tip.
+    activity.reset();
+    model.activityChanged();
+    QCOMPARE(changed.size(), 3);
+    QVERIFY(!background(1).isValid());
+    QCOMPARE(model.data(model.index(0, 1), Qt::ToolTipRole).toString(),
+             QStringLiteral("Channel 2\nLevel 16\nNo level received since the reset"));
+    model.setActivity(nullptr);
+    QVERIFY(!model.data(model.index(0, 1), Qt::ToolTipRole).isValid());
+    QVERIFY(!background(1).isValid());
+}
+
+void tst_Model::activityUnderModelTester()
+{
+    Model model(Rows, Columns);
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    ChannelActivity activity;
+    model.setActivity(&activity);
+    QByteArray frame(Channels, 0);
+    for (int pass = 0; pass < 4; ++pass) {
+        for (int channel = 0; channel < Channels; channel += pass + 1)
+            frame[channel] = char(channel + pass);
+        activity.addFrame(reinterpret_cast<const uchar *>(frame.constData()), Channels, pass * Ms);
+        activity.tick(pass * Ms, 0);
+        refresh(model, frame);
+        model.setHighlight(pass % 2 == 0);
         model.setViewMode(pass == 3 ? int(Model::BarMode) : pass);
         if (QTest::currentTestFailed())
             return;

@@ -3,7 +3,10 @@
 // namespace plays the console and the node on the other end of the cable.
 #include "vardolux.h"
 
+#include "activityviews.h"
 #include "artnet.h"
+#include "framehistory.h"
+#include "scopewidget.h"
 #include "model.h"
 #include "privatenetwork.h"
 #include "recordingfile.h"
@@ -13,6 +16,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QDockWidget>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
@@ -35,6 +39,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
+#include <QToolButton>
 #include <QUdpSocket>
 #include <QWidgetAction>
 #include <QWindow>
@@ -238,6 +243,12 @@ private slots:
     void sharedPortIsReportedOnce();
     void sendingNoteNamesUniverseAndNetworks();
 
+    // Channel activity
+    void activityCommandsAreReachable();
+    void exportFailureShowsBox_data();
+    void exportFailureShowsBox();
+    void glitchBetweenTicksIsCaught();
+
 private:
     std::unique_ptr<Vardolux> makeWindow();
     static QString cellText(const Vardolux &window, int row, int column);
@@ -246,6 +257,7 @@ private:
     std::unique_ptr<QUdpSocket> openPeerSocket();
     QList<QByteArray> receiveArtDmx(QUdpSocket *socket, int count, int timeoutMs);
     void showFrame(Vardolux &window, const QByteArray &levels);
+    void activityScreenshot(Vardolux &window, QUdpSocket *peer);
 
     QTemporaryDir m_settingsDirectory;
     std::unique_ptr<QTemporaryDir> m_files;
@@ -1849,6 +1861,188 @@ void tst_Vardolux::sendingNoteNamesUniverseAndNetworks()
     QVERIFY(window->sendingLabel->isHidden());
     window->recordAction->trigger();
     QVERIFY(window->sendingLabel->isHidden());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Channel activity
+
+void tst_Vardolux::activityCommandsAreReachable()
+{
+    auto window = makeWindow();
+    window->show();
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    ActivityViews *views = window->activityViews;
+
+    QTest::keyClick(window.get(), Qt::Key_F7);
+    QVERIFY(window->model->highlight());
+    QVERIFY(views->m_highlightAction->isChecked());
+    QTest::keyClick(window.get(), Qt::Key_F7, Qt::ShiftModifier);
+    QCOMPARE(window->statusBar()->currentMessage(), QStringLiteral("Changes reset"));
+    QTest::keyClick(window.get(), Qt::Key_F8);
+    QTRY_VERIFY(views->m_scopeDock->isVisible());
+    QTest::keyClick(window.get(), Qt::Key_E, Qt::ControlModifier | Qt::ShiftModifier);
+    QCOMPARE(window->statusBar()->currentMessage(),
+             QStringLiteral("Nothing to export: no frames recorded in the last 60 s"));
+    // Also from the universe box, where a line edit has the focus.
+    window->universeSpinBox->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_F7);
+    QVERIFY(!window->model->highlight());
+
+    // The window's own context menu: the base entries, then ours.
+    std::unique_ptr<QMenu> menu(window->createPopupMenu());
+    QStringList entries;
+    for (QAction *action : menu->actions())
+        entries << (action->isSeparator() ? QStringLiteral("-") : action->text());
+    QCOMPARE(entries.mid(entries.size() - 4),
+             (QStringList{"-", "Highlight &Changes", "&Reset Changes", "&Export History..."}));
+    QVERIFY2(entries.contains(QStringLiteral("Scope")), qPrintable(entries.join(u',')));
+    QVERIFY2(entries.contains(QStringLiteral("Run")), "the toolbars' entries are gone");
+
+    // The status bar's buttons carry the highlight and the scope.
+    QList<QAction *> buttonActions;
+    for (auto *button : window->statusBar()->findChildren<QToolButton *>())
+        buttonActions << button->defaultAction();
+    QCOMPARE(buttonActions, (QList<QAction *>{views->m_highlightAction,
+                                              views->m_scopeDock->toggleViewAction()}));
+    buttonActions.first()->trigger();
+    QVERIFY(window->model->highlight());
+
+    // The dock's visibility is not a setting.
+    QVERIFY(window->close());
+    QSettings settings(Organisation, Application);
+    QCOMPARE(settings.allKeys(), (QStringList{"poll", "pos", "size"}));
+}
+
+void tst_Vardolux::exportFailureShowsBox_data()
+{
+    saveFailureKeepsDocument_data();
+}
+
+void tst_Vardolux::exportFailureShowsBox()
+{
+    QFETCH(QString, relativePath);
+    {
+        QFile plain(m_files->filePath(QStringLiteral("plain.txt")));
+        QVERIFY(plain.open(QIODevice::WriteOnly));
+    }
+    QVERIFY(QDir(m_files->path()).mkdir(QStringLiteral("folder")));
+    auto window = makeWindow();
+    const QString path = m_files->filePath(relativePath);
+    BoxCloser closer;
+    QVERIFY(!window->activityViews->exportTo(path));
+    QCOMPARE(closer.boxes.size(), 1);
+    QCOMPARE(closer.boxes.first().title, QStringLiteral("Application"));
+    QCOMPARE(closer.boxes.first().icon, QMessageBox::Warning);
+    const QString text = closer.boxes.first().text;
+    QVERIFY2(text.startsWith(QStringLiteral("Cannot write file ") + path + QStringLiteral(":\n"))
+                     && text.endsWith(QLatin1Char('.')) && text.size() > path.size() + 21,
+             qPrintable(text));
+    QCOMPARE(QDir(m_files->path()).entryList(QDir::Files | QDir::Hidden),
+             QStringList{QStringLiteral("plain.txt")});
+}
+
+// A console sends a steady level, one frame of glitch and the steady level again, all within
+// one refresh: the table never shows the glitch, but the channel is tinted and counted, the
+// scope holds the spike and the export lists it.
+void tst_Vardolux::glitchBetweenTicksIsCaught()
+{
+    auto peer = openPeerSocket();
+    QVERIFY(peer);
+    const QHostAddress local(PrivateNetwork::LocalAddress);
+    auto window = makeWindow();
+    ActivityViews *views = window->activityViews;
+    window->recordAction->trigger();
+    views->m_highlightAction->trigger();
+    views->m_scopeDock->toggleViewAction()->trigger();
+    window->tableView->selectionModel()->select(window->model->index(0, 1),
+                                                QItemSelectionModel::Select);
+    QCOMPARE(views->m_trace.channels(), QList<int>{1});
+    QTRY_COMPARE(cellText(*window, 0, 1), QStringLiteral("no data"));
+    peer->writeDatagram(artDmx(0, bytes({7, 16, 7})), local, ArtNetPort);
+    QTRY_COMPARE(cellText(*window, 0, 1), QStringLiteral("16"));
+    QTest::qWait(300);
+    const QModelIndex cell = window->model->index(0, 1);
+    QVERIFY(!window->model->data(cell, Qt::BackgroundRole).isValid());
+
+    for (int level : {16, 255, 16})
+        peer->writeDatagram(artDmx(0, bytes({7, level, 7})), local, ArtNetPort);
+    QTRY_COMPARE(int(views->m_activity.statistics(1).changes), 2);
+    QCOMPARE(int(views->m_activity.statistics(1).maximum), 255);
+    QCOMPARE(int(views->m_activity.statistics(0).changes), 0);
+    QTRY_VERIFY(window->model->data(cell, Qt::BackgroundRole).isValid());
+    QVERIFY(!window->model->data(window->model->index(0, 0), Qt::BackgroundRole).isValid());
+    QVERIFY(window->model->data(cell, Qt::ToolTipRole)
+                    .toString()
+                    .contains(QStringLiteral("Changes since the reset: 2")));
+    QCOMPARE(cellText(*window, 0, 1), QStringLiteral("16"));
+
+    bool spike = false;
+    for (int point = 0; point < views->m_trace.size(); ++point)
+        spike = spike || views->m_trace.at(point).levels[0] == 255;
+    QVERIFY2(spike, "the scope's trace lacks the glitch");
+
+    // Frozen, the counts, the tint and the scope hold; unfrozen, they catch up.
+    window->freezeAction->trigger();
+    const QVariant heldTint = window->model->data(cell, Qt::BackgroundRole);
+    const int heldPoints = views->m_trace.size();
+    peer->writeDatagram(artDmx(0, bytes({7, 200, 7})), local, ArtNetPort);
+    QTest::qWait(2500);
+    QCOMPARE(int(views->m_activity.statistics(1).changes), 2);
+    QCOMPARE(window->model->data(cell, Qt::BackgroundRole), heldTint);
+    QCOMPARE(views->m_trace.size(), heldPoints);
+    window->freezeAction->trigger();
+    QTRY_COMPARE(int(views->m_activity.statistics(1).changes), 3);
+    QTRY_COMPARE(cellText(*window, 0, 1), QStringLiteral("200"));
+
+    const QString csvPath = m_files->filePath(QStringLiteral("glitch.csv"));
+    QVERIFY(views->exportTo(csvPath));
+    const QList<QByteArray> lines = fileBytes(csvPath).split('\n');
+    QCOMPARE(lines.first(), QByteArray("time_ms,channel,level"));
+    QStringList levels;
+    for (const QByteArray &line : lines.mid(1))
+        if (line.split(',').value(1) == "2")
+            levels << QString::fromLatin1(line.split(',').value(2));
+    QCOMPARE(levels, (QStringList{"16", "255", "16", "200"}));
+
+    if (qEnvironmentVariableIsSet("VARDOLUX_ACTIVITY_SCREENSHOT"))
+        activityScreenshot(*window, peer.get());
+
+    // A new universe is a new history: nothing counted, nothing tinted.
+    window->universeSpinBox->setValue(2);
+    QTRY_COMPARE(cellText(*window, 0, 1), QStringLiteral("no data"));
+    QCOMPARE(int(views->m_activity.statistics(1).changes), 0);
+    QVERIFY(!window->model->data(cell, Qt::BackgroundRole).isValid());
+}
+
+// The picture for the README: a show look at 44 Hz with a chase, a fader, and a fixture that
+// drops out for one frame now and then.
+void tst_Vardolux::activityScreenshot(Vardolux &window, QUdpSocket *peer)
+{
+    window.resize(900, 860);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto *selection = window.tableView->selectionModel();
+    selection->select(window.model->index(0, 4), QItemSelectionModel::Select);
+    selection->select(window.model->index(0, 8), QItemSelectionModel::Select);
+    const QHostAddress local(PrivateNetwork::LocalAddress);
+    QByteArray levels(512, '\0');
+    for (int channel = 0; channel < 96; ++channel)
+        levels[channel] = char((channel * 37) % 200 + 40);
+    levels[1] = char(16);
+    window.optimizeAction->trigger();
+    window.statusBar()->showMessage(QStringLiteral("Ready"));
+    constexpr int Frames = 44 * 8;
+    for (int frame = 0; frame < Frames; ++frame) {
+        levels[4] = char(frame * 255 / (Frames - 1));             // channel 5: a fader
+        levels[8] = char(frame % 60 == 30 ? 0 : 180);              // channel 9: drops out
+        for (int chase = 19; chase < 23; ++chase)                   // channels 20-23: a chase
+            levels[chase] = char((frame * 12 + chase * 64) % 256);
+        peer->writeDatagram(artDmx(0, levels), local, ArtNetPort);
+        QTest::qWait(22);
+    }
+    // At once, while the chase still moved in the last refresh.
+    QVERIFY(window.grab().save(qEnvironmentVariable("VARDOLUX_ACTIVITY_SCREENSHOT")));
 }
 
 QTEST_MAIN(tst_Vardolux)
