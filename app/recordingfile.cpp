@@ -139,17 +139,11 @@ QString decoded(const QByteArray &bytes)
     return decoder(bytes);
 }
 
-// A single linear pass over the markup that counts the start tags and the attributes of each
-// (the '=' outside quoted values), passing over comments, CDATA sections, processing instructions and
+// A single linear pass over the markup that counts the attributes of every start tag (the '='
+// outside quoted values), passing over comments, CDATA sections, processing instructions and
 // the document type declaration as XML defines them.
-bool exceedsMarkupLimits(const QString &text, RecordingFile::Content *content)
+bool hasTooManyAttributes(const QString &text, RecordingFile::Content *content)
 {
-    const auto refuseAt = [&](const QChar *at, const QString &message) {
-        const qint64 offset = at - text.constData();
-        const qint64 lineStart = text.lastIndexOf(u'\n', offset) + 1;
-        refuse(content, message, text.left(offset).count(u'\n') + 1, offset - lineStart + 1);
-        return true;
-    };
     const QChar *const begin = text.constData();
     const QChar *const end = begin + text.size();
     const auto startsWith = [end](const QChar *at, const char *literal) {
@@ -167,7 +161,6 @@ bool exceedsMarkupLimits(const QString &text, RecordingFile::Content *content)
     };
 
     const QChar *at = begin;
-    int elements = 0;
     while (at != end) {
         if (*at != u'<') {
             ++at;
@@ -203,12 +196,7 @@ bool exceedsMarkupLimits(const QString &text, RecordingFile::Content *content)
                     break;
                 }
             }
-        } else if (at + 1 != end && at[1] == u'/') {
-            ++at;
         } else {
-            if (++elements > RecordingFile::MaxElements)
-                return refuseAt(tag, QStringLiteral("The file holds more than %1 elements")
-                                             .arg(RecordingFile::MaxElements));
             int attributes = 0;
             for (++at; at != end && *at != u'>'; ++at) {
                 if (*at == u'"' || *at == u'\'') {
@@ -217,8 +205,13 @@ bool exceedsMarkupLimits(const QString &text, RecordingFile::Content *content)
                     if (at == end)
                         break;
                 } else if (*at == u'=' && ++attributes > RecordingFile::MaxAttributes) {
-                    return refuseAt(tag, QStringLiteral("An element has more than %1 attributes")
-                                                 .arg(RecordingFile::MaxAttributes));
+                    const qint64 offset = tag - begin;
+                    const qint64 lineStart = text.lastIndexOf(u'\n', offset) + 1;
+                    refuse(content,
+                           QStringLiteral("An element has more than %1 attributes")
+                                   .arg(RecordingFile::MaxAttributes),
+                           text.left(offset).count(u'\n') + 1, offset - lineStart + 1);
+                    return true;
                 }
             }
         }
@@ -230,21 +223,12 @@ bool nestedTooDeeply(const QString &documentText, RecordingFile::Content *conten
 {
     QXmlStreamReader reader(documentText);
     int depth = 0;
-    int elements = 0;
     while (!reader.atEnd()) {
         const QXmlStreamReader::TokenType token = reader.readNext();
         if (token == QXmlStreamReader::EndElement) {
             --depth;
         } else if (token == QXmlStreamReader::StartElement && ++depth > MaxNestingDepth) {
             refuse(content, QStringLiteral("Elements nested more than %1 deep").arg(MaxNestingDepth),
-                   reader.lineNumber(), reader.columnNumber());
-            return true;
-        } else if (token == QXmlStreamReader::StartElement
-                   && ++elements > RecordingFile::MaxElements) {
-            // As below: only reached through an entity's text.
-            refuse(content,
-                   QStringLiteral("The file holds more than %1 elements")
-                           .arg(RecordingFile::MaxElements),
                    reader.lineNumber(), reader.columnNumber());
             return true;
         } else if (token == QXmlStreamReader::StartElement
@@ -394,7 +378,7 @@ RecordingFile::Content RecordingFile::read(const QByteArray &documentBytes)
         return content;
     }
     const QString documentText = decoded(documentBytes);
-    if (exceedsMarkupLimits(documentText, &content) || nestedTooDeeply(documentText, &content))
+    if (hasTooManyAttributes(documentText, &content) || nestedTooDeeply(documentText, &content))
         return content;
     QDomDocument document(DocumentTypeName);
     if (!document.setContent(documentText, &content.errorMessage, &content.errorLine,

@@ -22,8 +22,6 @@ public:
     // to freeze the window (its check for repeated attributes is quadratic).
     static constexpr qint64 MaxFileSize = 4 * 1024 * 1024;
     static constexpr int MaxAttributes = 32;
-    // Every element costs the DOM an allocation or more; 4 MiB of whole frames are 3877.
-    static constexpr int MaxElements = 10000;
 
     // What reading a recording found. A document that is not well-formed or that is refused
     // carries the message and, where there is one, the position (line 0 for none); a
