@@ -218,7 +218,7 @@ QList<int> ActivityViews::selectedChannels() const
             channels << channel;
     }
     std::sort(channels.begin(), channels.end());
-    channels.erase(std::unique(channels.begin(), channels.end()), channels.end());
+    channels.resize(std::unique(channels.begin(), channels.end()) - channels.begin());
     return channels;
 }
 

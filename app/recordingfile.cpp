@@ -210,7 +210,7 @@ bool hasTooManyAttributes(const QString &text, RecordingFile::Content *content)
                     refuse(content,
                            QStringLiteral("An element has more than %1 attributes")
                                    .arg(RecordingFile::MaxAttributes),
-                           text.left(offset).count(u'\n') + 1, offset - lineStart + 1);
+                           QStringView(text).left(offset).count(u'\n') + 1, offset - lineStart + 1);
                     return true;
                 }
             }
