@@ -1,8 +1,11 @@
 #ifndef ARTNET_H
 #define ARTNET_H
 
+#include "dmxsource.h"
 #include "interfaceentry.h"
+#include "nodeinfo.h"
 #include "timecodesource.h"
+#include "universetraffic.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -14,6 +17,8 @@
 #include <memory>
 
 class DatagramReader;
+class NodeTable;
+class TrafficCensus;
 class QColor;
 class QMutex;
 class QTimer;
@@ -73,6 +78,26 @@ public:
     // for a reader on another thread; false when no record buffer is installed.
     bool copyRecordBuffer(uchar *out, uint size) const;
 
+    // Traffic census and node list. The census counts while the engine receives, or while it
+    // is enabled here (the network view open) without changing what readUniverse follows;
+    // both open the socket. Node polling sends an ArtPoll every 3 s to every interface's
+    // broadcast address. The readers return copies as of censusClockMs(); call them on the
+    // engine's thread, on the reader's own timer.
+    bool setCensusEnabled(bool on);
+    bool censusEnabled() const { return m_censusEnabled; }
+    bool startNodePolling();
+    void stopNodePolling();
+    bool nodePolling() const { return m_nodePolling; }
+    void clearCensus();
+    qint64 censusClockMs() const;
+    QList<UniverseTraffic> universeTraffic() const;   // sorted by port-address
+    QList<DmxSource> dmxSources(quint16 portAddress) const; // in order of first arrival
+    quint64 unstoredSources() const;                   // beyond the bounds, counted once each
+    quint64 malformedDmx() const;                      // ArtDmx passed over as malformed
+    QList<NodeInfo> nodes() const;                     // by source address, then BindIndex
+    quint64 malformedPollReplies() const;              // shorter than 207 bytes
+    quint64 unstoredNodes() const;                     // replies beyond the table's bound
+
     // Node identity reported in ArtPollReply; the window writes these directly.
     quint8 m_oemHi;
     quint8 m_oemLo;
@@ -89,6 +114,7 @@ public slots:
 private:
     friend class tst_artnet;
     friend class tst_artnet_discovery;
+    friend struct CensusBenchAccess;
 
     void handleArtDmx(const QByteArray &datagram);
     void updateTimeCodeSources(const QByteArray &datagram, const QHostAddress &sender);
@@ -96,6 +122,14 @@ private:
     void copyIntoRecordTarget(uchar *target, uint start, const uchar *data, uint count) const;
     void addressEntryFound(const QNetworkAddressEntry &entry, const QString &hardwareAddress);
     static void resetOneShotMessages();
+    bool censusRunning() const
+    {
+        return m_census && (m_receiving || m_censusEnabled || m_nodePolling) && !m_censusSuppressed;
+    }
+    void makeCensus();
+    void countArtDmx(const QByteArray &datagram, const QHostAddress &sender);
+    void countPollReply(const QByteArray &datagram, const QHostAddress &sender);
+    void pollNodes();
 
     QUdpSocket *m_socket;
     QList<InterfaceEntry> *m_interfaces;
@@ -133,6 +167,18 @@ private:
     uchar m_timeCode[20];
     std::unique_ptr<DatagramReader> m_datagramReader; // made at the first readyRead
     quint64 m_datagramsRead = 0; // datagrams taken from the socket, for tests and measurements
+
+    // Census: made at its first use, then kept; its time is read once per drain and every 64
+    // ArtDmx, not per packet.
+    std::unique_ptr<TrafficCensus> m_census;
+    std::unique_ptr<NodeTable> m_nodeTable;
+    QTimer *m_pollTimer = nullptr;
+    QElapsedTimer m_censusClock;
+    qint64 m_censusNowMs = 0;
+    quint32 m_censusPackets = 0;
+    bool m_censusEnabled = false;
+    bool m_nodePolling = false;
+    bool m_censusSuppressed = false; // for measuring the receive path without it
 };
 
 #endif // ARTNET_H
