@@ -30,6 +30,7 @@ constexpr quint16 PollReply = 0x2100;
 constexpr quint16 Dmx = 0x5000;
 constexpr quint16 SyncPre = 0x5101;
 constexpr quint16 SyncPost = 0x5202;
+constexpr quint16 Sync = 0x5200;    // ArtSync: only counted by the census
 constexpr quint16 TimeCode = 0x9700;
 } // namespace OpCode
 
