@@ -13,6 +13,8 @@ class QTableView;
 class QTimer;
 class QToolBar;
 class Model;
+class NetworkDock;
+class UniverseIndicator;
 class artnet;
 
 // The main window: the channel table of one universe and every command of the program.
@@ -24,6 +26,8 @@ class Vardolux : public QMainWindow
 public:
     Vardolux();
     ~Vardolux() override;
+
+    QMenu *createPopupMenu() override;
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -72,6 +76,13 @@ private:
     void reportPortFailure();
     void stretchLastColumn();
 
+    // The network view: a dock of the census, the status bar's word on the universe on show,
+    // F6, and their entries in the window's context menu.
+    void createNetworkView();
+    void addNetworkViewEntries(QMenu *menu);
+    void setNetworkViewOpen(bool open);
+    void refreshNetworkView();
+
     Model *model;
     QTableView *tableView;
     QString currentFile;
@@ -113,6 +124,12 @@ private:
     quint16 frameLength;
     bool frozen;
     bool sending;
+
+    NetworkDock *networkDock = nullptr;
+    UniverseIndicator *universeIndicator = nullptr;
+    QAction *networkViewAction = nullptr;
+    QTimer *networkTimer = nullptr;
+    bool networkViewOpen = false;
 };
 
 #endif // VARDOLUX_H
