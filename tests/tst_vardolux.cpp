@@ -10,6 +10,7 @@
 #include "privatenetwork.h"
 #include "recordingfile.h"
 #include "sourcetablemodel.h"
+#include "timecodetablemodel.h"
 #include "universeindicator.h"
 #include "universetablemodel.h"
 
@@ -174,6 +175,18 @@ QByteArray artPollReply(quint32 ipv4, const QByteArray &shortName, quint16 outpu
     const char mac[6] = {0x02, 0x00, 0x00, 0x00, 0x00, 0x14};
     packet.replace(201, 6, QByteArray(mac, 6));        // MAC
     packet[211] = 1;                                   // BindIndex
+    return packet;
+}
+
+// An ArtTimeCode packet.
+QByteArray artTimeCode(int hours, int minutes, int seconds, int frames, int type)
+{
+    QByteArray packet("Art-Net\0", 8);               // ID
+    packet += bytes({0x00, 0x97});                   // OpCode ArtTimeCode 0x9700, low byte first
+    packet += bytes({0x00, 14});                     // ProtVerHi, ProtVerLo
+    packet += bytes({0x00, 0x00});                   // Filler1, Filler2
+    packet += bytes({frames, seconds, minutes, hours, type});
+    packet += bytes({0x00});                         // Spare
     return packet;
 }
 
@@ -1872,6 +1885,8 @@ void tst_Vardolux::networkViewShowsConflict()
             }(),
             5000);
     node->writeDatagram(artPollReply(0x02000014, "Peer desk", 4), local, ArtNetPort);
+    // The media server on the same host sends EBU time code, then moves on by a frame.
+    node->writeDatagram(artTimeCode(1, 2, 3, 4, 1), local, ArtNetPort);
 
     UniverseTableModel *universes = window->networkDock->m_universeModel;
     SourceTableModel *sources = window->networkDock->m_sourceModel;
@@ -1899,6 +1914,17 @@ void tst_Vardolux::networkViewShowsConflict()
     QTRY_COMPARE(window->universeIndicator->text(), QStringLiteral("2 sources"));
     QVERIFY(window->universeIndicator->warns());
     QCOMPARE(cellText(*window, 0, 0), QStringLiteral("none data"));
+
+    TimeCodeTableModel *timeCode = window->networkDock->m_timeCodeModel;
+    QTRY_COMPARE(timeCode->rowCount(), 1);
+    node->writeDatagram(artTimeCode(1, 2, 3, 5, 1), local, ArtNetPort);
+    QTRY_COMPARE(timeCode->data(timeCode->index(0, TimeCodeTableModel::TimeColumn)).toString(),
+                 QStringLiteral("01:02:03:05"));
+    QCOMPARE(timeCode->data(timeCode->index(0, TimeCodeTableModel::SenderColumn)).toString(),
+             QStringLiteral("2.0.0.20"));
+    QCOMPARE(timeCode->data(timeCode->index(0, TimeCodeTableModel::TypeColumn)).toString(),
+             QStringLiteral("EBU 25"));
+    QVERIFY(timeCode->isRunning(0));
 
     if (qEnvironmentVariableIsSet("VARDOLUX_NETWORK_SCREENSHOT")) {
         window->recordAction->trigger();

@@ -102,8 +102,11 @@ void NetworkDock::refresh(artnet &engine, int universeOnShow)
     QList<TimeCodeSource> timeCode;
     TimeCodeSource source;
     QHostAddress sender;
-    for (int index = 0; engine.timeCodeSource(&source, &sender, index); ++index)
+    for (int index = 0; engine.timeCodeSource(&source, &sender, index); ++index) {
+        // The engine hands the sender out beside the record, not in it.
+        source.sender = sender;
         timeCode << source;
+    }
     showCensus(engine.universeTraffic(), engine.nodes(), timeCode, engine.unstoredSources(),
                engine.censusClockMs());
     refreshSources();
