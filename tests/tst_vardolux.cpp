@@ -1869,6 +1869,7 @@ void tst_Vardolux::networkViewShowsConflict()
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
     window->universeSpinBox->setValue(5);
+    window->pollModeAction->trigger(); // its own reply shows in the list too
     QTest::keyClick(window.get(), Qt::Key_F6);
     QVERIFY(window->networkDock->isVisible());
 
@@ -1906,7 +1907,13 @@ void tst_Vardolux::networkViewShowsConflict()
                         > 0
                 || sources->data(sources->index(0, SourceTableModel::SequenceErrorsColumn)).toInt()
                         > 0);
-    QTRY_COMPARE(window->networkDock->m_nodeModel->rowCount(), 1);
+    NodeTableModel *nodes = window->networkDock->m_nodeModel;
+    QTRY_COMPARE(nodes->rowCount(), 2);
+    QStringList names;
+    for (int row = 0; row < nodes->rowCount(); ++row)
+        names << nodes->data(nodes->index(row, NodeTableModel::NameColumn)).toString();
+    names.sort();
+    QCOMPARE(names, (QStringList{"Peer desk", "Vardolux (this program)"}));
     QTRY_VERIFY(sources->match(sources->index(0, SourceTableModel::NodeColumn), Qt::DisplayRole,
                                QStringLiteral("Peer desk"))
                         .size()
