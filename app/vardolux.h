@@ -15,6 +15,8 @@ class QTableView;
 class QTimer;
 class QToolBar;
 class Model;
+class NetworkDock;
+class UniverseIndicator;
 class artnet;
 class ActivityViews;
 
@@ -85,6 +87,13 @@ private:
     void stretchLastColumn();
     bool isCommandShortcut(const QKeyEvent *event) const;
 
+    // The network view: a dock of the census, the status bar's word on the universe on show,
+    // F6, and their entries in the window's context menu.
+    void createNetworkView();
+    void addNetworkViewEntries(QMenu *menu);
+    void setNetworkViewOpen(bool open);
+    void refreshNetworkView();
+
     Model *model;
     QTableView *tableView;
     QString currentFile;
@@ -129,6 +138,12 @@ private:
     QLabel *sendingLabel = nullptr;
     bool sharedPortReported = false;
     ActivityViews *activityViews;
+
+    NetworkDock *networkDock = nullptr;
+    UniverseIndicator *universeIndicator = nullptr;
+    QAction *networkViewAction = nullptr;
+    QTimer *networkTimer = nullptr;
+    bool networkViewOpen = false;
 };
 
 #endif // VARDOLUX_H
