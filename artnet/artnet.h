@@ -122,6 +122,8 @@ public:
     QList<NodeInfo> nodes() const;                     // by source address, then BindIndex
     quint64 malformedPollReplies() const;              // shorter than 207 bytes
     quint64 unstoredNodes() const;                     // replies beyond the table's bound
+    // Counts nothing while suppressed, to measure the receive path without the census.
+    void setCensusSuppressed(bool suppressed) { m_censusSuppressed = suppressed; }
 
     // Node identity reported in ArtPollReply; the window writes these directly.
     quint8 m_oemHi;
