@@ -260,6 +260,25 @@ private:
     int m_reports = -1;
 };
 
+// Counts the paints a widget gets, whatever asked for them.
+class PaintCounter : public QObject
+{
+public:
+    explicit PaintCounter(QWidget *widget) { widget->installEventFilter(this); }
+    int paints() const { return m_paints; }
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++m_paints;
+        return false;
+    }
+
+private:
+    int m_paints = 0;
+};
+
 // Watches the table: one dataChanged per record tick.
 class TickWatch : public QObject
 {
@@ -340,6 +359,8 @@ struct Row
     double tickMedian = 0;
     double tickWorst = 0; // the interval furthest from 200 ms
     int fresh = 0;
+    double scopePaintsPerSecond = -1; // -1: not counted
+    double tablePaintsPerSecond = -1;
     bool probed = false;
     double probeLateMedian = 0;
     double probeLateWorst = 0;
@@ -386,7 +407,8 @@ private:
 
 // Runs one flood while the event loop turns (for the window) or while the plain receiver's
 // thread works (the calling thread then only waits), and measures this process meanwhile.
-Row measure(SenderProcess &sender, const Flood &flood, double seconds, TickWatch *watch)
+Row measure(SenderProcess &sender, const Flood &flood, double seconds, TickWatch *watch,
+            const PaintCounter *scopePaints = nullptr, const PaintCounter *tablePaints = nullptr)
 {
     Row row;
     row.flood = flood.name;
@@ -394,6 +416,8 @@ Row measure(SenderProcess &sender, const Flood &flood, double seconds, TickWatch
     const BenchNetwork::Counters before = BenchNetwork::readCounters();
     const double cpuBefore = BenchNetwork::processCpuSeconds();
     const quint64 wakeUpsBefore = BenchNetwork::processWakeUps();
+    const int scopePaintsBefore = scopePaints ? scopePaints->paints() : 0;
+    const int tablePaintsBefore = tablePaints ? tablePaints->paints() : 0;
     LatenessProbe probe;
     row.probed = watch && flood.universes == 1;
     if (row.probed)
@@ -406,6 +430,10 @@ Row measure(SenderProcess &sender, const Flood &flood, double seconds, TickWatch
                              flood.universes, flood.universes == 1 ? WatchedUniverse : 1);
     const double wallSeconds = double(wall.nsecsElapsed()) / 1e9;
     probe.stop();
+    if (scopePaints && tablePaints) {
+        row.scopePaintsPerSecond = (scopePaints->paints() - scopePaintsBefore) / wallSeconds;
+        row.tablePaintsPerSecond = (tablePaints->paints() - tablePaintsBefore) / wallSeconds;
+    }
     if (row.probed) {
         row.probeLateMedian = median(probe.lateness());
         row.probeLateWorst = probe.lateness().empty()
@@ -439,7 +467,7 @@ void printRow(const Row &row)
                  row.flood, sentRate, row.cpuShare, row.wakeUpsPerSecond,
                  static_cast<unsigned long long>(row.drops));
     if (!row.window) {
-        std::fprintf(g_out, " - | - | - |\n");
+        std::fprintf(g_out, " - | - | - | - |\n");
         return;
     }
     std::fprintf(g_out, " %.1f / %.1f ms (%d ticks, %d fresh) | %d of %d, median %.1f ms, "
@@ -447,7 +475,12 @@ void printRow(const Row &row)
                  row.tickMedian, row.tickWorst, row.ticks, row.fresh, row.report.answered,
                  row.report.polls, row.report.pollMedianMs, row.report.pollWorstMs);
     if (row.probed)
-        std::fprintf(g_out, " %.1f / %.1f ms |\n", row.probeLateMedian, row.probeLateWorst);
+        std::fprintf(g_out, " %.1f / %.1f ms |", row.probeLateMedian, row.probeLateWorst);
+    else
+        std::fprintf(g_out, " - |");
+    if (row.scopePaintsPerSecond >= 0)
+        std::fprintf(g_out, " %.1f/s, %.1f/s |\n", row.scopePaintsPerSecond,
+                     row.tablePaintsPerSecond);
     else
         std::fprintf(g_out, " - |\n");
 }
@@ -459,7 +492,7 @@ bool openActivityViews(Vardolux &window)
     auto *highlight = window.findChild<QAction *>(QStringLiteral("highlightAction"));
     auto *scope = window.findChild<QDockWidget *>(QStringLiteral("scopeDock"));
     auto *table = window.findChild<QTableView *>(QStringLiteral("tableView"));
-    if (!highlight || !scope || !table)
+    if (!highlight || !scope || !table || !window.findChild<QWidget *>(QStringLiteral("scopeWidget")))
         return false;
     window.resize(1280, 800);
     highlight->setChecked(true);
@@ -619,8 +652,11 @@ int main(int argc, char **argv)
         rows.back().receiver = "Vardolux";
     }
     if (withActivity) {
+        const PaintCounter scopePaints(window.findChild<QWidget *>(QStringLiteral("scopeWidget")));
+        const PaintCounter tablePaints(
+                window.findChild<QTableView *>(QStringLiteral("tableView"))->viewport());
         for (const Flood &flood : shownUniverseAlone) {
-            rows.push_back(measure(sender, flood, seconds, &watch));
+            rows.push_back(measure(sender, flood, seconds, &watch, &scopePaints, &tablePaints));
             rows.back().receiver = "Vardolux";
         }
     }
@@ -634,8 +670,8 @@ int main(int argc, char **argv)
                  withActivity ? ", change highlight on, scope open on 8 channels" : "",
                  PollIntervalMs, WatchedUniverse);
     std::fprintf(g_out, "| Receiver | Flood | Sent | CPU | Wake-ups | Dropped | Record tick "
-                        "median / worst | Poll answered | %d ms timer late median / worst |\n"
-                        "|---|---|---|---|---|---|---|---|---|\n",
+                        "median / worst | Poll answered | %d ms timer late median / worst | "
+                        "Paints of scope, table |\n|---|---|---|---|---|---|---|---|---|---|\n",
                  ProbeIntervalMs);
     for (const Row &row : rows)
         printRow(row);
