@@ -5,6 +5,7 @@
 
 #include "activityviews.h"
 #include "artnet.h"
+#include "channeltrace.h"
 #include "framehistory.h"
 #include "scopewidget.h"
 #include "model.h"
@@ -27,6 +28,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QHeaderView>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLoggingCategory>
@@ -54,6 +56,7 @@
 #include <QWindow>
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -315,7 +318,11 @@ private slots:
     void activityCommandsAreReachable();
     void exportFailureShowsBox_data();
     void exportFailureShowsBox();
+    void exportOnFullDiskKeepsOldFile_data();
+    void exportOnFullDiskKeepsOldFile();
     void glitchBetweenTicksIsCaught();
+    void scopeDrawsOneFrameSpike_data();
+    void scopeDrawsOneFrameSpike();
 
     // Network view
     void networkViewOpensAndCloses_data();
@@ -2026,6 +2033,58 @@ void tst_Vardolux::exportFailureShowsBox()
              QStringList{QStringLiteral("plain.txt")});
 }
 
+void tst_Vardolux::exportOnFullDiskKeepsOldFile_data()
+{
+    QTest::addColumn<bool>("ontoOldFile"); // else onto a new file
+
+    QTest::newRow("onto an earlier export") << true;
+    QTest::newRow("onto a new file") << false;
+}
+
+// As with the recording file: the box says why, the old export stays byte for byte, and no
+// cut or empty file is left behind.
+void tst_Vardolux::exportOnFullDiskKeepsOldFile()
+{
+    VARDOLUX_REQUIRE_SMALL_FILE_SYSTEM();
+    QFETCH(bool, ontoOldFile);
+    QString why;
+    QVERIFY2(SmallFileSystem::clear(&why), qPrintable(why));
+    const QDir disk(SmallFileSystem::path());
+    auto peer = openPeerSocket();
+    QVERIFY(peer);
+    auto window = makeWindow();
+    window->recordAction->trigger();
+    QTRY_COMPARE(cellText(*window, 0, 0), QStringLiteral("no data"));
+    for (int level : {10, 20, 30})
+        peer->writeDatagram(artDmx(0, bytes({level, 7})), QHostAddress(PrivateNetwork::LocalAddress),
+                            ArtNetPort);
+    QTRY_COMPARE(cellText(*window, 0, 0), QStringLiteral("30"));
+    QCOMPARE(window->activityViews->m_activity.statistics(0).changes, quint32(2));
+
+    const QString target = disk.filePath(ontoOldFile ? QStringLiteral("old.csv")
+                                                     : QStringLiteral("new.csv"));
+    QByteArray before;
+    if (ontoOldFile) {
+        QVERIFY(window->activityViews->exportTo(target));
+        before = fileBytes(target);
+        QVERIFY(before.startsWith("time_ms,channel,level\n"));
+    }
+    QVERIFY2(SmallFileSystem::fill(&why), qPrintable(why));
+    const QStringList filesBefore = disk.entryList(QDir::Files | QDir::Hidden);
+
+    BoxCloser closer;
+    QVERIFY(!window->activityViews->exportTo(target));
+    QCOMPARE(closer.boxes.size(), 1);
+    QCOMPARE(closer.boxes.first().title, QStringLiteral("Application"));
+    QCOMPARE(closer.boxes.first().icon, QMessageBox::Warning);
+    QCOMPARE(closer.boxes.first().text,
+             QStringLiteral("Cannot write file %1:\n%2.")
+                     .arg(target, QString::fromLocal8Bit(strerror(ENOSPC))));
+    QCOMPARE(disk.entryList(QDir::Files | QDir::Hidden), filesBefore);
+    if (ontoOldFile)
+        QCOMPARE(fileBytes(target), before);
+}
+
 // A console sends a steady level, one frame of glitch and the steady level again, all within
 // one refresh: the table never shows the glitch, but the channel is tinted and counted, the
 // scope holds the spike and the export lists it.
@@ -2097,6 +2156,73 @@ void tst_Vardolux::glitchBetweenTicksIsCaught()
     QTRY_COMPARE(cellText(*window, 0, 1), QStringLiteral("no data"));
     QCOMPARE(int(views->m_activity.statistics(1).changes), 0);
     QVERIFY(!window->model->data(cell, Qt::BackgroundRole).isValid());
+}
+
+void tst_Vardolux::scopeDrawsOneFrameSpike_data()
+{
+    QTest::addColumn<int>("spanSeconds");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<double>("framesPerSecond");
+    QTest::addColumn<double>("spikeSecondsAgo");
+
+    QTest::newRow("10 s, console at 44 frames/s") << 10 << 560 << 44.0 << 3.0;
+    QTest::newRow("60 s, console at 44 frames/s, narrow") << 60 << 240 << 44.0 << 50.0;
+    QTest::newRow("60 s, console at 44 frames/s, wide") << 60 << 1600 << 44.0 << 0.5;
+    QTest::newRow("30 s, flood at 10,000 frames/s") << 30 << 800 << 10000.0 << 0.4;
+}
+
+// The scope reduces each pixel column to the levels it covered: one frame of 255 among steady
+// frames of 16 must be a full spike at its time, whatever the span, width and frame rate, and
+// nothing else rises above the steady level.
+void tst_Vardolux::scopeDrawsOneFrameSpike()
+{
+    QFETCH(int, spanSeconds);
+    QFETCH(int, width);
+    QFETCH(double, framesPerSecond);
+    QFETCH(double, spikeSecondsAgo);
+    constexpr qint64 Second = 1'000'000'000;
+    const qint64 nowNs = 70 * Second;
+    const qint64 periodNs = qint64(double(Second) / framesPerSecond);
+    const qint64 spikeNs = nowNs - qint64(spikeSecondsAgo * double(Second));
+    ChannelTrace trace;
+    trace.setChannels({0});
+    bool spikeSent = false;
+    for (qint64 timeNs = nowNs - qint64(spanSeconds + 1) * Second; timeNs <= nowNs;
+         timeNs += periodNs) {
+        const uchar level = !spikeSent && timeNs >= spikeNs ? 255 : 16;
+        spikeSent = spikeSent || level == 255;
+        trace.addFrame(&level, 1, timeNs);
+    }
+    ScopeWidget scope(&trace);
+    scope.resize(width, 220);
+    scope.setSpanSeconds(spanSeconds);
+    scope.setNow(nowNs);
+    const QImage image = scope.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QRgb color = ScopeWidget::channelColor(0).rgb();
+
+    // The plot's corners as the scope lays them out: from the top margin down to the bottom
+    // margin, from the axis labels to the right margin.
+    const int top = 22, bottom = image.height() - 18, left = 34, right = image.width() - 8;
+    const int steadyRow = int(std::lround(bottom - (bottom - top) * 16 / 255.0));
+    auto drawnInRow = [&](int row, int fromColumn, int toColumn) {
+        QList<int> columns;
+        for (int x = fromColumn; x <= toColumn; ++x)
+            if (image.pixel(x, row) == color)
+                columns << x;
+        return columns;
+    };
+    const QList<int> spikeColumns = drawnInRow(top + 1, left, right);
+    QVERIFY2(!spikeColumns.isEmpty(), "no spike at 255");
+    const double expected =
+            right - (right - left) * spikeSecondsAgo / double(spanSeconds);
+    QVERIFY2(spikeColumns.size() <= 3 && std::abs(spikeColumns.first() - expected) <= 3,
+             qPrintable(QStringLiteral("spike at columns %1, expected near %2")
+                                .arg(QString::number(spikeColumns.first()))
+                                .arg(expected)));
+    QCOMPARE(drawnInRow((top + steadyRow) / 2, left, right), spikeColumns);
+    // The steady level runs from the left edge to now.
+    QVERIFY(drawnInRow(steadyRow, left, left + 2).size() > 0);
+    QVERIFY(drawnInRow(steadyRow, right - 2, right).size() > 0);
 }
 
 // The picture for the README: a show look at 44 Hz with a chase, a fader, and a fixture that
