@@ -180,17 +180,21 @@ void tst_TrafficCensus::rate_data()
     QTest::addColumn<int>("consoles");          // each sends at hz, from its own address
     QTest::addColumn<double>("minHz");          // per console
     QTest::addColumn<double>("maxHz");
+    QTest::addColumn<qint64>("startMs");        // on the census clock
 
     // The last second is read in 100 ms steps: it ends up to 100 ms before the reading.
-    QTest::newRow("steady 44 Hz") << 44.0 << qint64(3000) << qint64(0) << 1 << 43.0 << 45.0;
-    QTest::newRow("steady 44 Hz read 50 ms after the last") << 44.0 << qint64(3000) << qint64(50) << 1 << 43.0 << 45.0;
-    QTest::newRow("steady 10 Hz") << 10.0 << qint64(5000) << qint64(0) << 1 << 9.0 << 11.0;
-    QTest::newRow("keep-alive 1 Hz") << 1.0 << qint64(10000) << qint64(0) << 1 << 1.0 << 1.0;
-    QTest::newRow("two consoles at 44 Hz") << 44.0 << qint64(3000) << qint64(0) << 2 << 43.0 << 45.0;
-    QTest::newRow("stopped half a second ago") << 44.0 << qint64(3000) << qint64(500) << 1 << 21.0 << 27.0;
-    QTest::newRow("stopped over a second ago") << 44.0 << qint64(3000) << qint64(1100) << 1 << 0.0 << 0.0;
-    QTest::newRow("stopped a minute ago") << 44.0 << qint64(3000) << qint64(60000) << 1 << 0.0 << 0.0;
-    QTest::newRow("for half a second so far") << 44.0 << qint64(500) << qint64(0) << 1 << 17.0 << 23.0;
+    QTest::newRow("steady 44 Hz") << 44.0 << qint64(3000) << qint64(0) << 1 << 43.0 << 45.0 << qint64(123457);
+    QTest::newRow("steady 44 Hz read 50 ms after the last") << 44.0 << qint64(3000) << qint64(50) << 1 << 43.0 << 45.0 << qint64(123457);
+    QTest::newRow("steady 10 Hz") << 10.0 << qint64(5000) << qint64(0) << 1 << 9.0 << 11.0 << qint64(123457);
+    QTest::newRow("keep-alive 1 Hz") << 1.0 << qint64(10000) << qint64(0) << 1 << 1.0 << 1.0 << qint64(123457);
+    QTest::newRow("two consoles at 44 Hz") << 44.0 << qint64(3000) << qint64(0) << 2 << 43.0 << 45.0 << qint64(123457);
+    QTest::newRow("stopped half a second ago") << 44.0 << qint64(3000) << qint64(500) << 1 << 21.0 << 27.0 << qint64(123457);
+    QTest::newRow("stopped over a second ago") << 44.0 << qint64(3000) << qint64(1100) << 1 << 0.0 << 0.0 << qint64(123457);
+    QTest::newRow("stopped a minute ago") << 44.0 << qint64(3000) << qint64(60000) << 1 << 0.0 << 0.0 << qint64(123457);
+    QTest::newRow("for half a second so far") << 44.0 << qint64(500) << qint64(0) << 1 << 17.0 << 23.0 << qint64(123457);
+    // The clock starts with the engine: nothing came before its time 0.
+    QTest::newRow("in the first second of the census clock") << 44.0 << qint64(500) << qint64(0) << 1 << 17.0 << 23.0 << qint64(0);
+    QTest::newRow("from time 0 on") << 44.0 << qint64(3000) << qint64(0) << 1 << 43.0 << 45.0 << qint64(0);
 }
 
 void tst_TrafficCensus::rate()
@@ -201,9 +205,10 @@ void tst_TrafficCensus::rate()
     QFETCH(int, consoles);
     QFETCH(double, minHz);
     QFETCH(double, maxHz);
+    QFETCH(qint64, startMs);
 
     TrafficCensus census;
-    const qint64 start = 123457; // not on a whole second
+    const qint64 start = startMs;
     qint64 last = start;
     for (int k = 0; k * 1000.0 / hz <= double(forMs); ++k) {
         last = start + qint64(k * 1000.0 / hz);
