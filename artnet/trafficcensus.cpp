@@ -282,10 +282,11 @@ DmxSource TrafficCensus::copyOf(const Source &source, qint64 nowMs) const
     copy.sequenceGaps = source.gaps;
     copy.sequenceOutOfOrder = source.outOfOrder;
     copy.live = nowMs - source.lastSeenMs < LiveMs;
-    // The last second: the ten whole buckets before the one filling now.
+    // The last second: the ten whole buckets before the one filling now. The clock starts at
+    // 0, so in its first second there are fewer, and none before 0.
     const qint64 now = nowMs / BucketMs;
     quint64 packets = 0;
-    for (qint64 b = std::max(now - WholeBuckets, source.newestBucket - WholeBuckets);
+    for (qint64 b = std::max({now - WholeBuckets, source.newestBucket - WholeBuckets, qint64(0)});
          b <= std::min(now - 1, source.newestBucket); ++b)
         packets += source.buckets[b % Buckets];
     copy.rateHz = double(packets) * 1000.0 / double(WholeBuckets * BucketMs);

@@ -5,7 +5,8 @@
 // Input layout:
 //   0     flags: bit 0 start reception, bit 1 poll mode, bit 2 record-buffer sink,
 //                bit 3 colour sink, bit 4 the rest is a command list (else one datagram),
-//                bits 5-6 sender of the single datagram
+//                bits 5-6 sender of the single datagram, bit 7 the network view open
+//                (census enabled and node polling, whether receiving or not)
 //   1-2   receive universe as given to setReceiveUniverse (little-endian, 0 is refused)
 //   3-4   record-buffer size (modulo 4097, at most 40 universes)
 //   5     record-buffer universe stride (index into a table)
@@ -18,10 +19,13 @@
 // exercises the batch reader too (more than a batch queued, datagrams longer than its slots).
 //
 // Besides the sanitizers, a model of the engine checks every readUniverse result, and at the
-// end the record buffer and the colours, against what the datagrams carried.
+// end the record buffer and the colours, against what the datagrams carried; the census's
+// sources and the counts of malformed packets likewise, and the node list's invariants.
 
 #include "artnet.h"
 #include "datagramreader.h"
+#include "nodetable.h"
+#include "trafficcensus.h"
 #include "fuzzenvironment.h"
 #include "fuzzinput.h"
 
@@ -35,11 +39,14 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <cmath>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <netinet/in.h>
 #include <optional>
 #include <poll.h>
+#include <set>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <vector>
@@ -67,6 +74,47 @@ const QHostAddress &senderAddress(int index)
 
 #define REQUIRE(condition) FUZZ_REQUIRE("fuzz_datagram", condition)
 
+// The census as the documented rules build it: sources (sender address + Physical byte) per
+// port-address in order of first arrival, up to the bounds; counts of malformed packets.
+struct CensusModel
+{
+    struct Source
+    {
+        quint32 address;
+        quint8 physical;
+        quint64 packets;
+        quint16 lastLength;
+    };
+    bool enabled = false;  // the network view open: counts whether receiving or not
+    bool polling = false;  // node polling: the same
+    // False once the engine may have read a datagram of its own; the model's counts are then
+    // lower bounds.
+    bool known = true;
+    std::map<quint16, std::vector<Source>> universes;
+    std::map<quint16, std::set<std::pair<quint32, quint8>>> more; // beyond the bounds
+    int stored = 0;
+    quint64 malformedDmx = 0;    // while the census ran
+    quint64 incompleteDmx = 0;   // by the receiver, census or not
+    quint64 shortReplies = 0;    // ArtPollReply under 207 bytes while the census ran
+
+    void clear()
+    {
+        universes.clear();
+        more.clear();
+        stored = 0;
+        malformedDmx = 0;
+        shortReplies = 0;
+    }
+};
+
+// A datagram on its way to the engine's socket; without bytes it stands for whatever the
+// engine may have sent to itself.
+struct QueuedDatagram
+{
+    std::optional<QByteArray> bytes;
+    quint32 sender = 0;
+};
+
 // What the engine should hold, from the documented rules alone.
 struct EngineModel
 {
@@ -77,9 +125,8 @@ struct EngineModel
     // False after the engine may have read an ArtDmx it sent itself (its broadcasts reach its
     // own socket too); the next ArtDmx for the universe makes the values known again.
     bool known = true;
-    // Datagrams waiting on the engine's socket, in arrival order; an empty entry stands for
-    // whatever the engine may have sent to itself.
-    std::vector<std::optional<QByteArray>> queued;
+    // Datagrams waiting on the engine's socket, in arrival order.
+    std::vector<QueuedDatagram> queued;
 
     // The sinks. Unlike the receive buffer they accumulate, so once the engine may have read a
     // datagram of its own they stay unknown.
@@ -95,6 +142,7 @@ struct EngineModel
     bool coloursInstalled = false;
     std::vector<std::array<int, 3>> colours;
     quint16 colourChannels = 512;
+    CensusModel census;
 };
 
 void modelStartReceiving(EngineModel &model)
@@ -218,6 +266,45 @@ void modelHandleDatagram(EngineModel &model, const QByteArray &datagram)
     modelSinks(model, datagram, portAddress, uint(count));
 }
 
+void modelCensus(EngineModel &model, const QByteArray &datagram, quint32 sender)
+{
+    if (!hasId(datagram, ArtNetId))
+        return;
+    CensusModel &census = model.census;
+    const bool running = model.receiving || census.enabled || census.polling;
+    const int arrived = std::min<int>(int(datagram.size()), DatagramReader::DefaultCapacity);
+    if (opCodeOf(datagram) == 0x2100 && running && arrived < NodeTable::MinReplySize)
+        ++census.shortReplies;
+    if (opCodeOf(datagram) != 0x5000)
+        return;
+    const int length = (byteAt(datagram, 16) << 8) | byteAt(datagram, 17);
+    if (arrived < DmxDataOffset || arrived < DmxDataOffset + length) {
+        ++census.incompleteDmx;
+        if (running)
+            ++census.malformedDmx;
+        return;
+    }
+    if (!running)
+        return;
+    const quint16 portAddress = quint16(byteAt(datagram, 14) | (byteAt(datagram, 15) << 8));
+    const quint8 physical = byteAt(datagram, 13);
+    std::vector<CensusModel::Source> &sources = census.universes[portAddress];
+    for (CensusModel::Source &source : sources) {
+        if (source.address == sender && source.physical == physical) {
+            ++source.packets;
+            source.lastLength = quint16(length);
+            return;
+        }
+    }
+    if (int(sources.size()) < TrafficCensus::MaxSourcesPerUniverse
+        && census.stored < TrafficCensus::MaxSources) {
+        sources.push_back({sender, physical, 1, quint16(length)});
+        ++census.stored;
+    } else {
+        census.more[portAddress].insert({sender, physical});
+    }
+}
+
 // Call just before the engine sees the datagram.
 void modelBeforeHandling(EngineModel &model, const QByteArray &datagram)
 {
@@ -228,7 +315,7 @@ void modelBeforeHandling(EngineModel &model, const QByteArray &datagram)
 // The engine may have put an ArtDmx on the wire that comes back to its own socket.
 void modelMaySendToItself(EngineModel &model)
 {
-    model.queued.emplace_back();
+    model.queued.push_back(QueuedDatagram());
 }
 
 // Local sockets that send to the engine's port through the kernel: one on loopback and, in a
@@ -276,8 +363,10 @@ void inject(artnet &engine, EngineModel &model, const QByteArray &datagram, bool
     const ssize_t sent = ::sendto(fd, datagram.constData(), size_t(datagram.size()), 0,
                                   reinterpret_cast<const sockaddr *>(&target), sizeof target);
     // Only a bound port takes datagrams; before the engine opens its socket they are lost.
-    if (sent == datagram.size() && engineSocket(engine))
-        model.queued.emplace_back(datagram);
+    if (sent == datagram.size() && engineSocket(engine)) {
+        const bool loopback = fd == injectors().loopback;
+        model.queued.push_back({datagram, loopback ? 0x7f000001U : 0x0200000aU});
+    }
 }
 
 void drain(artnet &engine, EngineModel &model)
@@ -286,25 +375,27 @@ void drain(artnet &engine, EngineModel &model)
         // Loopback delivery completes within sendto(); waiting for the first datagram to be
         // readable only guards against a scheduler that would ever defer it.
         bool waiting = false;
-        for (const auto &entry : model.queued)
-            waiting = waiting || entry.has_value();
+        for (const QueuedDatagram &entry : model.queued)
+            waiting = waiting || entry.bytes.has_value();
         if (waiting) {
             pollfd readable = {int(socket->socketDescriptor()), POLLIN, 0};
             ::poll(&readable, 1, 1000);
         }
     }
-    for (const auto &entry : model.queued) {
-        if (entry)
-            modelBeforeHandling(model, *entry);
+    for (const QueuedDatagram &entry : model.queued) {
+        if (entry.bytes)
+            modelBeforeHandling(model, *entry.bytes);
     }
     engine.readArtnetPackage();
-    for (const auto &entry : model.queued) {
-        if (entry) {
-            modelHandleDatagram(model, *entry);
+    for (const QueuedDatagram &entry : model.queued) {
+        if (entry.bytes) {
+            modelHandleDatagram(model, *entry.bytes);
+            modelCensus(model, *entry.bytes, entry.sender);
         } else {
             if (model.receiving)
                 model.known = false;
             model.sinksKnown = false;
+            model.census.known = false;
         }
     }
     model.queued.clear();
@@ -377,15 +468,96 @@ void checkTimeCodeSources(artnet &engine)
     REQUIRE(!engine.timeCodeSource(nullptr, &sender, 0));
 }
 
+// The census and node list as the network view reads them: always within their bounds and
+// consistent; while every datagram the engine read is known, the sources and counts exactly.
+void checkCensus(artnet &engine, const EngineModel &model)
+{
+    const CensusModel &census = model.census;
+    const QList<UniverseTraffic> universes = engine.universeTraffic();
+    REQUIRE(universes.size() <= TrafficCensus::MaxUniverses);
+    int stored = 0;
+    for (int u = 0; u < universes.size(); ++u) {
+        const UniverseTraffic &traffic = universes.at(u);
+        REQUIRE(u == 0 || universes.at(u - 1).portAddress < traffic.portAddress);
+        REQUIRE(traffic.sources <= TrafficCensus::MaxSourcesPerUniverse);
+        REQUIRE(traffic.liveSources >= 0 && traffic.liveSources <= traffic.sources);
+        REQUIRE(std::isfinite(traffic.rateHz) && traffic.rateHz >= 0);
+        stored += traffic.sources;
+        const QList<DmxSource> sources = engine.dmxSources(traffic.portAddress);
+        REQUIRE(sources.size() == traffic.sources);
+        quint64 errors = 0;
+        for (const DmxSource &source : sources) {
+            REQUIRE(source.packets >= 1 && source.firstSeenMs <= source.lastSeenMs);
+            // The first packet of a source sets the expectation and is never an error.
+            REQUIRE(quint64(source.sequenceGaps) + source.sequenceOutOfOrder < source.packets);
+            REQUIRE(source.rateHz >= 0 && source.rateHz <= double(source.packets));
+            errors += quint64(source.sequenceGaps) + source.sequenceOutOfOrder;
+        }
+        REQUIRE(traffic.sequenceErrors == errors);
+    }
+    REQUIRE(stored <= TrafficCensus::MaxSources);
+    REQUIRE(engine.malformedDmx() >= census.malformedDmx);
+    REQUIRE(engine.incompleteDmxCount() >= census.incompleteDmx);
+    REQUIRE(engine.malformedPollReplies() >= census.shortReplies);
+    if (census.known) {
+        REQUIRE(engine.malformedDmx() == census.malformedDmx);
+        REQUIRE(engine.incompleteDmxCount() == census.incompleteDmx);
+        REQUIRE(engine.malformedPollReplies() == census.shortReplies);
+        int listed = 0;
+        for (const auto &[portAddress, expected] : census.universes) {
+            ++listed;
+            const QList<DmxSource> sources = engine.dmxSources(portAddress);
+            REQUIRE(sources.size() == int(expected.size()));
+            for (size_t i = 0; i < expected.size(); ++i) {
+                const DmxSource &source = sources.at(int(i));
+                REQUIRE(source.address == expected[i].address);
+                REQUIRE(source.physical == expected[i].physical);
+                REQUIRE(source.packets == expected[i].packets);
+                REQUIRE(source.lastLength == expected[i].lastLength);
+            }
+        }
+        REQUIRE(universes.size() == listed);
+        quint64 more = 0;
+        for (const UniverseTraffic &traffic : universes) {
+            const auto unstored = census.more.find(traffic.portAddress);
+            REQUIRE(traffic.moreSources
+                    == (unstored == census.more.end() ? 0 : unstored->second.size()));
+            more += traffic.moreSources;
+        }
+        // Counted once each by a bit of its own, so two may share one: a lower bound.
+        REQUIRE(engine.unstoredSources() <= more && (engine.unstoredSources() == 0) == (more == 0));
+    }
+
+    const QList<NodeInfo> nodes = engine.nodes();
+    REQUIRE(nodes.size() <= NodeTable::MaxNodes);
+    for (int n = 0; n < nodes.size(); ++n) {
+        const NodeInfo &node = nodes.at(n);
+        if (n > 0) {
+            const NodeInfo &before = nodes.at(n - 1);
+            REQUIRE(before.sourceAddress < node.sourceAddress
+                    || (before.sourceAddress == node.sourceAddress
+                        && before.bindIndex < node.bindIndex));
+        }
+        REQUIRE(node.shortName.size() <= 18 && node.longName.size() <= 64
+                && node.nodeReport.size() <= 64);
+        REQUIRE(node.gone == (node.missedPolls >= NodeTable::MissedPollsGone));
+        REQUIRE(node.firstSeenMs <= node.lastSeenMs);
+        for (int j = 0; j < 4; ++j)
+            REQUIRE(node.swIn[j] <= 0x7fff && node.swOut[j] <= 0x7fff);
+    }
+}
+
 // One command: a byte whose low three bits choose the operation and whose upper bits
 // ("detail") its variant, then the operation's own bytes.
 //   0-2  handleDatagram: length (2 bytes, modulo 1100), the datagram; detail: sender
-//   3    readUniverse: requested length (2 bytes); detail bit 0: a refused read instead
+//   3    readUniverse: requested length (2 bytes); detail bit 0: a refused read instead;
+//        bit 2: the census and node list instead, and bit 3 clears them afterwards
 //   4    detail bit 1: send 1-8 datagrams to port 6454 through the kernel (length, bytes each);
 //        else bit 2: readArtnetPackage; else sendDmx (length, universe, values)
 //   5    sendTimeCode: 5 bytes
 //   6    stop/start reception, setReceiveUniverse (2 bytes), setPollMode
-//   7    sendDataTimeout, sendDatagram, interfaceAddress, sendPoll
+//   7    sendDataTimeout, sendDatagram, interfaceAddress, sendPoll (detail bit 2: node
+//        polling stopped and started again, which polls at once)
 void runCommand(artnet &engine, EngineModel &model, FuzzInput &input)
 {
     const quint8 command = input.takeByte();
@@ -395,14 +567,23 @@ void runCommand(artnet &engine, EngineModel &model, FuzzInput &input)
     case 1:
     case 2: {
         const QByteArray datagram = input.takeBytes(input.takeUInt16() % 1100);
+        const QHostAddress &sender = senderAddress(detail);
         modelBeforeHandling(model, datagram);
-        engine.handleDatagram(datagram, senderAddress(detail));
+        engine.handleDatagram(datagram, sender);
         modelHandleDatagram(model, datagram);
+        modelCensus(model, datagram, sender.toIPv4Address());
         break;
     }
     case 3: {
         const quint16 requested = quint16(input.takeUInt16() % 1100);
-        if (detail & 1)
+        if (detail & 4) {
+            checkCensus(engine, model);
+            if (detail & 8) {
+                engine.clearCensus();
+                model.census.clear();
+                checkCensus(engine, model);
+            }
+        } else if (detail & 1)
             checkRefusedRead(engine, model, (detail & 2) != 0);
         else
             checkReadUniverse(engine, model, requested);
@@ -472,7 +653,13 @@ void runCommand(artnet &engine, EngineModel &model, FuzzInput &input)
         }
         case 3:
             REQUIRE(engine.openSocket());
-            engine.sendPoll();
+            if (detail & 4) {
+                engine.stopNodePolling();
+                REQUIRE(engine.startNodePolling() && engine.nodePolling());
+                model.census.polling = true;
+            } else {
+                engine.sendPoll();
+            }
             break;
         }
         break;
@@ -536,6 +723,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         engine.recordBuffer(&installed, &installedSize);
         REQUIRE(installed == recordBuffer.get() && installedSize == recordSize);
     }
+    if (flags & 0x80) {
+        REQUIRE(engine.setCensusEnabled(true) && engine.censusEnabled());
+        REQUIRE(engine.startNodePolling());
+        model.census.enabled = true;
+        model.census.polling = true;
+    }
     if (flags & 0x08) {
         engine.setColorTarget(colours.get(), colourCount, channels);
         modelStartReceiving(model);
@@ -550,10 +743,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         drain(engine, model);
     } else {
         const QByteArray datagram = input.takeRest();
+        const QHostAddress &sender = senderAddress((flags >> 5) & 3);
         modelBeforeHandling(model, datagram);
-        engine.handleDatagram(datagram, senderAddress((flags >> 5) & 3));
+        engine.handleDatagram(datagram, sender);
         modelHandleDatagram(model, datagram);
+        modelCensus(model, datagram, sender.toIPv4Address());
     }
+    checkCensus(engine, model);
     checkReadUniverse(engine, model, MaxChannels);
     checkTimeCodeSources(engine);
     if (model.sinksKnown) {

@@ -12,8 +12,9 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ART_NET = b"Art-Net\x00"
 MADRIX = b"MadrixN\x00"
 
-# Engine state flags (byte 0 of a fuzz_datagram input).
+# Engine state flags (byte 0 of a fuzz_datagram input); CENSUS: the network view open.
 RECEIVE, POLL, RECORD, COLOURS, COMMANDS = 0x01, 0x02, 0x04, 0x08, 0x10
+CENSUS = 0x80
 
 
 def state(flags, universe=1, record_size=0, stride_index=0, colours=0, channels_index=0):
@@ -21,11 +22,11 @@ def state(flags, universe=1, record_size=0, stride_index=0, colours=0, channels_
                        channels_index)
 
 
-def art_dmx(universe, values, length=None):
+def art_dmx(universe, values, length=None, sequence=0, physical=0):
     port_address = universe - 1
     if length is None:
         length = len(values)
-    return (ART_NET + struct.pack("<H", 0x5000) + bytes([0, 14, 0, 0])
+    return (ART_NET + struct.pack("<H", 0x5000) + bytes([0, 14, sequence, physical])
             + struct.pack("<H", port_address) + struct.pack(">H", length) + bytes(values))
 
 
@@ -43,6 +44,36 @@ def art_poll_reply():
     return bytes(reply)
 
 
+def node_reply(size, bind_index=1):
+    """An ArtPollReply of a four-port node at 2.0.0.20, Net 1 Sub-Net 2, cut to size bytes
+    (207: up to the MAC, as the oldest nodes send it; 239: with BindIndex and Status2)."""
+    reply = bytearray(240)
+    reply[0:8] = ART_NET
+    reply[8:10] = struct.pack("<H", 0x2100)
+    reply[10:14] = bytes([2, 0, 0, 20])          # IP
+    reply[14:16] = struct.pack("<H", 6454)       # Port
+    reply[16:18] = bytes([1, 4])                 # VersInfoH, VersInfoL
+    reply[18:20] = bytes([0x01, 0x02])           # NetSwitch, SubSwitch
+    reply[20:22] = bytes([0x2B, 0x9A])           # OemHi, Oem
+    reply[23] = 0xD2                             # Status1
+    reply[24:26] = struct.pack("<H", 0x7A70)     # EstaMan, low byte first
+    reply[26:44] = b"Stage Left node\x00\x00\x00"  # ShortName
+    reply[44:108] = b"L" * 64                    # LongName, no terminating zero
+    reply[108:172] = b"#0001 [0042] Power On".ljust(64, b"\x00")  # NodeReport
+    reply[172:174] = bytes([0, 4])               # NumPortsHi, NumPortsLo
+    reply[174:178] = bytes([0x80, 0x80, 0x40, 0x45])  # PortTypes
+    reply[178:182] = bytes([0, 0, 0x80, 0x88])   # GoodInput
+    reply[182:186] = bytes([0x80, 0x82, 0, 0])   # GoodOutput
+    reply[186:190] = bytes([0x0C, 0x0D, 0x0E, 0x1F])  # SwIn
+    reply[190:194] = bytes([0x00, 0x01, 0x0F, 0x05])  # SwOut
+    reply[200] = 0x01                            # Style
+    reply[201:207] = bytes([0, 0x11, 0x22, 0x33, 0x44, 0x55])  # MAC
+    reply[207:211] = bytes([2, 0, 0, 20])        # BindIp
+    reply[211] = bind_index                      # BindIndex
+    reply[212] = 0x0E                            # Status2
+    return bytes(reply[:size])
+
+
 def art_time_code(frames, seconds, minutes, hours, kind):
     return (ART_NET + struct.pack("<H", 0x9700) + bytes([0, 14, 0, 0])
             + bytes([frames, seconds, minutes, hours, kind, 0]))
@@ -58,6 +89,14 @@ def datagram_command(datagram, sender=0):
 
 def read_command(requested):
     return bytes([3]) + struct.pack("<H", requested)
+
+
+def census_command(clear=False):
+    """Reads the census and node list; clears them afterwards when asked."""
+    return bytes([3 | ((4 | (8 if clear else 0)) << 3)]) + struct.pack("<H", 0)
+
+
+REPOLL = bytes([7 | ((3 | 4) << 3)])  # node polling stopped and started: a poll at once
 
 
 def send_dmx_command(universe, values):
@@ -147,6 +186,28 @@ def datagram_seeds():
     seeds["kernel-longer-than-a-slot"] = (
         state(COMMANDS | RECEIVE) + inject_command([art_dmx(1, ramp(512)) + bytes(1600)])
         + DRAIN + read_command(512))
+    # The network view open: census and node table, without Record.
+    seeds["census-artpollreply-207-bytes"] = state(CENSUS) + node_reply(207)
+    seeds["census-artpollreply-239-bytes"] = state(CENSUS | (1 << 5)) + node_reply(239, 2)
+    seeds["census-artpollreply-206-bytes"] = state(CENSUS) + node_reply(206)
+    seeds["census-artsync"] = state(CENSUS | (1 << 5)) + sync(ART_NET, 0x5200, 0)
+    seeds["census-artdmx-cut-in-header"] = state(CENSUS) + art_dmx(1, ramp(8))[:15]
+    seeds["commands-census-two-senders-one-universe"] = (
+        state(COMMANDS | CENSUS)
+        + datagram_command(art_dmx(1, ramp(8), sequence=1), sender=0)
+        + datagram_command(art_dmx(1, ramp(8), sequence=1, physical=1), sender=1)
+        + datagram_command(art_dmx(1, ramp(8), sequence=3), sender=0)
+        + datagram_command(art_dmx(1, ramp(8), sequence=2), sender=0)
+        + datagram_command(sync(ART_NET, 0x5200, 0), sender=1)
+        + datagram_command(art_dmx(1, ramp(40), length=512), sender=1)
+        + census_command() + census_command(clear=True)
+        + datagram_command(art_dmx(2, ramp(2), sequence=255), sender=2) + census_command())
+    seeds["commands-census-node-pages-and-polls"] = (
+        state(COMMANDS | CENSUS | POLL)
+        + b"".join(datagram_command(node_reply(239, page), sender=1) for page in (1, 2, 3, 4))
+        + REPOLL + REPOLL + datagram_command(node_reply(213, 2), sender=1) + REPOLL
+        + inject_command([node_reply(207), art_dmx(1, ramp(4), sequence=9)]) + DRAIN
+        + census_command())
     seeds["kernel-poll-from-own-address"] = (
         state(COMMANDS | POLL | RECEIVE) + inject_command([art_poll()], from_local=True) + DRAIN
         + DRAIN)

@@ -76,6 +76,8 @@ private slots:
     void burstDrainedInOnePass();
     void interfaceAddressBounds();
     void frameHistoryOfReceiveUniverse();
+    void censusWithoutRecording_data();
+    void censusWithoutRecording();
 
     // Diagnostics
     void diagnostics_data();
@@ -99,6 +101,7 @@ private slots:
     void pollReply();
     void pollReplyFallbackEntry();
     void pollFromNewSubnetRediscovers();
+    void nodePollingEveryThreeSeconds();
     void pollAnsweredWhateverTheLoad_data();
     void pollAnsweredWhateverTheLoad();
     void pollReplyUniverseCounts_data();
@@ -597,6 +600,76 @@ void tst_artnet::frameHistoryOfReceiveUniverse()
     engine->setFrameHistoryKept(true);
     QCOMPARE(engine->frameHistory(), history);
     QCOMPARE(keptFrames(), QList<QByteArray>());
+}
+
+void tst_artnet::censusWithoutRecording_data()
+{
+    QTest::addColumn<bool>("recording");
+    QTest::addColumn<bool>("censusEnabled");
+
+    QTest::newRow("the network view open without Record counts") << false << true;
+    QTest::newRow("Record counts too") << true << false;
+    QTest::newRow("both") << true << true;
+    QTest::newRow("neither: nothing counted") << false << false;
+}
+
+void tst_artnet::censusWithoutRecording()
+{
+    QFETCH(bool, recording);
+    QFETCH(bool, censusEnabled);
+
+    auto peer = openPeer(QString());
+    QVERIFY(peer);
+    auto engine = newEngine();
+    QVERIFY(engine->setReceiveUniverse(1));
+    if (recording)
+        QVERIFY(engine->startReceiving());
+    QCOMPARE(engine->setCensusEnabled(censusEnabled), censusEnabled);
+    QVERIFY(engine->openSocket());
+    // Universe 1 from two consoles (the peer and this host's own address), universe 5 from one.
+    const QHostAddress engineAddress(PrivateNetwork::LocalAddress);
+    const quint64 before = engine->m_datagramsRead;
+    QByteArray fromPeer = artDmx(0, 0, 8, ramp(8));
+    fromPeer[12] = char(1); // Sequence
+    QCOMPARE(peer->writeDatagram(fromPeer, engineAddress, 6454), qint64(fromPeer.size()));
+    fromPeer[12] = char(3);
+    QCOMPARE(peer->writeDatagram(fromPeer, engineAddress, 6454), qint64(fromPeer.size()));
+    QCOMPARE(peer->writeDatagram(artDmx(4, 0, 2, ramp(2)), engineAddress, 6454), qint64(20));
+    QCOMPARE(m_sender.writeDatagram(artDmx(0, 0, 4, ramp(4, 9)), engineAddress, 6454), qint64(22));
+    QTRY_COMPARE_WITH_TIMEOUT(engine->m_datagramsRead, before + 4, 2000);
+
+    // What the table follows is untouched by the census.
+    QCOMPARE(engine->m_receiving, recording);
+    if (recording)
+        QCOMPARE(received(*engine), ramp(4, 9));
+    else
+        QVERIFY(!engine->m_receiveBuffer);
+    const QList<UniverseTraffic> universes = engine->universeTraffic();
+    if (!recording && !censusEnabled) {
+        QVERIFY(universes.isEmpty());
+        return;
+    }
+    QCOMPARE(universes.size(), 2);
+    QCOMPARE(universes.at(0).portAddress, quint16(0));
+    QCOMPARE(universes.at(0).liveSources, 2);
+    QVERIFY(universes.at(0).conflict());
+    QCOMPARE(universes.at(0).sequenceErrors, quint32(1));
+    QCOMPARE(universes.at(1).portAddress, quint16(4));
+    QVERIFY(!universes.at(1).conflict());
+    const QList<DmxSource> sources = engine->dmxSources(0);
+    QCOMPARE(sources.size(), 2);
+    QCOMPARE(QHostAddress(sources.at(0).address), QHostAddress(PrivateNetwork::PeerAddress));
+    QCOMPARE(sources.at(0).packets, quint64(2));
+    QCOMPARE(sources.at(0).sequenceGaps, quint32(1));
+    QCOMPARE(QHostAddress(sources.at(1).address), engineAddress);
+
+    // Closing the network view stops the census only where Record does not keep it going.
+    engine->setCensusEnabled(false);
+    QCOMPARE(engine->m_receiving, recording);
+    const quint64 stopped = engine->m_datagramsRead;
+    QCOMPARE(peer->writeDatagram(fromPeer, engineAddress, 6454), qint64(fromPeer.size()));
+    QTRY_COMPARE_WITH_TIMEOUT(engine->m_datagramsRead, stopped + 1, 2000);
+    QCOMPARE(engine->dmxSources(0).at(0).packets, quint64(recording ? 3 : 2));
 }
 
 void tst_artnet::burstDrainedInOnePass()
@@ -1257,6 +1330,64 @@ void tst_artnet::pollFromNewSubnetRediscovers()
     ExpectedReply sixth;
     sixth.ip = QByteArray::fromHex("0a06000a");
     QCOMPARE(pollFrom(QStringLiteral("10.6.0.20"), QStringLiteral("10.6.0.10")), replyBytes(sixth));
+}
+
+void tst_artnet::nodePollingEveryThreeSeconds()
+{
+    // Only what goes to the directed broadcast of art0 reaches this socket.
+    auto broadcasts = openPeer(QStringLiteral("2.255.255.255"));
+    QVERIFY(broadcasts);
+    QString error;
+    const int fd = PrivateNetwork::peerUdpSocket(QString(), 0, &error);
+    QVERIFY2(fd >= 0, qPrintable(error));
+    QUdpSocket node;
+    node.setProxy(QNetworkProxy::NoProxy);
+    QVERIFY(node.setSocketDescriptor(fd));
+    auto engine = newEngine();
+    QVERIFY(engine->setPollMode(true)); // its own reply is listed too, as itself
+
+    OutputCapture output; // checked after finish(): QtTest reports there too
+    QElapsedTimer clock;
+    clock.start();
+    const bool started = engine->startNodePolling();
+    QHostAddress from;
+    const QByteArray first = nextDatagram(*broadcasts, 1000, &from);
+    const qint64 firstAtMs = clock.elapsed();
+    // The peer answers as an older node does: 239 bytes.
+    ExpectedReply answer;
+    answer.ip = QByteArray::fromHex("02000014");
+    answer.shortName = "Peer node";
+    answer.bindIndex = 1;
+    const QByteArray reply = replyBytes(answer).left(239);
+    const qint64 replied = node.writeDatagram(reply, QHostAddress(PrivateNetwork::LocalAddress), 6454);
+    const QByteArray second = nextDatagram(*broadcasts, 4000);
+    const qint64 secondAtMs = clock.elapsed();
+    const QList<NodeInfo> nodes = engine->nodes();
+    engine->stopNodePolling();
+    const bool silent = staysSilent(*broadcasts, 3500);
+    const QByteArray text = output.finish();
+
+    QVERIFY(started);
+    QCOMPARE(first, header(0x2000) + QByteArray(2, '\0')); // TalkToMe 0, Priority 0
+    QCOMPARE(from, QHostAddress(PrivateNetwork::LocalAddress));
+    QCOMPARE(replied, qint64(239));
+    QCOMPARE(second, first);
+    QVERIFY2(secondAtMs - firstAtMs >= 2500 && secondAtMs - firstAtMs <= 3800,
+             qPrintable(QStringLiteral("the second poll came %1 ms after the first")
+                                .arg(secondAtMs - firstAtMs)));
+    QVERIFY2(silent, "an ArtPoll after stopNodePolling");
+    QVERIFY(!engine->nodePolling());
+    QVERIFY(text.contains("Poll to 2.255.255.255 from 2.0.0.10/255.0.0.0"));
+    QCOMPARE(nodes.size(), 2);
+    QCOMPARE(QHostAddress(nodes.at(0).sourceAddress), QHostAddress(PrivateNetwork::LocalAddress));
+    QVERIFY(nodes.at(0).self);
+    QCOMPARE(nodes.at(0).shortName, QStringLiteral("Vardolux"));
+    QCOMPARE(QHostAddress(nodes.at(1).sourceAddress), QHostAddress(PrivateNetwork::PeerAddress));
+    QVERIFY(!nodes.at(1).self);
+    QVERIFY(!nodes.at(1).addressMismatch());
+    QCOMPARE(nodes.at(1).shortName, QStringLiteral("Peer node"));
+    QCOMPARE(nodes.at(1).bindIndex, quint8(1));
+    QCOMPARE(nodes.at(1).missedPolls, 0);
 }
 
 void tst_artnet::pollReplyUniverseCounts_data()
