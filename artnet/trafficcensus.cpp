@@ -235,18 +235,21 @@ bool TrafficCensus::firstTimeUnstored(quint16 portAddress, quint32 address, quin
 }
 
 // Sequence numbers run 1 to 255 and wrap to 1; 0 means the sender does not number its packets.
-// A packet up to 127 behind the last one (or a repeat of it) arrived out of order and leaves
-// the expectation as it was; one further ahead than the successor means packets were lost.
-// After a silence of a keep-alive period a sender starts afresh.
+// A repeat of the last number, or one up to OutOfOrderWindow behind it, arrived out of order and
+// leaves the expectation as it was. Any other number than the successor means packets were lost
+// or the sender started afresh (a console restarted): one gap, and the count follows the new
+// number, so that a restart is one error and not one for every packet until the old number
+// comes round again. After a silence of a keep-alive period a sender starts afresh unnoticed.
 void TrafficCensus::countSequence(Source &source, quint8 sequence, qint64 nowMs)
 {
+    constexpr int OutOfOrderWindow = 20;
     if (sequence == 0) {
         source.lastSequence = 0;
         return;
     }
     if (source.lastSequence != 0 && nowMs - source.lastSeenMs < LiveMs) {
         const int ahead = (int(sequence) - int(source.lastSequence) + 255) % 255;
-        if (ahead == 0 || ahead > 127) {
+        if (ahead == 0 || ahead >= 255 - OutOfOrderWindow) {
             ++source.outOfOrder;
             return;
         }
