@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 
 namespace {
 
@@ -141,64 +142,76 @@ int ScopeWidget::firstPointShown(qint64 startNs) const
     return std::max(low - 1, 0);
 }
 
-void ScopeWidget::addColumn(int x, qreal entry, qreal low, qreal high, qreal last,
-                            const QRectF &plot)
+void ScopeWidget::gatherColumns(int index, int columns)
 {
-    auto y = [&plot](qreal level) { return plot.bottom() - plot.height() * level / HighestLevel; };
-    m_line << QPointF(x, y(entry)) << QPointF(x, y(low)) << QPointF(x, y(high))
-           << QPointF(x, y(last));
+    if (m_columns.size() != size_t(columns))
+        m_columns.resize(size_t(columns));
+    std::fill(m_columns.begin(), m_columns.end(), ColumnRange{NoLine, NoLine});
+    const qint64 spanNs = qint64(m_spanSeconds) * 1'000'000'000;
+    const qreal last = columns - 1;
+    auto columnOf = [&](qint64 timeNs) {
+        return int(std::clamp(last - last * qreal(m_nowNs - timeNs) / qreal(spanNs), 0.0, last));
+    };
+    auto cover = [this](int column, qint16 level) {
+        ColumnRange &range = m_columns[size_t(column)];
+        if (range.low == NoLine) {
+            range = {level, level};
+        } else {
+            range.low = std::min(range.low, level);
+            range.high = std::max(range.high, level);
+        }
+    };
+    // A level holds from its frame's column up to and including the next change's column, so
+    // that the step itself is part of the column it happens in. Columns only grow, so this
+    // touches each column and each point once.
+    int column = -1;
+    qint16 level = ChannelTrace::NoLevel;
+    for (int point = firstPointShown(m_nowNs - spanNs); point < m_trace->size(); ++point) {
+        const ChannelTrace::Point &at = m_trace->at(point);
+        const int x = columnOf(at.timeNs);
+        if (level != ChannelTrace::NoLevel) {
+            for (int held = column + 1; held <= x; ++held)
+                cover(held, level);
+        }
+        level = at.levels[size_t(index)];
+        if (level != ChannelTrace::NoLevel)
+            cover(x, level);
+        column = x;
+    }
+    // The last level holds until the newest frame, not until now: a sender that stopped shows
+    // as a line that ends.
+    if (level != ChannelTrace::NoLevel) {
+        const int end = columnOf(m_trace->lastFrameNs());
+        for (int held = column + 1; held <= end; ++held)
+            cover(held, level);
+    }
 }
 
 void ScopeWidget::drawChannel(QPainter &painter, const QRectF &plot, int index)
 {
-    const qint64 spanNs = qint64(m_spanSeconds) * 1'000'000'000;
-    const qint64 startNs = m_nowNs - spanNs;
-    auto columnOf = [&](qint64 timeNs) {
-        const qreal x = plot.right() - plot.width() * qreal(m_nowNs - timeNs) / qreal(spanNs);
-        return int(std::clamp(x, plot.left(), plot.right()));
+    const int columns = std::max(int(plot.width()), 1) + 1;
+    gatherColumns(index, columns);
+    const int left = int(plot.left());
+    auto rowOf = [&plot](int level) {
+        return int(std::lround(plot.bottom() - plot.height() * level / HighestLevel));
     };
-    painter.setPen(QPen(channelColor(index), 1.5));
-    m_line.clear();
-    int column = -1;
-    qreal entry = 0, low = 0, high = 0, level = -1;
-    auto finishLine = [&] {
-        if (column >= 0)
-            addColumn(column, entry, low, high, level, plot);
-        if (m_line.size() > 1)
-            painter.drawPolyline(m_line);
-        m_line.clear();
-        column = -1;
-    };
-    for (int point = firstPointShown(startNs); point < m_trace->size(); ++point) {
-        const ChannelTrace::Point &at = m_trace->at(point);
-        const qint16 next = at.levels[size_t(index)];
-        if (next == ChannelTrace::NoLevel) {
-            finishLine();
-            level = -1;
+    // Two pixels wide and tall, overlapping the next column, so that steps and spikes read as
+    // one line; runs of the same level become one rectangle.
+    m_rects.clear();
+    for (int column = 0; column < columns; ++column) {
+        const ColumnRange range = m_columns[size_t(column)];
+        if (range.low == NoLine)
             continue;
-        }
-        const int x = columnOf(at.timeNs);
-        if (x != column) {
-            if (column >= 0)
-                addColumn(column, entry, low, high, level, plot);
-            entry = level >= 0 ? level : next;
-            low = std::min<qreal>(entry, next);
-            high = std::max<qreal>(entry, next);
-            column = x;
-        } else {
-            low = std::min<qreal>(low, next);
-            high = std::max<qreal>(high, next);
-        }
-        level = next;
+        const int top = rowOf(range.high) - 1;
+        const int bottom = rowOf(range.low);
+        const int x = left + column;
+        if (!m_rects.isEmpty() && m_rects.last().right() == x && m_rects.last().top() == top
+            && m_rects.last().bottom() == bottom)
+            m_rects.last().setRight(x + 1);
+        else
+            m_rects.append(QRect(QPoint(x, top), QPoint(x + 1, bottom)));
     }
-    if (column >= 0) {
-        addColumn(column, entry, low, high, level, plot);
-        // The last level holds until the newest frame, not until now: a sender that stopped
-        // shows as a line that ends.
-        const int end = columnOf(m_trace->lastFrameNs());
-        if (end > column)
-            addColumn(end, level, level, level, level, plot);
-        column = -1;
-    }
-    finishLine();
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(channelColor(index));
+    painter.drawRects(m_rects.constData(), int(m_rects.size()));
 }

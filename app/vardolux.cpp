@@ -4,7 +4,9 @@
 #include "artnet.h"
 #include "artnetpackets.h"
 #include "model.h"
+#include "networkdock.h"
 #include "recordingfile.h"
+#include "universeindicator.h"
 #include "vardoluxversion.h"
 
 #include <QAction>
@@ -50,9 +52,11 @@ constexpr int TableColumns = 16;
 constexpr int FrameBufferSize = ArtNetPackets::Dmx::MaxChannels;
 constexpr int RecordIntervalMs = 200;
 constexpr int ConfirmationTimeoutMs = 2000;
+// Rates are counted over a second; a faster refresh of the network view shows nothing new.
+constexpr int NetworkRefreshMs = 500;
 // The box shows port-addresses 1-based.
 constexpr int FirstUniverse = 1;
-constexpr int LastUniverse = ArtNetPackets::PortAddresses;
+constexpr int LastUniverse = ArtNetPackets::PortAddressCount;
 // What the engine's 1-based 16-bit universe number can take at all.
 constexpr int LargestEngineUniverse = std::numeric_limits<quint16>::max() + 1;
 constexpr int SmallestSendableFrame = ArtNetPackets::Dmx::MinSendChannels;
@@ -110,6 +114,7 @@ Vardolux::Vardolux()
     createToolBars();
     createStatusBar();
     createActivityViews();
+    createNetworkView();
     readSettings();
 
     setCurrentFile(QString());
@@ -120,6 +125,9 @@ Vardolux::Vardolux()
 
 Vardolux::~Vardolux()
 {
+    // Hiding the dock as it goes would call back into the half-destroyed window.
+    if (networkDock)
+        disconnect(networkDock->toggleViewAction(), nullptr, this, nullptr);
     stop();
     delete engine;
     engine = nullptr;
@@ -304,12 +312,91 @@ QMenu *Vardolux::createPopupMenu()
     if (!menu)
         menu = new QMenu(this);
     addActivityMenuEntries(menu);
+    addNetworkViewEntries(menu);
     return menu;
 }
 
 void Vardolux::addActivityMenuEntries(QMenu *menu)
 {
     activityViews->addMenuEntries(menu);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Network view
+
+void Vardolux::createNetworkView()
+{
+    networkDock = new NetworkDock(this);
+    networkDock->hide();
+    addDockWidget(Qt::BottomDockWidgetArea, networkDock);
+    // The dock's own entry would duplicate networkViewAction in the context menu.
+    networkDock->toggleViewAction()->setVisible(false);
+    connect(networkDock->toggleViewAction(), &QAction::toggled, this,
+            &Vardolux::setNetworkViewOpen);
+    connect(networkDock, &NetworkDock::universeChosen, universeSpinBox, &QSpinBox::setValue);
+
+    networkViewAction = new QAction(tr("&Network View"), this);
+    networkViewAction->setObjectName(QStringLiteral("networkViewAction"));
+    networkViewAction->setShortcut(QKeySequence(tr("F6")));
+    networkViewAction->setStatusTip(tr("Show the universes, their senders, the nodes and the "
+                                       "time code on the network"));
+    networkViewAction->setCheckable(true);
+    connect(networkViewAction, &QAction::triggered, this, &Vardolux::setNetworkViewOpen);
+    addAction(networkViewAction);
+
+    universeIndicator = new UniverseIndicator;
+    statusBar()->addPermanentWidget(universeIndicator);
+    connect(universeIndicator, &UniverseIndicator::clicked, this,
+            [this] { setNetworkViewOpen(true); });
+
+    networkTimer = new QTimer(this);
+    connect(networkTimer, &QTimer::timeout, this, &Vardolux::refreshNetworkView);
+    connect(universeSpinBox, &QSpinBox::valueChanged, this, &Vardolux::refreshNetworkView);
+    networkTimer->start(NetworkRefreshMs);
+}
+
+void Vardolux::addNetworkViewEntries(QMenu *menu)
+{
+    menu->addSeparator();
+    menu->addAction(networkViewAction);
+}
+
+void Vardolux::setNetworkViewOpen(bool open)
+{
+    networkViewAction->setChecked(open);
+    if (open) {
+        networkDock->show();
+        networkDock->raise();
+    } else {
+        networkDock->hide();
+    }
+    if (open == networkViewOpen)
+        return;
+    networkViewOpen = open;
+    if (open) {
+        // Listens as Record does, but leaves the table's universe and the run state alone.
+        ensureEngine();
+        if (!engine->openSocket())
+            reportPortFailure();
+        engine->setCensusEnabled(true);
+        engine->startNodePolling();
+    } else if (engine) {
+        engine->stopNodePolling();
+        engine->setCensusEnabled(false);
+    }
+    refreshNetworkView();
+}
+
+void Vardolux::refreshNetworkView()
+{
+    const int universe = universeSpinBox->value();
+    if (!engine) {
+        universeIndicator->showSources(universe, {});
+        return;
+    }
+    universeIndicator->showSources(universe, engine->dmxSources(quint16(universe - 1)));
+    if (networkViewOpen)
+        networkDock->refresh(*engine, universe);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -16,6 +16,8 @@ class QTableView;
 class QTimer;
 class QToolBar;
 class Model;
+class NetworkDock;
+class UniverseIndicator;
 class artnet;
 class ActivityViews;
 
@@ -103,6 +105,13 @@ private:
     // Shows the table in `mode` (a Model::ViewMode) and checks that mode's command alone.
     void switchViewMode(int mode);
 
+    // The network view: a dock of the census, the status bar's word on the universe on show,
+    // F6, and their entries in the window's context menu.
+    void createNetworkView();
+    void addNetworkViewEntries(QMenu *menu);
+    void setNetworkViewOpen(bool open);
+    void refreshNetworkView();
+
     Model *model = nullptr;
     QTableView *tableView = nullptr;
     QString currentFile;
@@ -147,6 +156,12 @@ private:
     QLabel *sendingLabel = nullptr;
     bool sharedPortReported = false;
     ActivityViews *activityViews = nullptr;
+
+    NetworkDock *networkDock = nullptr;
+    UniverseIndicator *universeIndicator = nullptr;
+    QAction *networkViewAction = nullptr;
+    QTimer *networkTimer = nullptr;
+    bool networkViewOpen = false;
 };
 
 #endif // VARDOLUX_H

@@ -4,6 +4,8 @@
 #include "datagramreader.h"
 #include "networkchangewatcher.h"
 #include "framehistory.h"
+#include "nodetable.h"
+#include "trafficcensus.h"
 
 #include <QColor>
 #include <QLoggingCategory>
@@ -142,6 +144,7 @@ artnet::artnet()
     std::memset(m_sendPacket, 0, sizeof m_sendPacket);
     std::memset(m_pollReply, 0, sizeof m_pollReply);
     std::memset(m_timeCode, 0, sizeof m_timeCode);
+    m_censusClock.start();
     discoverInterfaces();
     m_rediscoveryTimer = new QTimer(this);
     m_rediscoveryTimer->setSingleShot(true);
@@ -154,6 +157,7 @@ artnet::artnet()
 
 artnet::~artnet()
 {
+    stopNodePolling();
     if (m_outputRunning)
         stopSending();
     if (m_receiving)
@@ -222,6 +226,7 @@ bool artnet::startReceiving()
         m_receiveBuffer.reset(new uchar[Dmx::MaxChannels]);
         std::memset(m_receiveBuffer.get(), 0, Dmx::MaxChannels);
     }
+    makeCensus();
     m_receiving = true;
     return true;
 }
@@ -291,6 +296,8 @@ void artnet::readArtnetPackage()
                     handleDatagram(datagram, sender);
                 }));
     }
+    if (m_census)
+        m_censusNowMs = m_censusClock.elapsed();
     m_coalescingReader->readPending();
 }
 
@@ -309,6 +316,8 @@ void artnet::handleDatagram(const QByteArray &datagram, const QHostAddress &send
     if (std::memcmp(m_headerCopy.get() + Header::Id, ArtNetId, Header::IdSize) == 0) {
         switch (opCode) {
         case OpCode::Dmx:
+            if (censusRunning())
+                countArtDmx(datagram, sender);
             handleArtDmx(datagram);
             break;
         case OpCode::Poll:
@@ -316,6 +325,8 @@ void artnet::handleDatagram(const QByteArray &datagram, const QHostAddress &send
             break;
         case OpCode::PollReply:
             writeOut("Art-Net PollReply");
+            if (censusRunning())
+                countPollReply(datagram, sender);
             break;
         case OpCode::TimeCode:
             writeOnce(s_oneShot.artNetTimeCode, "receiving Art-Net TIMECODE ...");
@@ -330,6 +341,8 @@ void artnet::handleDatagram(const QByteArray &datagram, const QHostAddress &send
             syncStep(datagram);
             break;
         default:
+            if (opCode == OpCode::Sync && censusRunning())
+                m_census->recordSync(sender.toIPv4Address(), m_censusClock.elapsed());
             writeOut(QStringLiteral("receive not implemented OpCode at time 0x")
                      + QString::number(opCode, 16).toUpper() + QLatin1Char('\n'));
             break;
@@ -1082,4 +1095,125 @@ void artnet::copyToColors(const uchar *packet)
         if (j < length)
             target.setBlue(data[j++]);
     }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Traffic census and node list
+
+void artnet::makeCensus()
+{
+    if (!m_census)
+        m_census.reset(new TrafficCensus);
+    if (!m_nodeTable)
+        m_nodeTable.reset(new NodeTable);
+}
+
+bool artnet::setCensusEnabled(bool on)
+{
+    if (!on) {
+        m_censusEnabled = false;
+        return false;
+    }
+    if (!openSocket())
+        return false;
+    makeCensus();
+    m_censusEnabled = true;
+    return true;
+}
+
+bool artnet::startNodePolling()
+{
+    if (!openSocket())
+        return false;
+    makeCensus();
+    m_nodePolling = true;
+    if (!m_pollTimer) {
+        m_pollTimer = new QTimer(this);
+        connect(m_pollTimer, &QTimer::timeout, this, &artnet::pollNodes);
+        m_pollTimer->start(3000);
+        pollNodes();
+    }
+    return true;
+}
+
+void artnet::stopNodePolling()
+{
+    delete m_pollTimer;
+    m_pollTimer = nullptr;
+    m_nodePolling = false;
+}
+
+void artnet::pollNodes()
+{
+    m_nodeTable->pollSent();
+    sendPoll();
+}
+
+void artnet::clearCensus()
+{
+    if (m_census)
+        m_census->clear();
+    if (m_nodeTable)
+        m_nodeTable->clear();
+}
+
+void artnet::countArtDmx(const QByteArray &datagram, const QHostAddress &sender)
+{
+    // Reading the clock costs as much as the counting; within a drain a few ms are enough.
+    if ((++m_censusPackets & 63) == 0)
+        m_censusNowMs = m_censusClock.elapsed();
+    m_census->recordDmx(reinterpret_cast<const uchar *>(datagram.constData()),
+                        int(datagram.size()), sender.toIPv4Address(), m_censusNowMs);
+}
+
+void artnet::countPollReply(const QByteArray &datagram, const QHostAddress &sender)
+{
+    const quint32 source = sender.toIPv4Address();
+    bool self = false;
+    if (m_interfaces) {
+        for (const InterfaceEntry &entry : std::as_const(*m_interfaces))
+            self = self || (source != 0 && entry.address.ip().toIPv4Address() == source);
+    }
+    m_nodeTable->recordReply(reinterpret_cast<const uchar *>(datagram.constData()),
+                             int(datagram.size()), source, m_censusClock.elapsed(), self);
+}
+
+qint64 artnet::censusClockMs() const
+{
+    return m_censusClock.elapsed();
+}
+
+QList<UniverseTraffic> artnet::universeTraffic() const
+{
+    return m_census ? m_census->universes(censusClockMs()) : QList<UniverseTraffic>();
+}
+
+QList<DmxSource> artnet::dmxSources(quint16 portAddress) const
+{
+    return m_census ? m_census->sources(portAddress, censusClockMs()) : QList<DmxSource>();
+}
+
+quint64 artnet::unstoredSources() const
+{
+    return m_census ? m_census->unstoredSources() : 0;
+}
+
+quint64 artnet::malformedDmx() const
+{
+    return m_census ? m_census->malformedDmx() : 0;
+}
+
+QList<NodeInfo> artnet::nodes() const
+{
+    return m_nodeTable ? m_nodeTable->nodes() : QList<NodeInfo>();
+}
+
+quint64 artnet::malformedPollReplies() const
+{
+    return m_nodeTable ? m_nodeTable->malformedReplies() : 0;
+}
+
+quint64 artnet::unstoredNodes() const
+{
+    return m_nodeTable ? m_nodeTable->unstoredReplies() : 0;
 }

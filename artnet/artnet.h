@@ -2,8 +2,11 @@
 #define ARTNET_H
 
 #include "artnetpackets.h"
+#include "dmxsource.h"
 #include "interfaceentry.h"
+#include "nodeinfo.h"
 #include "timecodesource.h"
+#include "universetraffic.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -19,6 +22,8 @@ class CoalescingReader;
 class DatagramReader;
 class NetworkChangeWatcher;
 class FrameHistory;
+class NodeTable;
+class TrafficCensus;
 class QColor;
 class QMutex;
 class QTimer;
@@ -99,6 +104,27 @@ public:
     // receiving once asked for; a universe change or stopReceiving() starts a new history.
     void setFrameHistoryKept(bool keep);
     const FrameHistory *frameHistory() const { return m_historySink; }
+    // Traffic census and node list. The census counts while the engine receives, or while it
+    // is enabled here (the network view open) without changing what readUniverse follows;
+    // both open the socket. Node polling sends an ArtPoll every 3 s to every interface's
+    // broadcast address. The readers return copies as of censusClockMs(); call them on the
+    // engine's thread, on the reader's own timer.
+    bool setCensusEnabled(bool on);
+    bool censusEnabled() const { return m_censusEnabled; }
+    bool startNodePolling();
+    void stopNodePolling();
+    bool nodePolling() const { return m_nodePolling; }
+    void clearCensus();
+    qint64 censusClockMs() const;
+    QList<UniverseTraffic> universeTraffic() const;   // sorted by port-address
+    QList<DmxSource> dmxSources(quint16 portAddress) const; // in order of first arrival
+    quint64 unstoredSources() const;                   // beyond the bounds, counted once each
+    quint64 malformedDmx() const;                      // ArtDmx passed over as malformed
+    QList<NodeInfo> nodes() const;                     // by source address, then BindIndex
+    quint64 malformedPollReplies() const;              // shorter than 207 bytes
+    quint64 unstoredNodes() const;                     // replies beyond the table's bound
+    // Counts nothing while suppressed, to measure the receive path without the census.
+    void setCensusSuppressed(bool suppressed) { m_censusSuppressed = suppressed; }
 
     // Node identity reported in ArtPollReply; the window writes these directly.
     quint8 m_oemHi;
@@ -116,6 +142,7 @@ public slots:
 private:
     friend class tst_artnet;
     friend class tst_artnet_discovery;
+    friend struct CensusBenchAccess;
 
     void handleArtDmx(const QByteArray &datagram);
     void answerPoll(const QByteArray &datagram, const QHostAddress &sender);
@@ -133,6 +160,14 @@ private:
     void writePollReply(const InterfaceEntry &entry, uint portAddress, uint ports, uint bindIndex);
     void discoveryMessage(const QString &text);
     qint64 sendToEveryNetwork(const uchar *packet, quint16 size, QStringList *reached);
+    bool censusRunning() const
+    {
+        return m_census && (m_receiving || m_censusEnabled || m_nodePolling) && !m_censusSuppressed;
+    }
+    void makeCensus();
+    void countArtDmx(const QByteArray &datagram, const QHostAddress &sender);
+    void countPollReply(const QByteArray &datagram, const QHostAddress &sender);
+    void pollNodes();
 
     QUdpSocket *m_socket;
     std::unique_ptr<QList<InterfaceEntry>> m_interfaces; // made at the first discovery
@@ -185,6 +220,18 @@ private:
     QStringList m_directedNetworks;
     QStringList m_limitedBroadcastNetworks;
     QStringList m_sendNetworks;
+
+    // Census: made at its first use, then kept; its time is read once per drain and every 64
+    // ArtDmx, not per packet.
+    std::unique_ptr<TrafficCensus> m_census;
+    std::unique_ptr<NodeTable> m_nodeTable;
+    QTimer *m_pollTimer = nullptr;
+    QElapsedTimer m_censusClock;
+    qint64 m_censusNowMs = 0;
+    quint32 m_censusPackets = 0;
+    bool m_censusEnabled = false;
+    bool m_nodePolling = false;
+    bool m_censusSuppressed = false; // for measuring the receive path without it
 };
 
 #endif // ARTNET_H

@@ -9,7 +9,7 @@ namespace ArtNetPackets {
 
 constexpr quint16 Port = 6454;
 // Port-addresses run from 0 to 32767: Net (bits 14-8), Sub-Net (bits 7-4), Universe (bits 3-0).
-constexpr int PortAddresses = 0x8000;
+constexpr int PortAddressCount = 0x8000;
 
 // Common header of every Art-Net (and MadrixN sync) packet.
 namespace Header {
@@ -32,6 +32,7 @@ constexpr quint16 PollReply = 0x2100;
 constexpr quint16 Dmx = 0x5000;
 constexpr quint16 SyncPre = 0x5101;
 constexpr quint16 SyncPost = 0x5202;
+constexpr quint16 Sync = 0x5200;    // ArtSync: only counted by the census
 constexpr quint16 TimeCode = 0x9700;
 } // namespace OpCode
 

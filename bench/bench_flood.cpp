@@ -3,14 +3,20 @@
 // robin over 1000 universes, first paced evenly at 44 frames per second (44,000 ArtDmx/s, one
 // datagram at a time as a console sends them), then flat out; each for the given seconds.
 // Receivers, one after the other: a plain recvmmsg() loop that wakes for every datagram it can,
-// then the window (offscreen) recording one universe with Poll Mode on.
+// then the window (offscreen) recording one universe with Poll Mode on, then the same window
+// with the network view open.
 // Reported per receiver and flood: the CPU share of this process (user + system time of all its
 // threads, getrusage), the datagrams the kernel dropped for want of room in the socket's queue
 // (RcvbufErrors of this namespace), the record tick interval (the model's dataChanged) median and
 // worst, and the time from an ArtPoll sent by the peer every 100 ms to its ArtPollReply.
+// With --activity the window records with the change highlight on and the scope open on 8
+// channels, and then takes the recorded universe alone at a console's 44 frames/s and at 10,000
+// frames/s, every frame changing all 512 levels, while a 10 ms timer measures how late the event
+// loop answers (the 44 frames/s run is the yardstick of what the shared machine itself adds);
+// last, the time one paint of the scope and of the table takes with that flood's history.
 // The receiver process runs on CPU 0 and the sender on CPU 1 when the machine has two.
 // Run it only through the private network:
-//   tests/netns-run --peer build-perf/bench/bench_flood [seconds per flood, default 10]
+//   tests/netns-run --peer build-perf/bench/bench_flood [seconds per flood, default 10] [--activity]
 #include "benchnetwork.h"
 #include "floodsender.h"
 #include "model.h"
@@ -19,11 +25,15 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
+#include <QDockWidget>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QItemSelectionModel>
 #include <QSettings>
 #include <QSocketNotifier>
 #include <QSpinBox>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -52,12 +62,17 @@ constexpr double FramesPerSecond = 44;
 constexpr quint16 WatchedUniverse = 500;
 constexpr int PollIntervalMs = 100;
 constexpr int MaxPolls = 1000;
+constexpr double ShownUniverseFlood = 10000;
+constexpr int ProbeIntervalMs = 10;
+constexpr int PaintsMeasured = 20;
 
 // What the parent asks of the sender process, and what it answers.
 struct Command
 {
     double rate = 0; // 0: flat out
     double seconds = 0;
+    int universes = Universes;
+    quint16 firstUniverse = 1;
     bool poll = false;
     bool quit = false;
 };
@@ -148,7 +163,8 @@ void pollUntilStopped(int fd, const std::atomic<bool> &stop, std::vector<double>
     Command command;
     while (read(commands, &command, sizeof command) == ssize_t(sizeof command) && !command.quit) {
         FloodSender::Plan plan;
-        plan.universes = Universes;
+        plan.universes = command.universes;
+        plan.firstUniverse = command.firstUniverse;
         plan.rate = command.rate;
         plan.seconds = command.seconds;
         plan.watchedUniverse = WatchedUniverse;
@@ -202,12 +218,15 @@ public:
     }
 
     // Sends at the rate for the time while the event loop runs; returns what was sent.
-    Report send(double rate, double seconds, bool poll, bool runEventLoop)
+    Report send(double rate, double seconds, bool poll, bool runEventLoop,
+                int universes = Universes, quint16 firstUniverse = 1)
     {
         Command command;
         command.rate = rate;
         command.seconds = seconds;
         command.poll = poll;
+        command.universes = universes;
+        command.firstUniverse = firstUniverse;
         Report report;
         if (write(m_commands, &command, sizeof command) != ssize_t(sizeof command))
             return report;
@@ -240,6 +259,25 @@ private:
     pid_t m_pid = -1;
     int m_commands = -1;
     int m_reports = -1;
+};
+
+// Counts the paints a widget gets, whatever asked for them.
+class PaintCounter : public QObject
+{
+public:
+    explicit PaintCounter(QWidget *widget) { widget->installEventFilter(this); }
+    int paints() const { return m_paints; }
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++m_paints;
+        return false;
+    }
+
+private:
+    int m_paints = 0;
 };
 
 // Watches the table: one dataChanged per record tick.
@@ -322,17 +360,56 @@ struct Row
     double tickMedian = 0;
     double tickWorst = 0; // the interval furthest from 200 ms
     int fresh = 0;
+    double scopePaintsPerSecond = -1; // -1: not counted
+    double tablePaintsPerSecond = -1;
+    bool probed = false;
+    double probeLateMedian = 0;
+    double probeLateWorst = 0;
 };
 
 struct Flood
 {
     const char *name;
     double rate;
+    int universes = Universes; // 1: the watched universe alone, with the 10 ms probe
+};
+
+// A timer that should fire every ProbeIntervalMs: how late it comes is how long the event loop
+// kept the user waiting.
+class LatenessProbe
+{
+public:
+    LatenessProbe()
+    {
+        m_lateness.reserve(size_t(60 * 1000 / ProbeIntervalMs + 100));
+        m_timer.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            const qint64 now = m_clock.elapsed();
+            m_lateness.push_back(double(std::max<qint64>(now - m_expected, 0)));
+            m_expected = now + ProbeIntervalMs;
+        });
+    }
+    void start()
+    {
+        m_lateness.clear();
+        m_clock.start();
+        m_expected = ProbeIntervalMs;
+        m_timer.start(ProbeIntervalMs);
+    }
+    void stop() { m_timer.stop(); }
+    const std::vector<double> &lateness() const { return m_lateness; }
+
+private:
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_expected = 0;
+    std::vector<double> m_lateness;
 };
 
 // Runs one flood while the event loop turns (for the window) or while the plain receiver's
 // thread works (the calling thread then only waits), and measures this process meanwhile.
-Row measure(SenderProcess &sender, const Flood &flood, double seconds, TickWatch *watch)
+Row measure(SenderProcess &sender, const Flood &flood, double seconds, TickWatch *watch,
+            const PaintCounter *scopePaints = nullptr, const PaintCounter *tablePaints = nullptr)
 {
     Row row;
     row.flood = flood.name;
@@ -340,12 +417,29 @@ Row measure(SenderProcess &sender, const Flood &flood, double seconds, TickWatch
     const BenchNetwork::Counters before = BenchNetwork::readCounters();
     const double cpuBefore = BenchNetwork::processCpuSeconds();
     const quint64 wakeUpsBefore = BenchNetwork::processWakeUps();
+    const int scopePaintsBefore = scopePaints ? scopePaints->paints() : 0;
+    const int tablePaintsBefore = tablePaints ? tablePaints->paints() : 0;
+    LatenessProbe probe;
+    row.probed = watch && flood.universes == 1;
+    if (row.probed)
+        probe.start();
     QElapsedTimer wall;
     wall.start();
     if (watch) // from half a second in, once the watched universe has arrived
         QTimer::singleShot(500, watch, [watch] { watch->startCounting(); });
-    row.report = sender.send(flood.rate, seconds, watch != nullptr, watch != nullptr);
+    row.report = sender.send(flood.rate, seconds, watch != nullptr, watch != nullptr,
+                             flood.universes, flood.universes == 1 ? WatchedUniverse : 1);
     const double wallSeconds = double(wall.nsecsElapsed()) / 1e9;
+    probe.stop();
+    if (scopePaints && tablePaints) {
+        row.scopePaintsPerSecond = (scopePaints->paints() - scopePaintsBefore) / wallSeconds;
+        row.tablePaintsPerSecond = (tablePaints->paints() - tablePaintsBefore) / wallSeconds;
+    }
+    if (row.probed) {
+        row.probeLateMedian = median(probe.lateness());
+        row.probeLateWorst = probe.lateness().empty()
+                ? 0 : *std::max_element(probe.lateness().begin(), probe.lateness().end());
+    }
     row.cpuShare = (BenchNetwork::processCpuSeconds() - cpuBefore) / wallSeconds;
     row.wakeUpsPerSecond = double(BenchNetwork::processWakeUps() - wakeUpsBefore) / wallSeconds;
     if (watch) {
@@ -374,13 +468,96 @@ void printRow(const Row &row)
                  row.flood, sentRate, row.cpuShare, row.wakeUpsPerSecond,
                  static_cast<unsigned long long>(row.drops));
     if (!row.window) {
-        std::fprintf(g_out, " - | - |\n");
+        std::fprintf(g_out, " - | - | - | - |\n");
         return;
     }
     std::fprintf(g_out, " %.1f / %.1f ms (%d ticks, %d fresh) | %d of %d, median %.1f ms, "
-                        "worst %.1f ms |\n",
+                        "worst %.1f ms |",
                  row.tickMedian, row.tickWorst, row.ticks, row.fresh, row.report.answered,
                  row.report.polls, row.report.pollMedianMs, row.report.pollWorstMs);
+    if (row.probed)
+        std::fprintf(g_out, " %.1f / %.1f ms |", row.probeLateMedian, row.probeLateWorst);
+    else
+        std::fprintf(g_out, " - |");
+    if (row.scopePaintsPerSecond >= 0)
+        std::fprintf(g_out, " %.1f/s, %.1f/s |\n", row.scopePaintsPerSecond,
+                     row.tablePaintsPerSecond);
+    else
+        std::fprintf(g_out, " - |\n");
+}
+
+// The change highlight on and the scope open on the first 8 channels, in a window of a
+// laptop's screen, so that the scope is as wide as a user would have it.
+bool openActivityViews(Vardolux &window)
+{
+    auto *highlight = window.findChild<QAction *>(QStringLiteral("highlightAction"));
+    auto *scope = window.findChild<QDockWidget *>(QStringLiteral("scopeDock"));
+    auto *table = window.findChild<QTableView *>(QStringLiteral("tableView"));
+    if (!highlight || !scope || !table || !window.findChild<QWidget *>(QStringLiteral("scopeWidget")))
+        return false;
+    window.resize(1280, 800);
+    highlight->setChecked(true);
+    scope->show();
+    for (int column = 0; column < 8; ++column)
+        table->selectionModel()->select(table->model()->index(0, column),
+                                        QItemSelectionModel::Select);
+    return true;
+}
+
+struct PaintTime
+{
+    double medianMs = 0;
+    double worstMs = 0;
+};
+
+PaintTime timePaints(QWidget *widget)
+{
+    std::vector<double> times;
+    for (int i = 0; i < PaintsMeasured; ++i) {
+        QElapsedTimer clock;
+        clock.start();
+        widget->repaint();
+        times.push_back(double(clock.nsecsElapsed()) / 1e6);
+    }
+    return {median(times), *std::max_element(times.begin(), times.end())};
+}
+
+// With the view frozen on what the last flood left: one paint of the scope at each span, and
+// of the table, each painted PaintsMeasured times right away.
+void printPaintTimes(Vardolux &window)
+{
+    auto *freeze = window.findChild<QAction *>(QStringLiteral("freezeAction"));
+    auto *spanBox = window.findChild<QComboBox *>(QStringLiteral("scopeSpanBox"));
+    auto *scope = window.findChild<QWidget *>(QStringLiteral("scopeWidget"));
+    auto *table = window.findChild<QTableView *>(QStringLiteral("tableView"));
+    if (!freeze || !spanBox || !scope || !table) {
+        std::fprintf(stderr, "bench_flood: the window lacks Freeze or its scope\n");
+        return;
+    }
+    freeze->trigger();
+    std::fprintf(g_out, "\nOne paint, view frozen after the flood of %.0f frames/s on the "
+                        "recorded universe (median / worst of %d):\n",
+                 ShownUniverseFlood, PaintsMeasured);
+    for (int index = 0; index < spanBox->count(); ++index) {
+        spanBox->setCurrentIndex(index);
+        const PaintTime time = timePaints(scope);
+        std::fprintf(g_out, "  scope, %s, %d x %d px: %.2f / %.2f ms\n",
+                     qPrintable(spanBox->currentText()), scope->width(), scope->height(),
+                     time.medianMs, time.worstMs);
+    }
+    auto *highlight = window.findChild<QAction *>(QStringLiteral("highlightAction"));
+    for (bool on : {true, false}) {
+        if (highlight)
+            highlight->setChecked(on);
+        const PaintTime time = timePaints(table->viewport());
+        std::fprintf(g_out, "  table, change highlight %s, %d x %d px: %.2f / %.2f ms\n",
+                     on ? "on" : "off", table->viewport()->width(), table->viewport()->height(),
+                     time.medianMs, time.worstMs);
+    }
+    if (highlight)
+        highlight->setChecked(true);
+    spanBox->setCurrentIndex(0);
+    freeze->trigger();
 }
 
 } // namespace
@@ -392,8 +569,17 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "bench_flood: refusing to run: %s\n", qPrintable(why));
         return 2;
     }
-    const double seconds = qBound(1.0, argc > 1 ? QByteArray(argv[1]).toDouble() : 10, 60.0);
+    bool withActivity = false;
+    double seconds = 10;
+    for (int i = 1; i < argc; ++i) {
+        if (QByteArray(argv[i]) == "--activity")
+            withActivity = true;
+        else
+            seconds = qBound(1.0, QByteArray(argv[i]).toDouble(), 60.0);
+    }
     const Flood floods[] = {{"44,000/s", Universes * FramesPerSecond}, {"flat out", 0}};
+    const Flood shownUniverseAlone[] = {{"alone 44/s", FramesPerSecond, 1},
+                                        {"alone 10,000/s", ShownUniverseFlood, 1}};
 
     // The sender is a process of its own, so that this process's CPU time is the receiver's.
     SenderProcess sender;
@@ -451,6 +637,11 @@ int main(int argc, char **argv)
     record->trigger();
     if (!pollMode->isChecked())
         pollMode->trigger();
+    if (withActivity && !openActivityViews(window)) {
+        std::fprintf(stderr, "bench_flood: the window lacks its activity views\n");
+        sender.stop();
+        return 1;
+    }
     TickWatch watch(model);
     {
         QEventLoop settle;
@@ -461,14 +652,40 @@ int main(int argc, char **argv)
         rows.push_back(measure(sender, flood, seconds, &watch));
         rows.back().receiver = "Vardolux";
     }
+    if (withActivity) {
+        const PaintCounter scopePaints(window.findChild<QWidget *>(QStringLiteral("scopeWidget")));
+        const PaintCounter tablePaints(
+                window.findChild<QTableView *>(QStringLiteral("tableView"))->viewport());
+        for (const Flood &flood : shownUniverseAlone) {
+            rows.push_back(measure(sender, flood, seconds, &watch, &scopePaints, &tablePaints));
+            rows.back().receiver = "Vardolux";
+        }
+    }
+    // The same with the network view open: its census counts every universe and its node list
+    // polls every 3 s, while the window still records the watched universe.
+    if (QAction *networkView = window.findChild<QAction *>(QStringLiteral("networkViewAction"))) {
+        networkView->trigger();
+        QEventLoop settle;
+        QTimer::singleShot(1000, &settle, &QEventLoop::quit);
+        settle.exec();
+        for (const Flood &flood : floods) {
+            rows.push_back(measure(sender, flood, seconds, &watch));
+            rows.back().receiver = "+network";
+        }
+    }
     sender.stop();
 
     std::fprintf(g_out, "%d universes of 512 channels, %g s per flood, sender paced datagram by "
-                        "datagram; Vardolux records universe %d with Poll Mode on and is polled "
-                        "every %d ms\n\n",
-                 Universes, seconds, WatchedUniverse, PollIntervalMs);
+                        "datagram; Vardolux records universe %d with Poll Mode on%s and is "
+                        "polled every %d ms; \"alone\": universe %d only, every frame changing "
+                        "all 512 levels;\n+network: the same window with the Network dock open\n\n",
+                 Universes, seconds, WatchedUniverse,
+                 withActivity ? ", change highlight on, scope open on 8 channels" : "",
+                 PollIntervalMs, WatchedUniverse);
     std::fprintf(g_out, "| Receiver | Flood | Sent | CPU | Wake-ups | Dropped | Record tick "
-                        "median / worst | Poll answered |\n|---|---|---|---|---|---|---|---|\n");
+                        "median / worst | Poll answered | %d ms timer late median / worst | "
+                        "Paints of scope, table |\n|---|---|---|---|---|---|---|---|---|---|\n",
+                 ProbeIntervalMs);
     for (const Row &row : rows)
         printRow(row);
     std::fprintf(g_out,
@@ -481,5 +698,7 @@ int main(int argc, char **argv)
                  "bunches datagrams (this one did before it\npaced them one by one) lets a "
                  "per-datagram receiver take several per wake-up and reads lower.\n"
                  "The machine is shared: repeat and take medians.\n");
+    if (withActivity)
+        printPaintTimes(window);
     return 0;
 }

@@ -2,10 +2,13 @@
 // (offscreen) records with Poll Mode on while a sender thread in the peer namespace sends a mix
 // for the given time: ArtDmx on 200 universes at 30 frames/s, ArtTimeCode from four senders,
 // ArtPoll and ArtPollReply once a second, Art-Net and MadrixN sync, and garbage (short, foreign,
-// unknown opcodes, random bytes). Every ten seconds the recorded universe changes. Resident
-// memory (VmRSS) is sampled every five seconds; the growth after the warm-up is the figure.
+// unknown opcodes, random bytes), and ArtDmx from ever new sources (random universe and
+// Physical), with the network view open so that its census fills to its bounds. Every ten
+// seconds the recorded universe changes. Resident memory (VmRSS) is sampled every five
+// seconds; the growth after the warm-up is the figure.
 // Run it only through the private network:
 //   tests/netns-run --peer build-perf/bench/soak_artnet [seconds, default 600]
+#include "artnetpackets.h"
 #include "benchnetwork.h"
 #include "floodsender.h"
 #include "vardolux.h"
@@ -38,6 +41,7 @@ FILE *g_out = stdout; // the figures; standard output goes to /dev/null (engine 
 constexpr int DmxUniverses = 200;
 constexpr int DmxFramesPerSecond = 30;
 constexpr int TickMs = 10;
+constexpr int StrangersPerTick = 10;
 const char *const TimeCodeSenders[] = {"2.0.0.21", "2.0.0.22", "2.0.0.23", "2.0.0.24"};
 
 struct Sent
@@ -48,6 +52,7 @@ struct Sent
     std::atomic<quint64> pollReply{0};
     std::atomic<quint64> sync{0};
     std::atomic<quint64> garbage{0};
+    std::atomic<quint64> strangers{0};
 };
 
 void header(uchar *packet, const char *id, quint16 opCode)
@@ -114,6 +119,13 @@ public:
                 FloodSender::writeArtDmx(packet, universe, quint32(dmxSequence / DmxUniverses));
                 sent.dmx += send(m_main, packet, FloodSender::PacketSize);
             }
+            // Strangers: ArtDmx on random universes with random Physical bytes, each a source
+            // the census has not seen, so that its tables reach their bounds within seconds.
+            for (int stranger = 0; stranger < StrangersPerTick; ++stranger) {
+                FloodSender::writeArtDmx(packet, quint16(random.bounded(32768)), quint32(tick));
+                packet[ArtNetPackets::Dmx::Physical] = quint8(random.bounded(256));
+                sent.strangers += send(m_main, packet, FloodSender::PacketSize);
+            }
             // ArtTimeCode, every tick from one of the four sources in turn.
             header(packet, "Art-Net", 0x9700);
             packet[12] = 0;                              // Filler1
@@ -144,6 +156,8 @@ public:
                 sent.poll += send(m_main, packet, 14);
                 std::memset(packet, 0, 240);
                 header(packet, "Art-Net", 0x2100);
+                // A node of many ports, one reply per port.
+                packet[ArtNetPackets::PollReply::BindIndex] = quint8(tick / 100);
                 sent.pollReply += send(m_main, packet, 240);
             }
             ++tick;
@@ -210,8 +224,11 @@ int main(int argc, char **argv)
     record->trigger();
     if (!pollMode->isChecked())
         pollMode->trigger();
+    // The network view open: its census and node list take every packet too.
+    if (QAction *networkView = window.findChild<QAction *>(QStringLiteral("networkViewAction")))
+        networkView->trigger();
 
-    std::fprintf(g_out, "Soak: %g s of mixed traffic, Poll Mode on, recording; VmRSS every %d s, "
+    std::fprintf(g_out, "Soak: %g s of mixed traffic, Poll Mode on, recording, network view open; VmRSS every %d s, "
                         "warm-up %g s\n",
                  seconds, sampleMs / 1000, warmUp);
     const BenchNetwork::Counters before = BenchNetwork::readCounters();
@@ -266,13 +283,14 @@ int main(int argc, char **argv)
     const qint64 last = samples.empty() ? -1 : samples.back().second;
     const double slope = n > 1 ? (n * sumTR - sumT * sumR) / (n * sumTT - sumT * sumT) : 0;
     std::fprintf(g_out, "Sent: %llu ArtDmx, %llu ArtTimeCode, %llu sync, %llu ArtPoll, "
-                        "%llu ArtPollReply, %llu garbage\n",
+                        "%llu ArtPollReply, %llu garbage, %llu ArtDmx from new sources\n",
                  static_cast<unsigned long long>(sent.dmx.load()),
                  static_cast<unsigned long long>(sent.timeCode.load()),
                  static_cast<unsigned long long>(sent.sync.load()),
                  static_cast<unsigned long long>(sent.poll.load()),
                  static_cast<unsigned long long>(sent.pollReply.load()),
-                 static_cast<unsigned long long>(sent.garbage.load()));
+                 static_cast<unsigned long long>(sent.garbage.load()),
+                 static_cast<unsigned long long>(sent.strangers.load()));
     std::fprintf(g_out, "Dropped by the kernel: %llu; datagrams the program sent (poll replies): "
                         "%llu\n",
                  static_cast<unsigned long long>(after.receiveBufferErrors - before.receiveBufferErrors),

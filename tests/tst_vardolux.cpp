@@ -5,12 +5,19 @@
 
 #include "activityviews.h"
 #include "artnet.h"
+#include "channeltrace.h"
 #include "framehistory.h"
 #include "scopewidget.h"
 #include "model.h"
 #include "privatenetwork.h"
 #include "recordingfile.h"
 #include "smallfilesystem.h"
+#include "networkdock.h"
+#include "nodetablemodel.h"
+#include "sourcetablemodel.h"
+#include "timecodetablemodel.h"
+#include "universeindicator.h"
+#include "universetablemodel.h"
 
 #include <QAbstractItemModelTester>
 #include <QAction>
@@ -21,19 +28,23 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QHeaderView>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLoggingCategory>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPointer>
 #include <QScopeGuard>
 #include <QScreen>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QSortFilterProxyModel>
 #include <QSpinBox>
 #include <QStatusBar>
+#include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -45,6 +56,7 @@
 #include <QWindow>
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -144,6 +156,52 @@ QByteArray artDmx(quint16 portAddress, const QByteArray &levels)
     return packet;
 }
 
+// An ArtDmx packet with a Sequence number.
+QByteArray artDmx(quint16 portAddress, const QByteArray &levels, quint8 sequence)
+{
+    QByteArray packet = artDmx(portAddress, levels);
+    packet[12] = char(sequence);
+    return packet;
+}
+
+// An ArtPollReply as a one-port output node sends it, 239 bytes long.
+QByteArray artPollReply(quint32 ipv4, const QByteArray &shortName, quint16 outputPortAddress)
+{
+    QByteArray packet(239, '\0');
+    packet.replace(0, 8, QByteArray("Art-Net\0", 8)); // ID
+    packet[8] = 0x00;                                  // OpCode ArtPollReply 0x2100, low first
+    packet[9] = 0x21;
+    for (int byte = 0; byte < 4; ++byte)               // IP address, most significant first
+        packet[10 + byte] = char(ipv4 >> (24 - 8 * byte));
+    packet[14] = char(0x36);                           // Port 6454, low byte first
+    packet[15] = char(0x19);
+    packet[16] = 1;                                    // VersInfoHi, VersInfoLo: 1.4
+    packet[17] = 4;
+    packet[18] = char(outputPortAddress >> 8);         // NetSwitch
+    packet[19] = char((outputPortAddress >> 4) & 0x0f); // SubSwitch
+    packet.replace(26, shortName.size(), shortName);   // ShortName
+    packet[173] = 1;                                   // NumPortsLo
+    packet[174] = char(0x80);                          // PortTypes[0]: output
+    packet[182] = char(0x80);                          // GoodOutput[0]: data being sent
+    packet[190] = char(outputPortAddress & 0x0f);      // SwOut[0]
+    const char mac[6] = {0x02, 0x00, 0x00, 0x00, 0x00, 0x14};
+    packet.replace(201, 6, QByteArray(mac, 6));        // MAC
+    packet[211] = 1;                                   // BindIndex
+    return packet;
+}
+
+// An ArtTimeCode packet.
+QByteArray artTimeCode(int hours, int minutes, int seconds, int frames, int type)
+{
+    QByteArray packet("Art-Net\0", 8);               // ID
+    packet += bytes({0x00, 0x97});                   // OpCode ArtTimeCode 0x9700, low byte first
+    packet += bytes({0x00, 14});                     // ProtVerHi, ProtVerLo
+    packet += bytes({0x00, 0x00});                   // Filler1, Filler2
+    packet += bytes({frames, seconds, minutes, hours, type});
+    packet += bytes({0x00});                         // Spare
+    return packet;
+}
+
 QByteArray artPoll()
 {
     QByteArray packet("Art-Net\0", 8); // ID
@@ -152,6 +210,19 @@ QByteArray artPoll()
     packet += bytes({0x00});           // Flags
     packet += bytes({0x00});           // DiagPriority
     return packet;
+}
+
+// QTest::mouseDClick of Qt 6.4 reaches an item view's viewport without a double-click that the
+// view recognises (it sees only a second press); a click and then the double-click event is
+// what a user's double-click delivers.
+void doubleClick(QAbstractItemView *view, const QModelIndex &index)
+{
+    QWidget *viewport = view->viewport();
+    const QPoint point = view->visualRect(index).center();
+    QTest::mouseClick(viewport, Qt::LeftButton, {}, point);
+    QMouseEvent event(QEvent::MouseButtonDblClick, point, viewport->mapToGlobal(point),
+                      Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &event);
 }
 
 quint16 opCodeOf(const QByteArray &packet)
@@ -247,7 +318,19 @@ private slots:
     void activityCommandsAreReachable();
     void exportFailureShowsBox_data();
     void exportFailureShowsBox();
+    void exportOnFullDiskKeepsOldFile_data();
+    void exportOnFullDiskKeepsOldFile();
     void glitchBetweenTicksIsCaught();
+    void scopeDrawsOneFrameSpike_data();
+    void scopeDrawsOneFrameSpike();
+
+    // Network view
+    void networkViewOpensAndCloses_data();
+    void networkViewOpensAndCloses();
+    void contextMenuEndsWithNetworkView();
+    void doubleClickShowsUniverse_data();
+    void doubleClickShowsUniverse();
+    void networkViewShowsConflict();
 
 private:
     std::unique_ptr<Vardolux> makeWindow();
@@ -1764,6 +1847,12 @@ void tst_Vardolux::busyPortIsReportedOncePerCommand()
     QVERIFY(window->pollModeAction->isChecked());
     QCOMPARE(window->statusBar()->currentMessage(), message);
 
+    window->statusBar()->clearMessage();
+    window->networkViewAction->trigger();
+    QVERIFY(window->networkDock->isVisibleTo(window.get()));
+    QCOMPARE(window->statusBar()->currentMessage(), message);
+    window->networkViewAction->trigger();
+
     // Once the port is free, the next command gets it.
     holder.close();
     window->statusBar()->clearMessage();
@@ -1894,7 +1983,9 @@ void tst_Vardolux::activityCommandsAreReachable()
     QStringList entries;
     for (QAction *action : menu->actions())
         entries << (action->isSeparator() ? QStringLiteral("-") : action->text());
-    QCOMPARE(entries.mid(entries.size() - 4),
+    const qsizetype highlightEntry = entries.indexOf(QStringLiteral("Highlight &Changes"));
+    QVERIFY2(highlightEntry > 0, qPrintable(entries.join(u',')));
+    QCOMPARE(entries.mid(highlightEntry - 1, 4),
              (QStringList{"-", "Highlight &Changes", "&Reset Changes", "&Export History..."}));
     QVERIFY2(entries.contains(QStringLiteral("Scope")), qPrintable(entries.join(u',')));
     QVERIFY2(entries.contains(QStringLiteral("Run")), "the toolbars' entries are gone");
@@ -1940,6 +2031,58 @@ void tst_Vardolux::exportFailureShowsBox()
              qPrintable(text));
     QCOMPARE(QDir(m_files->path()).entryList(QDir::Files | QDir::Hidden),
              QStringList{QStringLiteral("plain.txt")});
+}
+
+void tst_Vardolux::exportOnFullDiskKeepsOldFile_data()
+{
+    QTest::addColumn<bool>("ontoOldFile"); // else onto a new file
+
+    QTest::newRow("onto an earlier export") << true;
+    QTest::newRow("onto a new file") << false;
+}
+
+// As with the recording file: the box says why, the old export stays byte for byte, and no
+// cut or empty file is left behind.
+void tst_Vardolux::exportOnFullDiskKeepsOldFile()
+{
+    VARDOLUX_REQUIRE_SMALL_FILE_SYSTEM();
+    QFETCH(bool, ontoOldFile);
+    QString why;
+    QVERIFY2(SmallFileSystem::clear(&why), qPrintable(why));
+    const QDir disk(SmallFileSystem::path());
+    auto peer = openPeerSocket();
+    QVERIFY(peer);
+    auto window = makeWindow();
+    window->recordAction->trigger();
+    QTRY_COMPARE(cellText(*window, 0, 0), QStringLiteral("no data"));
+    for (int level : {10, 20, 30})
+        peer->writeDatagram(artDmx(0, bytes({level, 7})), QHostAddress(PrivateNetwork::LocalAddress),
+                            ArtNetPort);
+    QTRY_COMPARE(cellText(*window, 0, 0), QStringLiteral("30"));
+    QCOMPARE(window->activityViews->m_activity.statistics(0).changes, quint32(2));
+
+    const QString target = disk.filePath(ontoOldFile ? QStringLiteral("old.csv")
+                                                     : QStringLiteral("new.csv"));
+    QByteArray before;
+    if (ontoOldFile) {
+        QVERIFY(window->activityViews->exportTo(target));
+        before = fileBytes(target);
+        QVERIFY(before.startsWith("time_ms,channel,level\n"));
+    }
+    QVERIFY2(SmallFileSystem::fill(&why), qPrintable(why));
+    const QStringList filesBefore = disk.entryList(QDir::Files | QDir::Hidden);
+
+    BoxCloser closer;
+    QVERIFY(!window->activityViews->exportTo(target));
+    QCOMPARE(closer.boxes.size(), 1);
+    QCOMPARE(closer.boxes.first().title, QStringLiteral("Application"));
+    QCOMPARE(closer.boxes.first().icon, QMessageBox::Warning);
+    QCOMPARE(closer.boxes.first().text,
+             QStringLiteral("Cannot write file %1:\n%2.")
+                     .arg(target, QString::fromLocal8Bit(strerror(ENOSPC))));
+    QCOMPARE(disk.entryList(QDir::Files | QDir::Hidden), filesBefore);
+    if (ontoOldFile)
+        QCOMPARE(fileBytes(target), before);
 }
 
 // A console sends a steady level, one frame of glitch and the steady level again, all within
@@ -2015,6 +2158,73 @@ void tst_Vardolux::glitchBetweenTicksIsCaught()
     QVERIFY(!window->model->data(cell, Qt::BackgroundRole).isValid());
 }
 
+void tst_Vardolux::scopeDrawsOneFrameSpike_data()
+{
+    QTest::addColumn<int>("spanSeconds");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<double>("framesPerSecond");
+    QTest::addColumn<double>("spikeSecondsAgo");
+
+    QTest::newRow("10 s, console at 44 frames/s") << 10 << 560 << 44.0 << 3.0;
+    QTest::newRow("60 s, console at 44 frames/s, narrow") << 60 << 240 << 44.0 << 50.0;
+    QTest::newRow("60 s, console at 44 frames/s, wide") << 60 << 1600 << 44.0 << 0.5;
+    QTest::newRow("30 s, flood at 10,000 frames/s") << 30 << 800 << 10000.0 << 0.4;
+}
+
+// The scope reduces each pixel column to the levels it covered: one frame of 255 among steady
+// frames of 16 must be a full spike at its time, whatever the span, width and frame rate, and
+// nothing else rises above the steady level.
+void tst_Vardolux::scopeDrawsOneFrameSpike()
+{
+    QFETCH(int, spanSeconds);
+    QFETCH(int, width);
+    QFETCH(double, framesPerSecond);
+    QFETCH(double, spikeSecondsAgo);
+    constexpr qint64 Second = 1'000'000'000;
+    const qint64 nowNs = 70 * Second;
+    const qint64 periodNs = qint64(double(Second) / framesPerSecond);
+    const qint64 spikeNs = nowNs - qint64(spikeSecondsAgo * double(Second));
+    ChannelTrace trace;
+    trace.setChannels({0});
+    bool spikeSent = false;
+    for (qint64 timeNs = nowNs - qint64(spanSeconds + 1) * Second; timeNs <= nowNs;
+         timeNs += periodNs) {
+        const uchar level = !spikeSent && timeNs >= spikeNs ? 255 : 16;
+        spikeSent = spikeSent || level == 255;
+        trace.addFrame(&level, 1, timeNs);
+    }
+    ScopeWidget scope(&trace);
+    scope.resize(width, 220);
+    scope.setSpanSeconds(spanSeconds);
+    scope.setNow(nowNs);
+    const QImage image = scope.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QRgb color = ScopeWidget::channelColor(0).rgb();
+
+    // The plot's corners as the scope lays them out: from the top margin down to the bottom
+    // margin, from the axis labels to the right margin.
+    const int top = 22, bottom = image.height() - 18, left = 34, right = image.width() - 8;
+    const int steadyRow = int(std::lround(bottom - (bottom - top) * 16 / 255.0));
+    auto drawnInRow = [&](int row, int fromColumn, int toColumn) {
+        QList<int> columns;
+        for (int x = fromColumn; x <= toColumn; ++x)
+            if (image.pixel(x, row) == color)
+                columns << x;
+        return columns;
+    };
+    const QList<int> spikeColumns = drawnInRow(top + 1, left, right);
+    QVERIFY2(!spikeColumns.isEmpty(), "no spike at 255");
+    const double expected =
+            right - (right - left) * spikeSecondsAgo / double(spanSeconds);
+    QVERIFY2(spikeColumns.size() <= 3 && std::abs(spikeColumns.first() - expected) <= 3,
+             qPrintable(QStringLiteral("spike at columns %1, expected near %2")
+                                .arg(QString::number(spikeColumns.first()))
+                                .arg(expected)));
+    QCOMPARE(drawnInRow((top + steadyRow) / 2, left, right), spikeColumns);
+    // The steady level runs from the left edge to now.
+    QVERIFY(drawnInRow(steadyRow, left, left + 2).size() > 0);
+    QVERIFY(drawnInRow(steadyRow, right - 2, right).size() > 0);
+}
+
 // The picture for the README: a show look at 44 Hz with a chase, a fader, and a fixture that
 // drops out for one frame now and then.
 void tst_Vardolux::activityScreenshot(Vardolux &window, QUdpSocket *peer)
@@ -2043,6 +2253,258 @@ void tst_Vardolux::activityScreenshot(Vardolux &window, QUdpSocket *peer)
     }
     // At once, while the chase still moved in the last refresh.
     QVERIFY(window.grab().save(qEnvironmentVariable("VARDOLUX_ACTIVITY_SCREENSHOT")));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Network view
+
+void tst_Vardolux::networkViewOpensAndCloses_data()
+{
+    QTest::addColumn<QString>("way");
+    QTest::newRow("F6, F6") << "F6";
+    QTest::newRow("context menu, twice") << "context menu";
+    QTest::newRow("status-bar indicator, then the dock's close") << "indicator";
+}
+
+void tst_Vardolux::networkViewOpensAndCloses()
+{
+    QFETCH(QString, way);
+    auto window = makeWindow();
+    window->show();
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    const auto useWay = [&](bool opening) {
+        if (way == QLatin1String("F6")) {
+            QTest::keyClick(window.get(), Qt::Key_F6);
+        } else if (way == QLatin1String("context menu")) {
+            std::unique_ptr<QMenu> menu(window->createPopupMenu());
+            QVERIFY(menu->actions().contains(window->networkViewAction));
+            window->networkViewAction->trigger();
+        } else if (opening) {
+            QTest::mouseClick(window->universeIndicator, Qt::LeftButton);
+        } else {
+            window->networkDock->close();
+        }
+    };
+
+    useWay(true);
+    QVERIFY(window->networkDock->isVisible());
+    QVERIFY(window->networkViewAction->isChecked());
+    QVERIFY(window->engine);
+    QVERIFY(window->engine->censusEnabled());
+    QVERIFY(window->engine->nodePolling());
+    // Listening does not record: the run state and the table stay as they were.
+    QVERIFY(!window->recordTimer);
+    QVERIFY(window->stopAction->isChecked());
+    QTest::qWait(600);
+    QCOMPARE(cellText(*window, 0, 0), QStringLiteral("none data"));
+
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    useWay(false);
+    QVERIFY(!window->networkDock->isVisible());
+    QVERIFY(!window->networkViewAction->isChecked());
+    QVERIFY(!window->engine->censusEnabled());
+    QVERIFY(!window->engine->nodePolling());
+
+    // Open at close or not, the dock leaves no trace in the settings.
+    useWay(true);
+    QVERIFY(window->close());
+    QSettings settings(Organisation, Application);
+    QCOMPARE(settings.allKeys(), (QStringList{"poll", "pos", "size"}));
+}
+
+void tst_Vardolux::contextMenuEndsWithNetworkView()
+{
+    auto window = makeWindow();
+    std::unique_ptr<QMenu> menu(window->createPopupMenu());
+    QVERIFY(menu);
+    QStringList shown;
+    for (QAction *action : menu->actions()) {
+        if (action->isVisible() && !action->isSeparator())
+            shown << action->text();
+    }
+    const qsizetype toolBars = shown.indexOf(QStringLiteral("File"));
+    QVERIFY2(toolBars >= 0, qPrintable(shown.join(u',')));
+    QCOMPARE(shown.mid(toolBars, 5), (QStringList{"File", "Run", "Tools", "View", "Help"}));
+    QCOMPARE(shown.last(), QStringLiteral("&Network View"));
+    QCOMPARE(menu->actions().last(), window->networkViewAction);
+    QCOMPARE(window->networkViewAction->shortcut(), QKeySequence(Qt::Key_F6));
+    // No command of the menus and toolbars had F6 before.
+    for (QAction *action : window->findChildren<QAction *>()) {
+        if (action != window->networkViewAction)
+            QVERIFY2(action->shortcut() != QKeySequence(Qt::Key_F6), qPrintable(action->text()));
+    }
+}
+
+void tst_Vardolux::doubleClickShowsUniverse_data()
+{
+    QTest::addColumn<QString>("table");
+    QTest::addColumn<int>("universe");
+
+    QTest::newRow("universe row") << "universes" << 10;
+    QTest::newRow("node with one output port") << "one port" << 18;
+    QTest::newRow("node with two output ports, chosen from the menu") << "two ports" << 34;
+}
+
+void tst_Vardolux::doubleClickShowsUniverse()
+{
+    QFETCH(QString, table);
+    QFETCH(int, universe);
+    auto window = makeWindow();
+    window->resize(900, 700);
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    window->networkViewAction->trigger();
+    window->networkTimer->stop(); // the census of this test stands still
+    NetworkDock *dock = window->networkDock;
+
+    UniverseTraffic four;
+    four.portAddress = 3;
+    UniverseTraffic ten;
+    ten.portAddress = 9;
+    NodeInfo node;
+    node.sourceAddress = node.packetAddress = 0x02000014;
+    node.shortName = QStringLiteral("Rack");
+    node.numPorts = table == QLatin1String("two ports") ? 2 : 1;
+    node.portTypes[0] = node.portTypes[1] = 0x80;
+    node.swOut[0] = table == QLatin1String("two ports") ? 0x20 : 0x11;
+    node.swOut[1] = 0x21;
+    dock->showCensus({four, ten}, {node}, {}, 0, 1000);
+
+    QTableView *view = dock->m_universeView;
+    QModelIndex cell = dock->m_universeProxy->index(1, UniverseTableModel::UniverseColumn);
+    if (table != QLatin1String("universes")) {
+        view = dock->m_nodeView;
+        dock->m_tabs->setCurrentWidget(view);
+        cell = dock->m_nodeProxy->index(0, NodeTableModel::OutputsColumn);
+    }
+    QVERIFY(cell.isValid());
+    QTRY_VERIFY(view->isVisible());
+    doubleClick(view, cell);
+    if (table == QLatin1String("two ports")) {
+        QMenu *menu = nullptr;
+        QTRY_VERIFY((menu = dock->findChild<QMenu *>(QStringLiteral("portMenu"))));
+        QCOMPARE(menu->actions().size(), 2);
+        QCOMPARE(menu->actions().at(0)->text(), QStringLiteral("Show universe 33"));
+        menu->actions().at(1)->trigger();
+    }
+    QCOMPARE(window->universeSpinBox->value(), universe);
+}
+
+// The peer plays two consoles that send one universe, and a node that answers polls.
+void tst_Vardolux::networkViewShowsConflict()
+{
+    QVERIFY(PrivateNetwork::runInPeer({"ip", "addr", "add", "2.0.0.21/8", "dev", "art1"}));
+    std::vector<std::unique_ptr<QUdpSocket>> consoles;
+    for (const char *address : {"2.0.0.20", "2.0.0.21"}) {
+        QString error;
+        const int descriptor = PrivateNetwork::peerUdpSocket(QLatin1String(address), 0, &error);
+        QVERIFY2(descriptor >= 0, qPrintable(error));
+        consoles.push_back(std::make_unique<QUdpSocket>());
+        QVERIFY(consoles.back()->setSocketDescriptor(descriptor));
+    }
+    auto node = openPeerSocket();
+    QVERIFY(node);
+    const QHostAddress local(PrivateNetwork::LocalAddress);
+    QByteArray levels;
+    QByteArray otherLevels;
+    for (int channel = 0; channel < 512; ++channel) {
+        levels.append(char((channel * 37) % 256));
+        otherLevels.append(char(255 - (channel * 37) % 256));
+    }
+
+    // 40 Hz from each console for at most 8 s; the second skips every fifth Sequence number.
+    int ticks = 0;
+    QTimer consoleClock;
+    connect(&consoleClock, &QTimer::timeout, this, [&] {
+        if (++ticks > 320)
+            return consoleClock.stop();
+        consoles[0]->writeDatagram(artDmx(4, levels, quint8(1 + ticks % 255)), local, ArtNetPort);
+        consoles[0]->writeDatagram(artDmx(0, levels, quint8(1 + ticks % 255)), local, ArtNetPort);
+        if (ticks % 5 != 0)
+            consoles[1]->writeDatagram(artDmx(4, otherLevels, quint8(1 + ticks % 255)), local,
+                                       ArtNetPort);
+    });
+    consoleClock.start(25);
+
+    auto window = makeWindow();
+    window->resize(900, 760);
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    window->universeSpinBox->setValue(5);
+    window->pollModeAction->trigger(); // its own reply shows in the list too
+    QTest::keyClick(window.get(), Qt::Key_F6);
+    QVERIFY(window->networkDock->isVisible());
+
+    // The engine polls; the node answers.
+    bool polled = false;
+    QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                while (node->hasPendingDatagrams() && !polled) {
+                    QByteArray datagram(int(node->pendingDatagramSize()), '\0');
+                    node->readDatagram(datagram.data(), datagram.size());
+                    polled = opCodeOf(datagram) == 0x2000;
+                }
+                return polled;
+            }(),
+            5000);
+    node->writeDatagram(artPollReply(0x02000014, "Peer desk", 4), local, ArtNetPort);
+    // The media server on the same host sends EBU time code, then moves on by a frame.
+    node->writeDatagram(artTimeCode(1, 2, 3, 4, 1), local, ArtNetPort);
+
+    UniverseTableModel *universes = window->networkDock->m_universeModel;
+    SourceTableModel *sources = window->networkDock->m_sourceModel;
+    QTRY_COMPARE(universes->rowCount(), 2);
+    const int row = universes->universeAt(0) == 5 ? 0 : 1;
+    QTRY_COMPARE(universes->data(universes->index(row, UniverseTableModel::WarningColumn))
+                         .toString(),
+                 QStringLiteral("Conflict: 2 sources"));
+    QTRY_COMPARE(sources->rowCount(), 2);
+    QStringList addresses;
+    for (int source = 0; source < 2; ++source)
+        addresses << sources->data(sources->index(source, SourceTableModel::AddressColumn))
+                             .toString();
+    addresses.sort();
+    QCOMPARE(addresses, (QStringList{"2.0.0.20", "2.0.0.21"}));
+    QTRY_VERIFY(sources->data(sources->index(1, SourceTableModel::SequenceErrorsColumn)).toInt()
+                        > 0
+                || sources->data(sources->index(0, SourceTableModel::SequenceErrorsColumn)).toInt()
+                        > 0);
+    NodeTableModel *nodes = window->networkDock->m_nodeModel;
+    QTRY_COMPARE(nodes->rowCount(), 2);
+    QStringList names;
+    for (int row = 0; row < nodes->rowCount(); ++row)
+        names << nodes->data(nodes->index(row, NodeTableModel::NameColumn)).toString();
+    names.sort();
+    QCOMPARE(names, (QStringList{"Peer desk", "Vardolux (this program)"}));
+    QTRY_VERIFY(sources->match(sources->index(0, SourceTableModel::NodeColumn), Qt::DisplayRole,
+                               QStringLiteral("Peer desk"))
+                        .size()
+                == 1);
+    QTRY_COMPARE(window->universeIndicator->text(), QStringLiteral("2 sources"));
+    QVERIFY(window->universeIndicator->warns());
+    QCOMPARE(cellText(*window, 0, 0), QStringLiteral("none data"));
+
+    TimeCodeTableModel *timeCode = window->networkDock->m_timeCodeModel;
+    QTRY_COMPARE(timeCode->rowCount(), 1);
+    node->writeDatagram(artTimeCode(1, 2, 3, 5, 1), local, ArtNetPort);
+    QTRY_COMPARE(timeCode->data(timeCode->index(0, TimeCodeTableModel::TimeColumn)).toString(),
+                 QStringLiteral("01:02:03:05"));
+    QCOMPARE(timeCode->data(timeCode->index(0, TimeCodeTableModel::SenderColumn)).toString(),
+             QStringLiteral("2.0.0.20"));
+    QCOMPARE(timeCode->data(timeCode->index(0, TimeCodeTableModel::TypeColumn)).toString(),
+             QStringLiteral("EBU 25"));
+    QVERIFY(timeCode->isRunning(0));
+
+    if (qEnvironmentVariableIsSet("VARDOLUX_NETWORK_SCREENSHOT")) {
+        window->recordAction->trigger();
+        QTRY_COMPARE(cellText(*window, 31, 15).size() <= 3, true);
+        window->optimizeAction->trigger();
+        window->statusBar()->clearMessage();
+        QTest::qWait(1200);
+        QVERIFY(window->grab().save(qEnvironmentVariable("VARDOLUX_NETWORK_SCREENSHOT")));
+    }
 }
 
 QTEST_MAIN(tst_Vardolux)

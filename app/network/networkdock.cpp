@@ -1,0 +1,189 @@
+#include "networkdock.h"
+
+#include "artnet.h"
+#include "nodetablemodel.h"
+#include "sourcetablemodel.h"
+#include "timecodetablemodel.h"
+#include "universetablemodel.h"
+
+#include <QCursor>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QMenu>
+#include <QSortFilterProxyModel>
+#include <QSplitter>
+#include <QTabWidget>
+#include <QTableView>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int SortRole = Qt::UserRole;
+// Rows beyond those on show that fitting a column looks at.
+constexpr int SampledRows = 64;
+
+} // namespace
+
+NetworkDock::NetworkDock(QWidget *parent)
+    : QDockWidget(tr("Network"), parent),
+      m_universeModel(new UniverseTableModel(this)),
+      m_sourceModel(new SourceTableModel(this)),
+      m_nodeModel(new NodeTableModel(this)),
+      m_timeCodeModel(new TimeCodeTableModel(this))
+{
+    setObjectName(QStringLiteral("networkDock"));
+    m_tabs = new QTabWidget(this);
+    m_tabs->addTab(createUniversesPage(), tr("Universes"));
+    m_nodeView = addTable(m_nodeModel, &m_nodeProxy);
+    m_nodeView->setObjectName(QStringLiteral("nodeView"));
+    m_tabs->addTab(m_nodeView, tr("Nodes"));
+    m_timeCodeView = addTable(m_timeCodeModel, &m_timeCodeProxy);
+    m_timeCodeView->setObjectName(QStringLiteral("timeCodeView"));
+    m_tabs->addTab(m_timeCodeView, tr("Time code"));
+    setWidget(m_tabs);
+
+    connect(m_universeView, &QAbstractItemView::doubleClicked, this,
+            &NetworkDock::universeActivated);
+    connect(m_universeView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &NetworkDock::refreshSources);
+    connect(m_nodeView, &QAbstractItemView::doubleClicked, this, &NetworkDock::nodeActivated);
+    refreshSources();
+}
+
+QWidget *NetworkDock::createUniversesPage()
+{
+    m_universeView = addTable(m_universeModel, &m_universeProxy);
+    m_universeView->setObjectName(QStringLiteral("universeView"));
+    m_universeView->setToolTip(tr("Double-click a universe to show its levels in the table"));
+    m_sourceView = addTable(m_sourceModel, &m_sourceProxy);
+    m_sourceView->setObjectName(QStringLiteral("sourceView"));
+
+    m_sourcesTitle = new QLabel;
+    m_unstoredNote = new QLabel;
+    m_unstoredNote->setVisible(false);
+
+    auto *sources = new QWidget;
+    auto *sourcesLayout = new QVBoxLayout(sources);
+    sourcesLayout->setContentsMargins(0, 0, 0, 0);
+    sourcesLayout->addWidget(m_sourcesTitle);
+    sourcesLayout->addWidget(m_sourceView);
+    sourcesLayout->addWidget(m_unstoredNote);
+
+    auto *splitter = new QSplitter(Qt::Vertical);
+    splitter->addWidget(m_universeView);
+    splitter->addWidget(sources);
+    return splitter;
+}
+
+QTableView *NetworkDock::addTable(QAbstractItemModel *model, QSortFilterProxyModel **proxy)
+{
+    *proxy = new QSortFilterProxyModel(this);
+    (*proxy)->setSourceModel(model);
+    (*proxy)->setSortRole(SortRole);
+    auto *view = new QTableView;
+    view->setModel(*proxy);
+    view->setSortingEnabled(true);
+    view->sortByColumn(0, Qt::AscendingOrder);
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setSelectionMode(QAbstractItemView::SingleSelection);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->setAlternatingRowColors(true);
+    view->setWordWrap(false);
+    // Fitting every row of a show's thousand universes on every refresh took some 70 ms of the
+    // thread that also reads the socket; rows of one height and columns fitted to a sample of
+    // rows take 5 ms.
+    view->verticalHeader()->hide();
+    view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 6);
+    view->horizontalHeader()->setStretchLastSection(true);
+    view->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    view->horizontalHeader()->setResizeContentsPrecision(SampledRows);
+    return view;
+}
+
+void NetworkDock::refresh(artnet &engine, int universeOnShow)
+{
+    m_engine = &engine;
+    m_universeOnShow = universeOnShow;
+    QList<TimeCodeSource> timeCode;
+    TimeCodeSource source;
+    QHostAddress sender;
+    for (int index = 0; engine.timeCodeSource(&source, &sender, index); ++index) {
+        // The engine hands the sender out beside the record, not in it.
+        source.sender = sender;
+        timeCode << source;
+    }
+    showCensus(engine.universeTraffic(), engine.nodes(), timeCode, engine.unstoredSources(),
+               engine.censusClockMs());
+    refreshSources();
+}
+
+void NetworkDock::showCensus(const QList<UniverseTraffic> &universes,
+                             const QList<NodeInfo> &nodes,
+                             const QList<TimeCodeSource> &timeCode, quint64 unstoredSources,
+                             qint64 nowMs)
+{
+    m_universeModel->setUniverses(universes, nowMs);
+    m_nodeModel->setNodes(nodes, nowMs);
+    m_timeCodeModel->setSources(timeCode, nowMs);
+
+    m_nodeNames.clear();
+    for (const NodeInfo &node : nodes) {
+        if (!node.shortName.isEmpty())
+            m_nodeNames.insert(node.sourceAddress, node.shortName);
+    }
+    m_unstoredNote->setVisible(unstoredSources > 0);
+    if (unstoredSources > 0)
+        m_unstoredNote->setText(tr("%1 further senders beyond the table's bounds were counted "
+                                   "but not stored")
+                                        .arg(unstoredSources));
+}
+
+void NetworkDock::showSources(const QList<DmxSource> &sources, qint64 nowMs)
+{
+    m_sourceModel->setSources(sources, m_nodeNames, nowMs);
+}
+
+int NetworkDock::sourcesUniverse() const
+{
+    const QModelIndexList selected = m_universeView->selectionModel()->selectedRows();
+    if (selected.isEmpty())
+        return m_universeOnShow;
+    return m_universeModel->universeAt(m_universeProxy->mapToSource(selected.first()).row());
+}
+
+void NetworkDock::refreshSources()
+{
+    const int universe = sourcesUniverse();
+    m_sourcesTitle->setText(tr("Sources of universe %1").arg(universe));
+    if (m_engine)
+        showSources(m_engine->dmxSources(quint16(universe - 1)), m_engine->censusClockMs());
+}
+
+void NetworkDock::universeActivated(const QModelIndex &proxyIndex)
+{
+    const QModelIndex index = m_universeProxy->mapToSource(proxyIndex);
+    if (index.isValid())
+        emit universeChosen(m_universeModel->universeAt(index.row()));
+}
+
+void NetworkDock::nodeActivated(const QModelIndex &proxyIndex)
+{
+    const QList<int> universes = m_nodeModel->universesAt(m_nodeProxy->mapToSource(proxyIndex));
+    if (universes.size() == 1) {
+        emit universeChosen(universes.first());
+        return;
+    }
+    if (universes.isEmpty())
+        return;
+    // A node with several ports: the user picks one of them.
+    auto *menu = new QMenu(this);
+    menu->setObjectName(QStringLiteral("portMenu"));
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    for (int universe : universes) {
+        menu->addAction(tr("Show universe %1").arg(universe), this,
+                        [this, universe] { emit universeChosen(universe); });
+    }
+    menu->popup(QCursor::pos());
+}

@@ -1,0 +1,78 @@
+#ifndef NETWORKDOCK_H
+#define NETWORKDOCK_H
+
+#include "dmxsource.h"
+#include "nodeinfo.h"
+#include "timecodesource.h"
+#include "universetraffic.h"
+
+#include <QDockWidget>
+#include <QHash>
+#include <QList>
+
+class NodeTableModel;
+class QAbstractItemModel;
+class QLabel;
+class QSortFilterProxyModel;
+class QTableView;
+class QTabWidget;
+class SourceTableModel;
+class TimeCodeTableModel;
+class UniverseTableModel;
+class artnet;
+
+// The network view: which universes are live and who sends each, which nodes answer polls,
+// and which time code arrives. It only asks the engine, on the window's timer.
+class NetworkDock : public QDockWidget
+{
+    Q_OBJECT
+    friend class tst_Vardolux;
+    friend class tst_NetworkView;
+
+public:
+    explicit NetworkDock(QWidget *parent = nullptr);
+
+    // Reads the engine's census into the tables. universeOnShow: the spin box's number, whose
+    // senders the Sources table lists while no universe is selected.
+    void refresh(artnet &engine, int universeOnShow);
+
+    void showCensus(const QList<UniverseTraffic> &universes, const QList<NodeInfo> &nodes,
+                    const QList<TimeCodeSource> &timeCode, quint64 unstoredSources,
+                    qint64 nowMs);
+    void showSources(const QList<DmxSource> &sources, qint64 nowMs);
+    // The universe (as the spin box shows it) whose senders the Sources table lists.
+    int sourcesUniverse() const;
+
+signals:
+    // The user asked to see this universe (as the spin box shows it) in the channel table.
+    void universeChosen(int universe);
+
+private:
+    QTableView *addTable(QAbstractItemModel *model, QSortFilterProxyModel **proxy);
+    QWidget *createUniversesPage();
+    void universeActivated(const QModelIndex &proxyIndex);
+    void nodeActivated(const QModelIndex &proxyIndex);
+    void refreshSources();
+
+    UniverseTableModel *m_universeModel;
+    SourceTableModel *m_sourceModel;
+    NodeTableModel *m_nodeModel;
+    TimeCodeTableModel *m_timeCodeModel;
+    QSortFilterProxyModel *m_universeProxy = nullptr;
+    QSortFilterProxyModel *m_sourceProxy = nullptr;
+    QSortFilterProxyModel *m_nodeProxy = nullptr;
+    QSortFilterProxyModel *m_timeCodeProxy = nullptr;
+    QTableView *m_universeView = nullptr;
+    QTableView *m_sourceView = nullptr;
+    QTableView *m_nodeView = nullptr;
+    QTableView *m_timeCodeView = nullptr;
+    QTabWidget *m_tabs = nullptr;
+    QLabel *m_sourcesTitle = nullptr;
+    QLabel *m_unstoredNote = nullptr;
+
+    QHash<quint32, QString> m_nodeNames;
+    artnet *m_engine = nullptr;
+    int m_universeOnShow = 1;
+};
+
+#endif // NETWORKDOCK_H

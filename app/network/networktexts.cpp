@@ -1,0 +1,59 @@
+#include "networktexts.h"
+
+#include <QHostAddress>
+
+#include <algorithm>
+
+QString NetworkTexts::address(quint32 ipv4)
+{
+    return QHostAddress(ipv4).toString();
+}
+
+QString NetworkTexts::age(qint64 lastSeenMs, qint64 nowMs)
+{
+    if (lastSeenMs <= 0)
+        return QString();
+    const qint64 seconds = std::max<qint64>(0, nowMs - lastSeenMs) / 1000;
+    if (seconds < 1)
+        return tr("now");
+    if (seconds < 60)
+        return tr("%1 s ago").arg(seconds);
+    if (seconds < 3600)
+        return tr("%1 min ago").arg(seconds / 60);
+    return tr("%1 h ago").arg(seconds / 3600);
+}
+
+QString NetworkTexts::rate(double hertz)
+{
+    // Keep-alive senders repeat below 1 Hz; a show rate needs no decimals.
+    return tr("%1 Hz").arg(hertz, 0, 'f', hertz < 10 ? 1 : 0);
+}
+
+QString NetworkTexts::netSubUni(quint16 portAddress)
+{
+    return QStringLiteral("%1:%2:%3")
+            .arg((portAddress >> 8) & 0x7f)
+            .arg((portAddress >> 4) & 0x0f)
+            .arg(portAddress & 0x0f);
+}
+
+QString NetworkTexts::mac(const quint8 *mac)
+{
+    return QStringLiteral("%1:%2:%3:%4:%5:%6")
+            .arg(int(mac[0]), 2, 16, QLatin1Char('0'))
+            .arg(int(mac[1]), 2, 16, QLatin1Char('0'))
+            .arg(int(mac[2]), 2, 16, QLatin1Char('0'))
+            .arg(int(mac[3]), 2, 16, QLatin1Char('0'))
+            .arg(int(mac[4]), 2, 16, QLatin1Char('0'))
+            .arg(int(mac[5]), 2, 16, QLatin1Char('0'));
+}
+
+QColor NetworkTexts::warningColour()
+{
+    return QColor(0xd0, 0x20, 0x10);
+}
+
+QColor NetworkTexts::staleColour()
+{
+    return QColor(0x80, 0x80, 0x80);
+}

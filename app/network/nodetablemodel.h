@@ -1,0 +1,38 @@
+#ifndef NODETABLEMODEL_H
+#define NODETABLEMODEL_H
+
+#include "nodeinfo.h"
+#include "recordtablemodel.h"
+
+#include <QList>
+
+// The nodes that answered ArtPoll, one row per node and BindIndex: who they are and which
+// universes their ports take in and put out.
+class NodeTableModel : public RecordTableModel<NodeInfo>
+{
+    Q_OBJECT
+
+public:
+    enum Column { NameColumn, AddressColumn, MacColumn, FirmwareColumn, InputsColumn,
+                  OutputsColumn, StatusColumn, LastSeenColumn, WarningColumn };
+
+    explicit NodeTableModel(QObject *parent = nullptr);
+
+    void setNodes(const QList<NodeInfo> &nodes, qint64 nowMs);
+    // The universe numbers (as the spin box shows them) of the ports in an Inputs or Outputs
+    // cell; empty for any other cell.
+    QList<int> universesAt(const QModelIndex &index) const;
+
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+
+protected:
+    quint64 keyOf(const NodeInfo &node) const override;
+    bool looksTheSame(const NodeInfo &before, const NodeInfo &after) const override;
+
+private:
+    static QList<int> portUniverses(const NodeInfo &node, bool inputs);
+    QVariant display(const NodeInfo &node, int column, qint64 nowMs) const;
+    QString details(const NodeInfo &node) const;
+};
+
+#endif // NODETABLEMODEL_H

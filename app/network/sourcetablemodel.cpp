@@ -1,0 +1,118 @@
+#include "sourcetablemodel.h"
+
+#include "networktexts.h"
+
+SourceTableModel::SourceTableModel(QObject *parent)
+    : RecordTableModel({tr("IP"), tr("Node"), tr("Physical"), tr("Rate"), tr("Sequence errors"),
+                        tr("Malformed"), tr("ArtSync"), tr("Last seen")},
+                       parent)
+{
+}
+
+void SourceTableModel::setSources(const QList<DmxSource> &sources,
+                                  const QHash<quint32, QString> &nodeNames, qint64 nowMs)
+{
+    QList<SourceRow> rows;
+    rows.reserve(sources.size());
+    for (const DmxSource &source : sources)
+        rows << SourceRow{source, nodeNames.value(source.address)};
+    replaceRows(rows, nowMs);
+}
+
+quint64 SourceTableModel::keyOf(const SourceRow &row) const
+{
+    return quint64(row.source.address) << 8 | row.source.physical;
+}
+
+bool SourceTableModel::looksTheSame(const SourceRow &before, const SourceRow &after) const
+{
+    if (before.source.live != after.source.live)
+        return false;
+    for (int column = 0; column < columnCount(); ++column) {
+        if (display(before, column, previousNowMs()) != display(after, column, nowMs()))
+            return false;
+    }
+    return true;
+}
+
+QVariant SourceTableModel::data(const QModelIndex &index, int role) const
+{
+    if (!isCell(index))
+        return QVariant();
+    const SourceRow &row = recordAt(index.row());
+    switch (role) {
+    case Qt::DisplayRole:
+        return display(row, index.column(), nowMs());
+    case SortRole:
+        return sortValue(row, index.column());
+    case Qt::ForegroundRole:
+        return row.source.live ? QVariant() : QVariant(NetworkTexts::staleColour());
+    case Qt::ToolTipRole:
+        if (index.column() == SequenceErrorsColumn)
+            return tr("%1 packets skipped ahead, %2 arrived out of order")
+                    .arg(row.source.sequenceGaps)
+                    .arg(row.source.sequenceOutOfOrder);
+        if (index.column() == RateColumn)
+            return tr("%1 packets, the last with %2 channels")
+                    .arg(row.source.packets)
+                    .arg(row.source.lastLength);
+        return QVariant();
+    case Qt::TextAlignmentRole:
+        if (index.column() == AddressColumn || index.column() == NodeColumn
+            || index.column() == LastSeenColumn || index.column() == SyncColumn)
+            return QVariant();
+        return int(Qt::AlignRight | Qt::AlignVCenter);
+    default:
+        return QVariant();
+    }
+}
+
+QVariant SourceTableModel::display(const SourceRow &row, int column, qint64 nowMs) const
+{
+    const DmxSource &source = row.source;
+    switch (column) {
+    case AddressColumn:
+        return NetworkTexts::address(source.address);
+    case NodeColumn:
+        return row.nodeName;
+    case PhysicalColumn:
+        return source.physical;
+    case RateColumn:
+        return NetworkTexts::rate(source.rateHz);
+    case SequenceErrorsColumn:
+        return source.sequenceGaps + source.sequenceOutOfOrder;
+    case MalformedColumn:
+        return source.malformed;
+    case SyncColumn:
+        return source.sendsSync ? tr("yes") : tr("no");
+    case LastSeenColumn:
+        return NetworkTexts::age(source.lastSeenMs, nowMs);
+    default:
+        return QVariant();
+    }
+}
+
+QVariant SourceTableModel::sortValue(const SourceRow &row, int column) const
+{
+    const DmxSource &source = row.source;
+    switch (column) {
+    case AddressColumn:
+        return source.address;
+    case NodeColumn:
+        return row.nodeName;
+    case PhysicalColumn:
+        return source.physical;
+    case RateColumn:
+        return source.rateHz;
+    case SequenceErrorsColumn:
+        return source.sequenceGaps + source.sequenceOutOfOrder;
+    case MalformedColumn:
+        return source.malformed;
+    case SyncColumn:
+        return source.sendsSync;
+    case LastSeenColumn:
+        return source.lastSeenMs;
+    default:
+        return QVariant();
+    }
+}

@@ -1,0 +1,523 @@
+// The network view's tables and the status-bar indicator, fed with census records directly:
+// what each column says, how the tables follow the census in place, and how they sort.
+#include "networktexts.h"
+#include "nodetablemodel.h"
+#include "sourcetablemodel.h"
+#include "timecodetablemodel.h"
+#include "universeindicator.h"
+#include "universetablemodel.h"
+
+#include <QAbstractItemModelTester>
+#include <QApplication>
+#include <QItemSelectionModel>
+#include <QSignalSpy>
+#include <QSortFilterProxyModel>
+#include <QTableView>
+#include <QTest>
+
+namespace {
+
+constexpr qint64 Now = 100000;
+const quint32 Console = 0x0200000a;  // 2.0.0.10
+const quint32 Laptop = 0x02000014;   // 2.0.0.20
+const int SortRole = Qt::UserRole;
+
+UniverseTraffic universe(quint16 portAddress, int live = 1, double rate = 44,
+                         quint32 sequenceErrors = 0, qint64 lastSeenMs = Now)
+{
+    UniverseTraffic traffic;
+    traffic.portAddress = portAddress;
+    traffic.sources = live;
+    traffic.liveSources = live;
+    traffic.rateHz = rate;
+    traffic.sequenceErrors = sequenceErrors;
+    traffic.lastSeenMs = lastSeenMs;
+    return traffic;
+}
+
+DmxSource source(quint32 address, quint8 physical, double rate, bool live = true)
+{
+    DmxSource dmx;
+    dmx.address = address;
+    dmx.physical = physical;
+    dmx.rateHz = rate;
+    dmx.live = live;
+    dmx.firstSeenMs = Now - 10000;
+    dmx.lastSeenMs = live ? Now : Now - 5000;
+    return dmx;
+}
+
+QString text(const QAbstractItemModel &model, int row, int column)
+{
+    return model.data(model.index(row, column)).toString();
+}
+
+QStringList columnTexts(const QAbstractItemModel &model, int column)
+{
+    QStringList texts;
+    for (int row = 0; row < model.rowCount(); ++row)
+        texts << text(model, row, column);
+    return texts;
+}
+
+} // namespace
+
+class tst_NetworkView : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void universeColumns_data();
+    void universeColumns();
+    void universeTableFollowsCensusInPlace();
+    void unchangedCensusSignalsNothing();
+    void ageCountsAsChange();
+    void sortsByValueNotText_data();
+    void sortsByValueNotText();
+    void selectionSurvivesRefresh();
+    void sourceColumns();
+    void nodeColumns_data();
+    void nodeColumns();
+    void nodesKeyedByAddressAndBindIndex();
+    void timeCodeColumns_data();
+    void timeCodeColumns();
+    void timeCodeRunsWhileItMoves();
+    void indicator_data();
+    void indicator();
+    void indicatorClickAsksForView();
+};
+
+void tst_NetworkView::universeColumns_data()
+{
+    QTest::addColumn<UniverseTraffic>("traffic");
+    QTest::addColumn<QStringList>("texts");
+    QTest::addColumn<bool>("warns");
+
+    QTest::newRow("one sender, universe 1")
+            << universe(0) << QStringList{"1", "0:0:0", "1", "44 Hz", "0", "now", ""} << false;
+    QTest::newRow("two live senders: conflict")
+            << universe(0x0012, 2, 88, 3)
+            << QStringList{"19", "0:1:2", "2", "88 Hz", "3", "now", "Conflict: 2 sources"} << true;
+    QTest::newRow("last port-address, Net 127")
+            << universe(0x7fff) << QStringList{"32768", "127:15:15", "1", "44 Hz", "0", "now", ""}
+            << false;
+    UniverseTraffic crowded = universe(0x0101, 64, 1000);
+    crowded.moreSources = 5;
+    QTest::newRow("senders beyond the bound")
+            << crowded
+            << QStringList{"258", "1:0:1", "64 (+5)", "1000 Hz", "0", "now", "Conflict: 64 sources"}
+            << true;
+    QTest::newRow("silent for 12 s")
+            << universe(3, 0, 0, 0, Now - 12000)
+            << QStringList{"4", "0:0:3", "0", "0.0 Hz", "0", "12 s ago", ""} << false;
+    QTest::newRow("keep-alive rate")
+            << universe(3, 1, 0.8) << QStringList{"4", "0:0:3", "1", "0.8 Hz", "0", "now", ""}
+            << false;
+}
+
+void tst_NetworkView::universeColumns()
+{
+    QFETCH(UniverseTraffic, traffic);
+    QFETCH(QStringList, texts);
+    QFETCH(bool, warns);
+    UniverseTableModel model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    model.setUniverses({traffic}, Now);
+    QCOMPARE(model.rowCount(), 1);
+    QCOMPARE(model.columnCount(), texts.size());
+    QStringList shown;
+    for (int column = 0; column < model.columnCount(); ++column)
+        shown << text(model, 0, column);
+    QCOMPARE(shown, texts);
+    const QVariant colour =
+            model.data(model.index(0, UniverseTableModel::WarningColumn), Qt::ForegroundRole);
+    QCOMPARE(colour == QVariant(NetworkTexts::warningColour()), warns);
+    QCOMPARE(model.universeAt(0), int(traffic.portAddress) + 1);
+}
+
+void tst_NetworkView::universeTableFollowsCensusInPlace()
+{
+    UniverseTableModel model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    model.setUniverses({universe(0), universe(1), universe(2), universe(3)}, Now);
+
+    QSignalSpy reset(&model, &QAbstractItemModel::modelReset);
+    QSignalSpy removed(&model, &QAbstractItemModel::rowsRemoved);
+    QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+    // Universe 2 and 3 gone, universe 1 changes its rate, 4 stays, 10 is new.
+    model.setUniverses({universe(0, 1, 30), universe(3), universe(9)}, Now);
+
+    QCOMPARE(reset.size(), 0);
+    QCOMPARE(removed.size(), 1);
+    QCOMPARE(removed.at(0).at(1).toInt(), 1);
+    QCOMPARE(removed.at(0).at(2).toInt(), 2);
+    QCOMPARE(inserted.size(), 1);
+    QCOMPARE(inserted.at(0).at(1).toInt(), 2);
+    QCOMPARE(inserted.at(0).at(2).toInt(), 2);
+    QCOMPARE(changed.size(), 1);
+    QCOMPARE(changed.at(0).at(0).value<QModelIndex>().row(), 0);
+    QCOMPARE(changed.at(0).at(1).value<QModelIndex>().row(), 0);
+    QCOMPARE(changed.at(0).at(1).value<QModelIndex>().column(), model.columnCount() - 1);
+    QCOMPARE(columnTexts(model, UniverseTableModel::UniverseColumn),
+             (QStringList{"1", "4", "10"}));
+    QCOMPARE(text(model, 0, UniverseTableModel::RateColumn), QStringLiteral("30 Hz"));
+
+    model.setUniverses({}, Now);
+    QCOMPARE(model.rowCount(), 0);
+    QCOMPARE(reset.size(), 0);
+}
+
+void tst_NetworkView::unchangedCensusSignalsNothing()
+{
+    UniverseTableModel model;
+    const QList<UniverseTraffic> census{universe(0), universe(5, 2)};
+    model.setUniverses(census, Now);
+    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+    QSignalSpy layout(&model, &QAbstractItemModel::layoutChanged);
+    // 300 ms later: the ages still read "now".
+    model.setUniverses(census, Now + 300);
+    QCOMPARE(changed.size(), 0);
+    QCOMPARE(layout.size(), 0);
+}
+
+void tst_NetworkView::ageCountsAsChange()
+{
+    SourceTableModel model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    DmxSource silent = source(Console, 0, 0, false);
+    silent.lastSeenMs = Now;
+    model.setSources({silent}, {}, Now + 4200);
+    QCOMPARE(text(model, 0, SourceTableModel::LastSeenColumn), QStringLiteral("4 s ago"));
+    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+    model.setSources({silent}, {}, Now + 5100);
+    QCOMPARE(changed.size(), 1);
+    QCOMPARE(text(model, 0, SourceTableModel::LastSeenColumn), QStringLiteral("5 s ago"));
+    model.setSources({silent}, {}, Now + 125000);
+    QCOMPARE(text(model, 0, SourceTableModel::LastSeenColumn), QStringLiteral("2 min ago"));
+}
+
+void tst_NetworkView::sortsByValueNotText_data()
+{
+    QTest::addColumn<int>("column");
+    QTest::addColumn<QStringList>("ascending");
+    QTest::addColumn<QString>("firstAfterChange");
+
+    QTest::newRow("universe numbers") << int(UniverseTableModel::UniverseColumn)
+                                      << QStringList{"2", "10", "257"} << "2";
+    QTest::newRow("rates") << int(UniverseTableModel::RateColumn)
+                           << QStringList{"9.0 Hz", "44 Hz", "100 Hz"} << "10";
+    QTest::newRow("sequence errors") << int(UniverseTableModel::SequenceErrorsColumn)
+                                     << QStringList{"2", "11", "300"} << "10";
+}
+
+void tst_NetworkView::sortsByValueNotText()
+{
+    QFETCH(int, column);
+    QFETCH(QStringList, ascending);
+    QFETCH(QString, firstAfterChange);
+    UniverseTableModel model;
+    QSortFilterProxyModel proxy;
+    proxy.setSourceModel(&model);
+    proxy.setSortRole(SortRole);
+    proxy.sort(column, Qt::AscendingOrder);
+    model.setUniverses({universe(9, 1, 100, 11), universe(1, 1, 9, 300), universe(256, 1, 44, 2)},
+                       Now);
+    QCOMPARE(columnTexts(proxy, column), ascending);
+
+    // Universe 10 drops to the lowest rate and error count: the proxy keeps sorting on
+    // dataChanged and moves its row.
+    model.setUniverses({universe(9, 1, 1, 1), universe(1, 1, 9, 300), universe(256, 1, 44, 2)},
+                       Now);
+    QCOMPARE(text(proxy, 0, UniverseTableModel::UniverseColumn), firstAfterChange);
+}
+
+void tst_NetworkView::selectionSurvivesRefresh()
+{
+    UniverseTableModel model;
+    QSortFilterProxyModel proxy;
+    proxy.setSourceModel(&model);
+    proxy.setSortRole(SortRole);
+    QTableView view;
+    view.setModel(&proxy);
+    view.setSortingEnabled(true);
+    view.sortByColumn(UniverseTableModel::UniverseColumn, Qt::AscendingOrder);
+    view.setSelectionBehavior(QAbstractItemView::SelectRows);
+    model.setUniverses({universe(4), universe(2), universe(7)}, Now);
+    view.selectRow(1); // universe 5
+    QCOMPARE(text(proxy, 1, 0), QStringLiteral("5"));
+
+    model.setUniverses({universe(0), universe(4, 2), universe(7)}, Now + 1000);
+    const QModelIndexList selected = view.selectionModel()->selectedRows();
+    QCOMPARE(selected.size(), 1);
+    QCOMPARE(text(proxy, selected.first().row(), 0), QStringLiteral("5"));
+    QCOMPARE(text(proxy, selected.first().row(), UniverseTableModel::WarningColumn),
+             QStringLiteral("Conflict: 2 sources"));
+    QCOMPARE(proxy.sortColumn(), int(UniverseTableModel::UniverseColumn));
+    QCOMPARE(columnTexts(proxy, 0), (QStringList{"1", "5", "8"}));
+}
+
+void tst_NetworkView::sourceColumns()
+{
+    SourceTableModel model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    DmxSource console = source(Console, 0, 44);
+    console.sequenceGaps = 3;
+    console.sequenceOutOfOrder = 2;
+    console.malformed = 7;
+    console.sendsSync = true;
+    const DmxSource laptop = source(Laptop, 1, 0.5, false);
+    model.setSources({console, laptop}, {{Console, QStringLiteral("FOH desk")}}, Now);
+
+    QCOMPARE(model.rowCount(), 2);
+    QStringList first;
+    QStringList second;
+    for (int column = 0; column < model.columnCount(); ++column) {
+        first << text(model, 0, column);
+        second << text(model, 1, column);
+    }
+    QCOMPARE(first, (QStringList{"2.0.0.10", "FOH desk", "0", "44 Hz", "5", "7", "yes", "now"}));
+    QCOMPARE(second, (QStringList{"2.0.0.20", "", "1", "0.5 Hz", "0", "0", "no", "5 s ago"}));
+    QCOMPARE(model.data(model.index(1, 0), Qt::ForegroundRole),
+             QVariant(NetworkTexts::staleColour()));
+    QVERIFY(!model.data(model.index(0, 0), Qt::ForegroundRole).isValid());
+    QCOMPARE(model.data(model.index(0, SourceTableModel::SequenceErrorsColumn), Qt::ToolTipRole)
+                     .toString(),
+             QStringLiteral("3 packets skipped ahead, 2 arrived out of order"));
+
+    // The same address with another Physical byte is another source.
+    model.setSources({console, laptop, source(Console, 1, 44)}, {}, Now);
+    QCOMPARE(model.rowCount(), 3);
+    QCOMPARE(text(model, 0, SourceTableModel::NodeColumn), QString());
+}
+
+void tst_NetworkView::nodeColumns_data()
+{
+    QTest::addColumn<NodeInfo>("node");
+    QTest::addColumn<QStringList>("texts");
+    QTest::addColumn<QList<int>>("outputs");
+
+    NodeInfo node;
+    node.packetAddress = Laptop;
+    node.sourceAddress = Laptop;
+    node.shortName = QStringLiteral("Dimmer rack");
+    node.firmware = 0x0106;
+    const quint8 mac[6] = {0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0xfe};
+    std::copy(mac, mac + 6, node.mac);
+    node.numPorts = 4;
+    node.portTypes[0] = 0x80; // output
+    node.portTypes[1] = 0xc0; // input and output
+    node.portTypes[2] = 0x40; // input
+    node.portTypes[3] = 0x80;
+    node.swOut[0] = 0x0000;
+    node.swOut[1] = 0x0001;
+    node.swOut[3] = 0x0110;
+    node.swIn[1] = 0x0005;
+    node.swIn[2] = 0x0006;
+    node.lastSeenMs = Now - 2500;
+    QTest::newRow("four ports")
+            << node
+            << QStringList{"Dimmer rack", "2.0.0.20", "00:1a:2b:3c:4d:fe", "1.6", "6, 7",
+                           "1, 2, 273", "ok", "2 s ago", ""}
+            << QList<int>{1, 2, 273};
+
+    NodeInfo twoPorts = node;
+    twoPorts.numPorts = 2;
+    twoPorts.nodeReport = QStringLiteral("#0001 [0042] Power on tests successful");
+    QTest::newRow("only NumPorts count")
+            << twoPorts
+            << QStringList{"Dimmer rack", "2.0.0.20", "00:1a:2b:3c:4d:fe", "1.6", "6", "1, 2",
+                           "#0001 [0042] Power on tests successful", "2 s ago", ""}
+            << QList<int>{1, 2};
+
+    NodeInfo moved = node;
+    moved.packetAddress = 0xc0a80107; // 192.168.1.7, configured for another network
+    moved.gone = true;
+    moved.numPorts = 0;
+    QTest::newRow("gone, wrong IP in its reply")
+            << moved
+            << QStringList{"Dimmer rack", "192.168.1.7", "00:1a:2b:3c:4d:fe", "1.6", "", "",
+                           "gone", "2 s ago", "Reply names 192.168.1.7 but comes from 2.0.0.20"}
+            << QList<int>{};
+
+    NodeInfo self = node;
+    self.self = true;
+    self.shortName = QStringLiteral("Vardolux");
+    self.numPorts = 1;
+    QTest::newRow("this program") << self
+                                  << QStringList{"Vardolux (this program)", "2.0.0.20",
+                                                 "00:1a:2b:3c:4d:fe", "1.6", "", "1", "ok",
+                                                 "2 s ago", ""}
+                                  << QList<int>{1};
+}
+
+void tst_NetworkView::nodeColumns()
+{
+    QFETCH(NodeInfo, node);
+    QFETCH(QStringList, texts);
+    QFETCH(QList<int>, outputs);
+    NodeTableModel model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    model.setNodes({node}, Now);
+    QStringList shown;
+    for (int column = 0; column < model.columnCount(); ++column)
+        shown << text(model, 0, column);
+    QCOMPARE(shown, texts);
+    QCOMPARE(model.universesAt(model.index(0, NodeTableModel::OutputsColumn)), outputs);
+    QCOMPARE(model.universesAt(model.index(0, NodeTableModel::NameColumn)), QList<int>{});
+    QCOMPARE(model.data(model.index(0, 0), Qt::ForegroundRole).isValid(), node.gone);
+}
+
+void tst_NetworkView::nodesKeyedByAddressAndBindIndex()
+{
+    NodeTableModel model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    QList<NodeInfo> pages;
+    for (quint8 bind = 1; bind <= 3; ++bind) {
+        NodeInfo page;
+        page.packetAddress = page.sourceAddress = Laptop;
+        page.bindIndex = bind;
+        page.shortName = QStringLiteral("Splitter");
+        page.numPorts = 1;
+        page.portTypes[0] = 0x80;
+        page.swOut[0] = bind - 1;
+        page.lastSeenMs = Now;
+        pages << page;
+    }
+    model.setNodes(pages, Now);
+    QCOMPARE(columnTexts(model, NodeTableModel::OutputsColumn), (QStringList{"1", "2", "3"}));
+
+    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+    QSignalSpy removed(&model, &QAbstractItemModel::rowsRemoved);
+    pages[1].gone = true;
+    model.setNodes(pages, Now);
+    QCOMPARE(model.rowCount(), 3);
+    QCOMPARE(removed.size(), 0);
+    QCOMPARE(changed.size(), 1);
+    QCOMPARE(changed.at(0).at(0).value<QModelIndex>().row(), 1);
+    QCOMPARE(text(model, 1, NodeTableModel::StatusColumn), QStringLiteral("gone"));
+}
+
+void tst_NetworkView::timeCodeColumns_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QString>("typeText");
+
+    QTest::newRow("0") << 0 << "Film 24";
+    QTest::newRow("1") << 1 << "EBU 25";
+    QTest::newRow("2") << 2 << "DF 29.97";
+    QTest::newRow("3") << 3 << "SMPTE 30";
+    QTest::newRow("out of range") << 7 << "type 7";
+}
+
+void tst_NetworkView::timeCodeColumns()
+{
+    QFETCH(int, type);
+    QFETCH(QString, typeText);
+    TimeCodeTableModel model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    TimeCodeSource code;
+    code.hours = 1;
+    code.minutes = 2;
+    code.seconds = 3;
+    code.frames = 24;
+    code.type = quint8(type);
+    code.sender = QHostAddress(QStringLiteral("2.0.0.20"));
+    model.setSources({code}, Now);
+    QCOMPARE(text(model, 0, TimeCodeTableModel::SenderColumn), QStringLiteral("2.0.0.20"));
+    QCOMPARE(text(model, 0, TimeCodeTableModel::TimeColumn), QStringLiteral("01:02:03:24"));
+    QCOMPARE(text(model, 0, TimeCodeTableModel::TypeColumn), typeText);
+}
+
+void tst_NetworkView::timeCodeRunsWhileItMoves()
+{
+    TimeCodeTableModel model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    TimeCodeSource server;
+    server.sender = QHostAddress(QStringLiteral("2.0.0.20"));
+    server.seconds = 10;
+    TimeCodeSource paused;
+    paused.sender = QHostAddress(QStringLiteral("2.0.0.30"));
+
+    // First sight: nothing has moved yet.
+    model.setSources({server, paused}, Now);
+    QCOMPARE(columnTexts(model, TimeCodeTableModel::StateColumn),
+             (QStringList{"stopped", "stopped"}));
+    server.frames = 12;
+    model.setSources({server, paused}, Now + 500);
+    QCOMPARE(columnTexts(model, TimeCodeTableModel::StateColumn),
+             (QStringList{"running", "stopped"}));
+    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+    model.setSources({server, paused}, Now + 1000);
+    QVERIFY(model.isRunning(0));
+    QCOMPARE(changed.size(), 0);
+    // Held for a second: stopped.
+    model.setSources({server, paused}, Now + 1500);
+    QVERIFY(!model.isRunning(0));
+    QCOMPARE(changed.size(), 1);
+}
+
+void tst_NetworkView::indicator_data()
+{
+    QTest::addColumn<QList<DmxSource>>("sources");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("warns");
+    QTest::addColumn<QStringList>("toolTipHas");
+
+    QTest::newRow("nobody") << QList<DmxSource>{} << "no data" << false
+                            << QStringList{"universe 3"};
+    QTest::newRow("one sender")
+            << QList<DmxSource>{source(Console, 0, 44)} << "2.0.0.10 at 44 Hz" << false
+            << QStringList{"2.0.0.10 (Physical 0): 44 Hz"};
+    QTest::newRow("one live, one silent")
+            << QList<DmxSource>{source(Laptop, 0, 0, false), source(Console, 2, 40)}
+            << "2.0.0.10 at 40 Hz" << false << QStringList{"2.0.0.10 (Physical 2)"};
+    QTest::newRow("only silent senders")
+            << QList<DmxSource>{source(Laptop, 0, 0, false)} << "no data" << false
+            << QStringList{"4 s"};
+    QTest::newRow("two senders")
+            << QList<DmxSource>{source(Console, 0, 44), source(Laptop, 0, 30)} << "2 sources"
+            << true << QStringList{"2.0.0.10 (Physical 0): 44 Hz", "2.0.0.20 (Physical 0): 30 Hz"};
+    QTest::newRow("one address, two Physical ports")
+            << QList<DmxSource>{source(Console, 0, 44), source(Console, 1, 44),
+                                source(Laptop, 0, 1)}
+            << "3 sources" << true << QStringList{"Physical 1"};
+}
+
+void tst_NetworkView::indicator()
+{
+    QFETCH(QList<DmxSource>, sources);
+    QFETCH(QString, text);
+    QFETCH(bool, warns);
+    QFETCH(QStringList, toolTipHas);
+    UniverseIndicator indicator;
+    const QColor normal = indicator.palette().color(QPalette::WindowText);
+    indicator.showSources(3, sources);
+    QCOMPARE(indicator.text(), text);
+    QCOMPARE(indicator.warns(), warns);
+    QCOMPARE(indicator.palette().color(QPalette::WindowText) == NetworkTexts::warningColour(),
+             warns);
+    for (const QString &part : toolTipHas)
+        QVERIFY2(indicator.toolTip().contains(part), qPrintable(indicator.toolTip()));
+
+    // Back to one sender: the warning colour goes.
+    indicator.showSources(3, {source(Console, 0, 44)});
+    QVERIFY(!indicator.warns());
+    QCOMPARE(indicator.palette().color(QPalette::WindowText), normal);
+}
+
+void tst_NetworkView::indicatorClickAsksForView()
+{
+    UniverseIndicator indicator;
+    indicator.resize(120, 20);
+    indicator.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&indicator));
+    QSignalSpy clicked(&indicator, &UniverseIndicator::clicked);
+    QTest::mouseClick(&indicator, Qt::RightButton);
+    QCOMPARE(clicked.size(), 0);
+    QTest::mouseClick(&indicator, Qt::LeftButton);
+    QCOMPARE(clicked.size(), 1);
+}
+
+QTEST_MAIN(tst_NetworkView)
+#include "tst_networkview.moc"
