@@ -2,10 +2,12 @@
 
 #include "activityviews.h"
 #include "artnet.h"
+#include "artnetpackets.h"
 #include "model.h"
 #include "networkdock.h"
 #include "recordingfile.h"
 #include "universeindicator.h"
+#include "vardoluxversion.h"
 
 #include <QAction>
 #include <QApplication>
@@ -33,6 +35,7 @@
 #include <QToolBar>
 
 #include <algorithm>
+#include <limits>
 
 namespace {
 
@@ -41,25 +44,23 @@ constexpr QLatin1String WebHost("www.vardolux.example");
 constexpr QLatin1String MailAddress("info@vardolux.example");
 constexpr QLatin1String SettingsOrganisation("vardolux.example");
 constexpr QLatin1String BuildDate("Sep 11 2011");
-constexpr int VersionMajor = 0;
-constexpr int VersionMinor = 6;
 constexpr quint8 OemHi = 0x00;
 constexpr quint8 OemLo = 0xFF;
 
 constexpr int TableRows = 32;
 constexpr int TableColumns = 16;
-constexpr int FrameBufferSize = 512;
+constexpr int FrameBufferSize = ArtNetPackets::Dmx::MaxChannels;
 constexpr int RecordIntervalMs = 200;
 constexpr int ConfirmationTimeoutMs = 2000;
 // Rates are counted over a second; a faster refresh of the network view shows nothing new.
 constexpr int NetworkRefreshMs = 500;
-// Port-addresses run from 0 to 32767; the box shows them 1-based.
+// The box shows port-addresses 1-based.
 constexpr int FirstUniverse = 1;
-constexpr int LastUniverse = 32768;
+constexpr int LastUniverse = ArtNetPackets::PortAddressCount;
 // What the engine's 1-based 16-bit universe number can take at all.
-constexpr int LargestEngineUniverse = 65536;
-constexpr int SmallestSendableFrame = 2;
-constexpr int LargestSendableFrame = 512;
+constexpr int LargestEngineUniverse = std::numeric_limits<quint16>::max() + 1;
+constexpr int SmallestSendableFrame = ArtNetPackets::Dmx::MinSendChannels;
+constexpr int LargestSendableFrame = ArtNetPackets::Dmx::MaxChannels;
 
 const QPoint DefaultPosition(200, 200);
 const QSize DefaultSize(400, 400);
@@ -88,45 +89,6 @@ QString escapedForTitle(QString name)
 } // namespace
 
 Vardolux::Vardolux()
-    : QMainWindow(),
-      model(nullptr),
-      tableView(nullptr),
-      fileMenu(nullptr),
-      runMenu(nullptr),
-      toolsMenu(nullptr),
-      viewMenu(nullptr),
-      helpMenu(nullptr),
-      fileToolBar(nullptr),
-      runToolBar(nullptr),
-      toolsToolBar(nullptr),
-      viewToolBar(nullptr),
-      helpToolBar(nullptr),
-      newAction(nullptr),
-      openAction(nullptr),
-      saveAction(nullptr),
-      saveAsAction(nullptr),
-      sendAction(nullptr),
-      recordAction(nullptr),
-      stopAction(nullptr),
-      freezeAction(nullptr),
-      optimizeAction(nullptr),
-      universeSpinBox(nullptr),
-      pollModeAction(nullptr),
-      viewDecimalAction(nullptr),
-      viewPercentAction(nullptr),
-      viewHexAction(nullptr),
-      viewBarAction(nullptr),
-      exitAction(nullptr),
-      helpAction(nullptr),
-      aboutAction(nullptr),
-      aboutQtAction(nullptr),
-      engine(nullptr),
-      recordTimer(nullptr),
-      frameBuffer(nullptr),
-      frameLength(0),
-      frozen(false),
-      sending(false),
-      activityViews(nullptr)
 {
     model = new Model(TableRows, TableColumns, this);
     model->setObjectName(QStringLiteral("model"));
@@ -147,6 +109,7 @@ Vardolux::Vardolux()
     setCentralWidget(tableView);
 
     createActions();
+    createUniverseBox();
     createMenus();
     createToolBars();
     createStatusBar();
@@ -181,102 +144,74 @@ void Vardolux::closeEvent(QCloseEvent *event)
 // ---------------------------------------------------------------------------------------------
 // Commands, menus, toolbars and status bar
 
+template <typename Slot>
+QAction *Vardolux::createAction(const char *name, const char *image, const QString &text,
+                                const QString &shortcut, const QString &statusTip, Slot slot,
+                                CheckMark check)
+{
+    auto *action = image ? new QAction(QIcon(QStringLiteral(":/images/%1.xpm")
+                                                     .arg(QLatin1String(image))),
+                                       text, this)
+                         : new QAction(text, this);
+    action->setObjectName(QLatin1String(name));
+    if (!shortcut.isEmpty())
+        action->setShortcut(QKeySequence(shortcut));
+    action->setStatusTip(statusTip);
+    if (check != CheckMark::None) {
+        action->setCheckable(true);
+        action->setChecked(check == CheckMark::On);
+    }
+    connect(action, &QAction::triggered, this, slot);
+    return action;
+}
+
 void Vardolux::createActions()
 {
-    newAction = new QAction(QIcon(QStringLiteral(":/images/filenew.xpm")), tr("&New"), this);
-    newAction->setObjectName(QStringLiteral("newAction"));
-    newAction->setShortcut(QKeySequence(tr("Ctrl+N")));
-    newAction->setStatusTip(tr("Create a new file"));
-    connect(newAction, &QAction::triggered, this, &Vardolux::newFile);
+    // Name, toolbar image, text, shortcut, status tip, slot and, for a toggle, its first state.
+    newAction = createAction("newAction", "filenew", tr("&New"), tr("Ctrl+N"),
+                             tr("Create a new file"), &Vardolux::newFile);
+    openAction = createAction("openAction", "fileopen", tr("&Open..."), tr("Ctrl+O"),
+                              tr("Open an existing file"), &Vardolux::open);
+    saveAction = createAction("saveAction", "filesave", tr("&Save"), tr("Ctrl+S"),
+                              tr("Save the document to disk"), &Vardolux::save);
+    saveAsAction = createAction("saveAsAction", nullptr, tr("Save &As..."), QString(),
+                                tr("Save the document under a new name"), &Vardolux::saveAs);
+    sendAction = createAction("sendAction", "runstart", tr("&Send"), tr("Ctrl+E"),
+                              tr("Start Play"), &Vardolux::send, CheckMark::Off);
+    recordAction = createAction("recordAction", "runrecord", tr("&Record"), tr("Ctrl+R"),
+                                tr("Start Record"), &Vardolux::record, CheckMark::Off);
+    stopAction = createAction("stopAction", "runstop", tr("St&op"), tr("Ctrl+T"),
+                              tr("Stop/Break"), &Vardolux::stop, CheckMark::On);
+    freezeAction = createAction("freezeAction", "runfreeze", tr("&Freeze"), tr("Ctrl+F"),
+                                tr("Freeze/Unfreeze view"), &Vardolux::freeze, CheckMark::Off);
+    optimizeAction = createAction("optimizeAction", "toolOptimize", tr("&Optimize"), tr("Ctrl+I"),
+                                  tr("optimized row and column size"), &Vardolux::optimize);
+    viewDecimalAction = createAction("viewDecimalAction", "viewDecimal", tr("&Decimal 0-255"),
+                                     tr("Ctrl+D"), tr("view dmx values decimal 0...255"),
+                                     &Vardolux::viewDecimal, CheckMark::On);
+    viewPercentAction = createAction("viewPercentAction", "viewPercent", tr("&Percent 0-100%"),
+                                     tr("Ctrl+P"), tr("view dmx values in percent 0...100%"),
+                                     &Vardolux::viewPercent, CheckMark::Off);
+    viewHexAction = createAction("viewHexAction", "viewHex", tr("&Hexadecimal 0x00-0xFF"),
+                                 tr("Ctrl+H"), tr("view dmx values in hexadecimal 0x00...0xFF"),
+                                 &Vardolux::viewHex, CheckMark::Off);
+    viewBarAction = createAction("viewBarAction", "viewBar", tr("&Bar"), tr("Ctrl+B"),
+                                 tr("view dmx values bar"), &Vardolux::viewBar, CheckMark::Off);
+    pollModeAction = createAction("pollModeAction", "toolPollMode", tr("&Poll Mode"), tr("Ctrl+M"),
+                                  tr("poll mode enable/disable"), &Vardolux::pollMode,
+                                  CheckMark::Off);
+    exitAction = createAction("exitAction", nullptr, tr("E&xit"), tr("Ctrl+Q"),
+                              tr("Exit the application"), &QWidget::close);
+    helpAction = createAction("helpAction", "helpHelp", tr("Help"), tr("F1"),
+                              tr("Show the application's help"), &Vardolux::help);
+    aboutAction = createAction("aboutAction", nullptr, tr("&About"), QString(),
+                               tr("Show the application's About box"), &Vardolux::about);
+    aboutQtAction = createAction("aboutQtAction", nullptr, tr("About &Qt"), QString(),
+                                 tr("Show the Qt library's About box"), &QApplication::aboutQt);
+}
 
-    openAction = new QAction(QIcon(QStringLiteral(":/images/fileopen.xpm")), tr("&Open..."), this);
-    openAction->setObjectName(QStringLiteral("openAction"));
-    openAction->setShortcut(QKeySequence(tr("Ctrl+O")));
-    openAction->setStatusTip(tr("Open an existing file"));
-    connect(openAction, &QAction::triggered, this, &Vardolux::open);
-
-    saveAction = new QAction(QIcon(QStringLiteral(":/images/filesave.xpm")), tr("&Save"), this);
-    saveAction->setObjectName(QStringLiteral("saveAction"));
-    saveAction->setShortcut(QKeySequence(tr("Ctrl+S")));
-    saveAction->setStatusTip(tr("Save the document to disk"));
-    connect(saveAction, &QAction::triggered, this, &Vardolux::save);
-
-    saveAsAction = new QAction(tr("Save &As..."), this);
-    saveAsAction->setObjectName(QStringLiteral("saveAsAction"));
-    saveAsAction->setStatusTip(tr("Save the document under a new name"));
-    connect(saveAsAction, &QAction::triggered, this, &Vardolux::saveAs);
-
-    sendAction = new QAction(QIcon(QStringLiteral(":/images/runstart.xpm")), tr("&Send"), this);
-    sendAction->setObjectName(QStringLiteral("sendAction"));
-    sendAction->setShortcut(QKeySequence(tr("Ctrl+E")));
-    sendAction->setStatusTip(tr("Start Play"));
-    sendAction->setCheckable(true);
-    connect(sendAction, &QAction::triggered, this, &Vardolux::send);
-
-    recordAction = new QAction(QIcon(QStringLiteral(":/images/runrecord.xpm")), tr("&Record"), this);
-    recordAction->setObjectName(QStringLiteral("recordAction"));
-    recordAction->setShortcut(QKeySequence(tr("Ctrl+R")));
-    recordAction->setStatusTip(tr("Start Record"));
-    recordAction->setCheckable(true);
-    connect(recordAction, &QAction::triggered, this, &Vardolux::record);
-
-    stopAction = new QAction(QIcon(QStringLiteral(":/images/runstop.xpm")), tr("St&op"), this);
-    stopAction->setObjectName(QStringLiteral("stopAction"));
-    stopAction->setShortcut(QKeySequence(tr("Ctrl+T")));
-    stopAction->setStatusTip(tr("Stop/Break"));
-    stopAction->setCheckable(true);
-    stopAction->setChecked(true);
-    connect(stopAction, &QAction::triggered, this, &Vardolux::stop);
-
-    freezeAction = new QAction(QIcon(QStringLiteral(":/images/runfreeze.xpm")), tr("&Freeze"), this);
-    freezeAction->setObjectName(QStringLiteral("freezeAction"));
-    freezeAction->setShortcut(QKeySequence(tr("Ctrl+F")));
-    freezeAction->setStatusTip(tr("Freeze/Unfreeze view"));
-    freezeAction->setCheckable(true);
-    connect(freezeAction, &QAction::triggered, this, &Vardolux::freeze);
-
-    optimizeAction =
-            new QAction(QIcon(QStringLiteral(":/images/toolOptimize.xpm")), tr("&Optimize"), this);
-    optimizeAction->setObjectName(QStringLiteral("optimizeAction"));
-    optimizeAction->setShortcut(QKeySequence(tr("Ctrl+I")));
-    optimizeAction->setStatusTip(tr("optimized row and column size"));
-    connect(optimizeAction, &QAction::triggered, this, &Vardolux::optimize);
-
-    viewDecimalAction = new QAction(QIcon(QStringLiteral(":/images/viewDecimal.xpm")),
-                                    tr("&Decimal 0-255"), this);
-    viewDecimalAction->setObjectName(QStringLiteral("viewDecimalAction"));
-    viewDecimalAction->setShortcut(QKeySequence(tr("Ctrl+D")));
-    viewDecimalAction->setStatusTip(tr("view dmx values decimal 0...255"));
-    viewDecimalAction->setCheckable(true);
-    viewDecimalAction->setChecked(true);
-    connect(viewDecimalAction, &QAction::triggered, this, &Vardolux::viewDecimal);
-
-    viewPercentAction = new QAction(QIcon(QStringLiteral(":/images/viewPercent.xpm")),
-                                    tr("&Percent 0-100%"), this);
-    viewPercentAction->setObjectName(QStringLiteral("viewPercentAction"));
-    viewPercentAction->setShortcut(QKeySequence(tr("Ctrl+P")));
-    viewPercentAction->setStatusTip(tr("view dmx values in percent 0...100%"));
-    viewPercentAction->setCheckable(true);
-    viewPercentAction->setChecked(false);
-    connect(viewPercentAction, &QAction::triggered, this, &Vardolux::viewPercent);
-
-    viewHexAction = new QAction(QIcon(QStringLiteral(":/images/viewHex.xpm")),
-                                tr("&Hexadecimal 0x00-0xFF"), this);
-    viewHexAction->setObjectName(QStringLiteral("viewHexAction"));
-    viewHexAction->setShortcut(QKeySequence(tr("Ctrl+H")));
-    viewHexAction->setStatusTip(tr("view dmx values in hexadecimal 0x00...0xFF"));
-    viewHexAction->setCheckable(true);
-    connect(viewHexAction, &QAction::triggered, this, &Vardolux::viewHex);
-    viewHexAction->setChecked(false);
-
-    viewBarAction = new QAction(QIcon(QStringLiteral(":/images/viewBar.xpm")), tr("&Bar"), this);
-    viewBarAction->setObjectName(QStringLiteral("viewBarAction"));
-    viewBarAction->setShortcut(QKeySequence(tr("Ctrl+B")));
-    viewBarAction->setStatusTip(tr("view dmx values bar"));
-    viewBarAction->setCheckable(true);
-    viewBarAction->setChecked(false);
-    connect(viewBarAction, &QAction::triggered, this, &Vardolux::viewBar);
-
+void Vardolux::createUniverseBox()
+{
     universeSpinBox = new QSpinBox(this);
     universeSpinBox->setObjectName(QStringLiteral("universeSpinBox"));
     universeSpinBox->setRange(FirstUniverse, LastUniverse);
@@ -287,109 +222,52 @@ void Vardolux::createActions()
     universeSpinBox->installEventFilter(this);
     if (auto *edit = universeSpinBox->findChild<QLineEdit *>())
         edit->installEventFilter(this);
+}
 
-    pollModeAction = new QAction(QIcon(QStringLiteral(":/images/toolPollMode.xpm")),
-                                 tr("&Poll Mode"), this);
-    pollModeAction->setObjectName(QStringLiteral("pollModeAction"));
-    pollModeAction->setShortcut(QKeySequence(tr("Ctrl+M")));
-    pollModeAction->setStatusTip(tr("poll mode enable/disable"));
-    pollModeAction->setCheckable(true);
-    pollModeAction->setChecked(false);
-    connect(pollModeAction, &QAction::triggered, this, &Vardolux::pollMode);
-
-    exitAction = new QAction(tr("E&xit"), this);
-    exitAction->setObjectName(QStringLiteral("exitAction"));
-    exitAction->setShortcut(QKeySequence(tr("Ctrl+Q")));
-    exitAction->setStatusTip(tr("Exit the application"));
-    connect(exitAction, &QAction::triggered, this, &QWidget::close);
-
-    helpAction = new QAction(QIcon(QStringLiteral(":/images/helpHelp.xpm")), tr("Help"), this);
-    helpAction->setObjectName(QStringLiteral("helpAction"));
-    helpAction->setShortcut(QKeySequence(tr("F1")));
-    helpAction->setStatusTip(tr("Show the application's help"));
-    connect(helpAction, &QAction::triggered, this, &Vardolux::help);
-
-    aboutAction = new QAction(tr("&About"), this);
-    aboutAction->setObjectName(QStringLiteral("aboutAction"));
-    aboutAction->setStatusTip(tr("Show the application's About box"));
-    connect(aboutAction, &QAction::triggered, this, &Vardolux::about);
-
-    aboutQtAction = new QAction(tr("About &Qt"), this);
-    aboutQtAction->setObjectName(QStringLiteral("aboutQtAction"));
-    aboutQtAction->setStatusTip(tr("Show the Qt library's About box"));
-    connect(aboutQtAction, &QAction::triggered, qApp, &QApplication::aboutQt);
+QMenu *Vardolux::createMenu(const QString &title, const char *name,
+                            const QList<QAction *> &actions)
+{
+    QMenu *menu = menuBar()->addMenu(title);
+    menu->setObjectName(QLatin1String(name));
+    menu->addActions(actions);
+    return menu;
 }
 
 void Vardolux::createMenus()
 {
-    fileMenu = menuBar()->addMenu(tr("&File"));
-    fileMenu->setObjectName(QStringLiteral("fileMenu"));
-    fileMenu->addAction(newAction);
-    fileMenu->addAction(openAction);
-    fileMenu->addAction(saveAction);
-    fileMenu->addAction(saveAsAction);
+    fileMenu = createMenu(tr("&File"), "fileMenu",
+                          {newAction, openAction, saveAction, saveAsAction});
     fileMenu->addSeparator();
     fileMenu->addAction(exitAction);
-
-    runMenu = menuBar()->addMenu(tr("&Run"));
-    runMenu->setObjectName(QStringLiteral("runMenu"));
-    runMenu->addAction(sendAction);
-    runMenu->addAction(recordAction);
-    runMenu->addAction(stopAction);
-    runMenu->addAction(freezeAction);
-
-    toolsMenu = menuBar()->addMenu(tr("&Tools"));
-    toolsMenu->setObjectName(QStringLiteral("toolsMenu"));
-    toolsMenu->addAction(optimizeAction);
-    toolsMenu->addAction(pollModeAction);
-
-    viewMenu = menuBar()->addMenu(tr("&View"));
-    viewMenu->setObjectName(QStringLiteral("viewMenu"));
-    viewMenu->addAction(viewDecimalAction);
-    viewMenu->addAction(viewPercentAction);
-    viewMenu->addAction(viewHexAction);
-    viewMenu->addAction(viewBarAction);
-
+    runMenu = createMenu(tr("&Run"), "runMenu",
+                         {sendAction, recordAction, stopAction, freezeAction});
+    toolsMenu = createMenu(tr("&Tools"), "toolsMenu", {optimizeAction, pollModeAction});
+    viewMenu = createMenu(tr("&View"), "viewMenu",
+                          {viewDecimalAction, viewPercentAction, viewHexAction, viewBarAction});
     menuBar()->addSeparator();
+    helpMenu = createMenu(tr("&Help"), "helpMenu", {helpAction, aboutAction, aboutQtAction});
+}
 
-    helpMenu = menuBar()->addMenu(tr("&Help"));
-    helpMenu->setObjectName(QStringLiteral("helpMenu"));
-    helpMenu->addAction(helpAction);
-    helpMenu->addAction(aboutAction);
-    helpMenu->addAction(aboutQtAction);
+QToolBar *Vardolux::createToolBar(const QString &title, const char *name,
+                                  const QList<QAction *> &actions)
+{
+    QToolBar *toolBar = addToolBar(title);
+    toolBar->setObjectName(QLatin1String(name));
+    toolBar->addActions(actions);
+    return toolBar;
 }
 
 void Vardolux::createToolBars()
 {
-    fileToolBar = addToolBar(tr("File"));
-    fileToolBar->setObjectName(QStringLiteral("fileToolBar"));
-    fileToolBar->addAction(newAction);
-    fileToolBar->addAction(openAction);
-    fileToolBar->addAction(saveAction);
-
-    runToolBar = addToolBar(tr("Run"));
-    runToolBar->setObjectName(QStringLiteral("runToolBar"));
-    runToolBar->addAction(sendAction);
-    runToolBar->addAction(recordAction);
-    runToolBar->addAction(stopAction);
-    runToolBar->addAction(freezeAction);
-
-    toolsToolBar = addToolBar(tr("Tools"));
-    toolsToolBar->setObjectName(QStringLiteral("toolsToolBar"));
-    toolsToolBar->addAction(optimizeAction);
-    toolsToolBar->addWidget(universeSpinBox);
-    toolsToolBar->addAction(pollModeAction);
-
-    viewToolBar = addToolBar(tr("View"));
-    viewToolBar->setObjectName(QStringLiteral("viewToolBar"));
-    viewToolBar->addAction(viewDecimalAction);
-    viewToolBar->addAction(viewPercentAction);
-    viewToolBar->addAction(viewHexAction);
-    viewToolBar->addAction(viewBarAction);
-
-    helpToolBar = addToolBar(tr("Help"));
-    helpToolBar->setObjectName(QStringLiteral("helpToolBar"));
-    helpToolBar->addAction(helpAction);
+    fileToolBar = createToolBar(tr("File"), "fileToolBar", {newAction, openAction, saveAction});
+    runToolBar = createToolBar(tr("Run"), "runToolBar",
+                               {sendAction, recordAction, stopAction, freezeAction});
+    toolsToolBar = createToolBar(tr("Tools"), "toolsToolBar", {optimizeAction, pollModeAction});
+    toolsToolBar->insertWidget(pollModeAction, universeSpinBox);
+    viewToolBar = createToolBar(tr("View"), "viewToolBar",
+                                {viewDecimalAction, viewPercentAction, viewHexAction,
+                                 viewBarAction});
+    helpToolBar = createToolBar(tr("Help"), "helpToolBar", {helpAction});
 }
 
 void Vardolux::createStatusBar()
@@ -611,9 +489,7 @@ bool Vardolux::record()
     connect(recordTimer, &QTimer::timeout, this, &Vardolux::recordDataTimeOut);
     recordTimer->start(RecordIntervalMs);
 
-    recordAction->setChecked(true);
-    sendAction->setChecked(false);
-    stopAction->setChecked(false);
+    checkRunCommand(recordAction);
 
     if (engine->openSocket())
         reportPortOpened();
@@ -693,7 +569,9 @@ bool Vardolux::sendFrame(const QByteArray &frame)
     // The engine would refuse these and stay silent; the user must know nothing goes out.
     // A longer frame must not reach the engine's 16-bit length either, where it would wrap.
     if (frame.size() < SmallestSendableFrame || frame.size() > LargestSendableFrame) {
-        statusBar()->showMessage(tr("Nothing sent: a frame needs 2 to 512 channels"));
+        statusBar()->showMessage(tr("Nothing sent: a frame needs %1 to %2 channels")
+                                         .arg(SmallestSendableFrame)
+                                         .arg(LargestSendableFrame));
         return false;
     }
     const qint64 sent = engine->sendDmx(reinterpret_cast<const uchar *>(frame.constData()),
@@ -748,9 +626,7 @@ bool Vardolux::send()
         sending = true;
     }
     updateSendingNote();
-    recordAction->setChecked(false);
-    sendAction->setChecked(true);
-    stopAction->setChecked(false);
+    checkRunCommand(sendAction);
     return true;
 }
 
@@ -767,10 +643,15 @@ bool Vardolux::stop()
     }
     sending = false;
     updateSendingNote();
-    recordAction->setChecked(false);
-    sendAction->setChecked(false);
-    stopAction->setChecked(true);
+    checkRunCommand(stopAction);
     return true;
+}
+
+void Vardolux::checkRunCommand(const QAction *running)
+{
+    recordAction->setChecked(running == recordAction);
+    sendAction->setChecked(running == sendAction);
+    stopAction->setChecked(running == stopAction);
 }
 
 bool Vardolux::freeze()
@@ -819,42 +700,32 @@ void Vardolux::pollMode()
 
 void Vardolux::viewDecimal()
 {
-    if (model)
-        model->setViewMode(Model::DecimalMode);
-    viewDecimalAction->setChecked(true);
-    viewPercentAction->setChecked(false);
-    viewHexAction->setChecked(false);
-    viewBarAction->setChecked(false);
+    switchViewMode(Model::DecimalMode);
 }
 
 void Vardolux::viewPercent()
 {
-    if (model)
-        model->setViewMode(Model::PercentMode);
-    viewDecimalAction->setChecked(false);
-    viewPercentAction->setChecked(true);
-    viewHexAction->setChecked(false);
-    viewBarAction->setChecked(false);
+    switchViewMode(Model::PercentMode);
 }
 
 void Vardolux::viewHex()
 {
-    if (model)
-        model->setViewMode(Model::HexMode);
-    viewDecimalAction->setChecked(false);
-    viewPercentAction->setChecked(false);
-    viewHexAction->setChecked(true);
-    viewBarAction->setChecked(false);
+    switchViewMode(Model::HexMode);
 }
 
 void Vardolux::viewBar()
 {
+    switchViewMode(Model::BarMode);
+}
+
+void Vardolux::switchViewMode(int mode)
+{
     if (model)
-        model->setViewMode(Model::BarMode);
-    viewDecimalAction->setChecked(false);
-    viewPercentAction->setChecked(false);
-    viewHexAction->setChecked(false);
-    viewBarAction->setChecked(true);
+        model->setViewMode(mode);
+    viewDecimalAction->setChecked(mode == Model::DecimalMode);
+    viewPercentAction->setChecked(mode == Model::PercentMode);
+    viewHexAction->setChecked(mode == Model::HexMode);
+    viewBarAction->setChecked(mode == Model::BarMode);
 }
 
 // ---------------------------------------------------------------------------------------------

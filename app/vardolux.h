@@ -2,6 +2,7 @@
 #define VARDOLUX_H
 
 #include <QByteArray>
+#include <QList>
 #include <QMainWindow>
 #include <QString>
 
@@ -58,8 +59,21 @@ private slots:
     void documentWasModified();
 
 private:
+    // A command's toggle state: none, or a toggle that starts off or on.
+    enum class CheckMark { None, Off, On };
+
+    // One command of the window, a child of it: `image` names its toolbar image (none for
+    // nullptr), an empty shortcut leaves it without one.
+    template <typename Slot>
+    QAction *createAction(const char *name, const char *image, const QString &text,
+                          const QString &shortcut, const QString &statusTip, Slot slot,
+                          CheckMark check = CheckMark::None);
     void createActions();
+    void createUniverseBox();
+    QMenu *createMenu(const QString &title, const char *name, const QList<QAction *> &actions);
     void createMenus();
+    QToolBar *createToolBar(const QString &title, const char *name,
+                            const QList<QAction *> &actions);
     void createToolBars();
     void createStatusBar();
     void createActivityViews();
@@ -86,6 +100,10 @@ private:
     void updateSendingNote();
     void stretchLastColumn();
     bool isCommandShortcut(const QKeyEvent *event) const;
+    // Checks the one of Record, Send and Stop that is running.
+    void checkRunCommand(const QAction *running);
+    // Shows the table in `mode` (a Model::ViewMode) and checks that mode's command alone.
+    void switchViewMode(int mode);
 
     // The network view: a dock of the census, the status bar's word on the universe on show,
     // F6, and their entries in the window's context menu.
@@ -94,50 +112,50 @@ private:
     void setNetworkViewOpen(bool open);
     void refreshNetworkView();
 
-    Model *model;
-    QTableView *tableView;
+    Model *model = nullptr;
+    QTableView *tableView = nullptr;
     QString currentFile;
 
-    QMenu *fileMenu;
-    QMenu *runMenu;
-    QMenu *toolsMenu;
-    QMenu *viewMenu;
-    QMenu *helpMenu;
-    QToolBar *fileToolBar;
-    QToolBar *runToolBar;
-    QToolBar *toolsToolBar;
-    QToolBar *viewToolBar;
-    QToolBar *helpToolBar;
+    QMenu *fileMenu = nullptr;
+    QMenu *runMenu = nullptr;
+    QMenu *toolsMenu = nullptr;
+    QMenu *viewMenu = nullptr;
+    QMenu *helpMenu = nullptr;
+    QToolBar *fileToolBar = nullptr;
+    QToolBar *runToolBar = nullptr;
+    QToolBar *toolsToolBar = nullptr;
+    QToolBar *viewToolBar = nullptr;
+    QToolBar *helpToolBar = nullptr;
 
-    QAction *newAction;
-    QAction *openAction;
-    QAction *saveAction;
-    QAction *saveAsAction;
-    QAction *sendAction;
-    QAction *recordAction;
-    QAction *stopAction;
-    QAction *freezeAction;
-    QAction *optimizeAction;
-    QSpinBox *universeSpinBox;
-    QAction *pollModeAction;
-    QAction *viewDecimalAction;
-    QAction *viewPercentAction;
-    QAction *viewHexAction;
-    QAction *viewBarAction;
-    QAction *exitAction;
-    QAction *helpAction;
-    QAction *aboutAction;
-    QAction *aboutQtAction;
+    QAction *newAction = nullptr;
+    QAction *openAction = nullptr;
+    QAction *saveAction = nullptr;
+    QAction *saveAsAction = nullptr;
+    QAction *sendAction = nullptr;
+    QAction *recordAction = nullptr;
+    QAction *stopAction = nullptr;
+    QAction *freezeAction = nullptr;
+    QAction *optimizeAction = nullptr;
+    QSpinBox *universeSpinBox = nullptr;
+    QAction *pollModeAction = nullptr;
+    QAction *viewDecimalAction = nullptr;
+    QAction *viewPercentAction = nullptr;
+    QAction *viewHexAction = nullptr;
+    QAction *viewBarAction = nullptr;
+    QAction *exitAction = nullptr;
+    QAction *helpAction = nullptr;
+    QAction *aboutAction = nullptr;
+    QAction *aboutQtAction = nullptr;
 
-    artnet *engine;
-    QTimer *recordTimer;
-    unsigned char *frameBuffer;
-    quint16 frameLength;
-    bool frozen;
-    bool sending;
+    artnet *engine = nullptr;
+    QTimer *recordTimer = nullptr;
+    unsigned char *frameBuffer = nullptr;
+    quint16 frameLength = 0;
+    bool frozen = false;
+    bool sending = false;
     QLabel *sendingLabel = nullptr;
     bool sharedPortReported = false;
-    ActivityViews *activityViews;
+    ActivityViews *activityViews = nullptr;
 
     NetworkDock *networkDock = nullptr;
     UniverseIndicator *universeIndicator = nullptr;

@@ -112,29 +112,20 @@ QHostAddress plainAddress(const QHostAddress &address)
 artnet::artnet()
     : QObject(nullptr),
       m_socket(nullptr),
-      m_interfaces(nullptr),
       m_socketOpen(false),
       m_interfacesDiscovered(false),
       m_outputRunning(false),
       m_receiving(false),
-      m_lastPacket(nullptr),
       m_lastPacketLength(0),
       m_haveLastPacket(false),
-      m_receiveBuffer(nullptr),
       m_receivedLength(0),
       m_receiveUniverse(0),
-      m_timeCodeSources(nullptr),
       m_haveTimeCode(false),
       m_refreshTimer(nullptr),
-      m_headerCopy(nullptr),
-      m_storedPoll(nullptr),
-      m_recordMutex(nullptr),
       m_recordBuffer(nullptr),
-      m_stagingBuffer(nullptr),
       m_recordBufferSize(0),
       m_universeStride(Dmx::MaxChannels),
       m_syncMode(0),
-      m_syncClock(nullptr),
       m_colors(nullptr),
       m_colorCount(0),
       m_colorChannels(Dmx::MaxChannels),
@@ -142,13 +133,13 @@ artnet::artnet()
 {
     m_oemHi = 0x00;
     m_oemLo = 0xFF;
-    m_syncClock = new QElapsedTimer;
+    m_syncClock = std::make_unique<QElapsedTimer>();
     m_syncClock->start();
     m_versionHi = 0;
     m_versionLo = 0;
     m_shortName = QStringLiteral("ArtNet by Tesk");
     m_longName = QStringLiteral("ArtNet by www.vardolux.example");
-    m_recordMutex = new QMutex;
+    m_recordMutex = std::make_unique<QMutex>();
     std::memset(m_receivedPacket, 0, sizeof m_receivedPacket);
     std::memset(m_sendPacket, 0, sizeof m_sendPacket);
     std::memset(m_pollReply, 0, sizeof m_pollReply);
@@ -173,24 +164,9 @@ artnet::~artnet()
         stopReceiving();
     if (m_socketOpen)
         closeSocket();
+    // Waits for a reader on another thread that is still copying the record buffer.
     m_recordMutex->lock();
     m_recordMutex->unlock();
-    delete m_recordMutex;
-    m_recordMutex = nullptr;
-    if (m_interfaces) {
-        m_interfaces->clear();
-        delete m_interfaces;
-        m_interfaces = nullptr;
-    }
-    delete m_timeCodeSources;
-    m_timeCodeSources = nullptr;
-    delete m_syncClock;
-    m_syncClock = nullptr;
-    delete[] m_headerCopy;
-    delete[] m_storedPoll;
-    delete[] m_stagingBuffer;
-    delete[] m_lastPacket;
-    delete[] m_receiveBuffer;
 }
 
 void artnet::resetOneShotMessages()
@@ -247,8 +223,8 @@ bool artnet::startReceiving()
     if (!openSocket())
         return false;
     if (!m_receiveBuffer) {
-        m_receiveBuffer = new uchar[Dmx::MaxChannels];
-        std::memset(m_receiveBuffer, 0, Dmx::MaxChannels);
+        m_receiveBuffer.reset(new uchar[Dmx::MaxChannels]);
+        std::memset(m_receiveBuffer.get(), 0, Dmx::MaxChannels);
     }
     makeCensus();
     m_receiving = true;
@@ -258,10 +234,8 @@ bool artnet::startReceiving()
 void artnet::stopReceiving()
 {
     if (m_receiveBuffer) {
-        uchar *buffer = m_receiveBuffer;
-        m_receiveBuffer = nullptr;
+        m_receiveBuffer.reset();
         m_receivedLength = 0;
-        delete[] buffer;
     }
     m_receiving = false;
     if (m_historySink)
@@ -298,7 +272,7 @@ bool artnet::readUniverse(uchar *buffer, quint16 *length)
         return false;
     if (*length > m_receivedLength)
         *length = m_receivedLength;
-    std::memcpy(buffer, m_receiveBuffer, *length);
+    std::memcpy(buffer, m_receiveBuffer.get(), *length);
     return true;
 }
 
@@ -332,14 +306,14 @@ void artnet::handleDatagram(const QByteArray &datagram, const QHostAddress &send
     if (datagram.size() <= Header::Size)
         return;
     if (!m_headerCopy) {
-        m_headerCopy = new (std::nothrow) uchar[Dmx::MaxSize];
+        m_headerCopy.reset(new (std::nothrow) uchar[Dmx::MaxSize]);
         if (!m_headerCopy)
             return;
     }
-    std::memcpy(m_headerCopy, datagram.constData(), Header::Size);
-    const quint16 opCode = qFromLittleEndian<quint16>(m_headerCopy + Header::OpCode);
+    std::memcpy(m_headerCopy.get(), datagram.constData(), Header::Size);
+    const quint16 opCode = qFromLittleEndian<quint16>(m_headerCopy.get() + Header::OpCode);
 
-    if (std::memcmp(m_headerCopy + Header::Id, ArtNetId, Header::IdSize) == 0) {
+    if (std::memcmp(m_headerCopy.get() + Header::Id, ArtNetId, Header::IdSize) == 0) {
         switch (opCode) {
         case OpCode::Dmx:
             if (censusRunning())
@@ -347,17 +321,7 @@ void artnet::handleDatagram(const QByteArray &datagram, const QHostAddress &send
             handleArtDmx(datagram);
             break;
         case OpCode::Poll:
-            if (!m_pollMode)
-                break;
-            if (!m_storedPoll) {
-                m_storedPoll = new (std::nothrow) uchar[Poll::Size];
-                if (!m_storedPoll)
-                    break;
-            }
-            std::memset(m_storedPoll, 0, Poll::Size);
-            std::memcpy(m_storedPoll, datagram.constData(),
-                        size_t(std::min<qsizetype>(datagram.size(), Poll::Size)));
-            sendPollReply(plainAddress(sender));
+            answerPoll(datagram, sender);
             break;
         case OpCode::PollReply:
             writeOut("Art-Net PollReply");
@@ -383,20 +347,40 @@ void artnet::handleDatagram(const QByteArray &datagram, const QHostAddress &send
                      + QString::number(opCode, 16).toUpper() + QLatin1Char('\n'));
             break;
         }
-    } else if (std::memcmp(m_headerCopy + Header::Id, MadrixId, Header::IdSize) == 0) {
-        switch (opCode) {
-        case OpCode::SyncPre:
-            writeOnce(s_oneShot.madrixSyncPre, "receiving MadrixN SYNC PRE ...");
-            syncStep(datagram);
-            qCDebug(lcArtnet, "MadrixN SYNC PRE ");
-            break;
-        case OpCode::SyncPost:
-            writeOnce(s_oneShot.madrixSyncPost, "receiving MadrixN SYNC POST ...");
-            syncStep(datagram);
-            break;
-        default:
-            break;
-        }
+    } else if (std::memcmp(m_headerCopy.get() + Header::Id, MadrixId, Header::IdSize) == 0) {
+        handleMadrixSync(opCode, datagram);
+    }
+}
+
+void artnet::answerPoll(const QByteArray &datagram, const QHostAddress &sender)
+{
+    if (!m_pollMode)
+        return;
+    if (!m_storedPoll) {
+        m_storedPoll.reset(new (std::nothrow) uchar[Poll::Size]);
+        if (!m_storedPoll)
+            return;
+    }
+    std::memset(m_storedPoll.get(), 0, Poll::Size);
+    std::memcpy(m_storedPoll.get(), datagram.constData(),
+                size_t(std::min<qsizetype>(datagram.size(), Poll::Size)));
+    sendPollReply(plainAddress(sender));
+}
+
+void artnet::handleMadrixSync(quint16 opCode, const QByteArray &datagram)
+{
+    switch (opCode) {
+    case OpCode::SyncPre:
+        writeOnce(s_oneShot.madrixSyncPre, "receiving MadrixN SYNC PRE ...");
+        syncStep(datagram);
+        qCDebug(lcArtnet, "MadrixN SYNC PRE ");
+        break;
+    case OpCode::SyncPost:
+        writeOnce(s_oneShot.madrixSyncPost, "receiving MadrixN SYNC POST ...");
+        syncStep(datagram);
+        break;
+    default:
+        break;
     }
 }
 
@@ -435,10 +419,10 @@ void artnet::handleArtDmx(const QByteArray &datagram)
 
     if (portAddressOf(m_receivedPacket) == m_receiveUniverse) {
         const uint length = clampedLengthOf(m_receivedPacket);
-        std::memcpy(m_receiveBuffer, m_receivedPacket + Dmx::Data, length);
+        std::memcpy(m_receiveBuffer.get(), m_receivedPacket + Dmx::Data, length);
         m_receivedLength = quint16(length);
         if (m_historySink)
-            m_historySink->record(m_receiveBuffer, quint16(length));
+            m_historySink->record(m_receiveBuffer.get(), quint16(length));
     }
     copyToRecordBuffer(m_receivedPacket);
     copyToColors(m_receivedPacket);
@@ -459,7 +443,7 @@ bool artnet::discoverInterfaces()
     if (m_interfacesDiscovered)
         return true;
     if (!m_interfaces)
-        m_interfaces = new QList<InterfaceEntry>;
+        m_interfaces = std::make_unique<QList<InterfaceEntry>>();
     const QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
     for (const QNetworkInterface &interface : interfaces) {
         const QList<QNetworkAddressEntry> entries = interface.addressEntries();
@@ -573,7 +557,7 @@ qint64 artnet::sendArtDmx(const uchar *data, quint16 length, quint8 subUni, quin
                                  : sendToEveryNetwork(m_sendPacket, size, &m_sendNetworks);
     if (result < 0)
         return -1;
-    std::memcpy(m_lastPacket, m_sendPacket, size);
+    std::memcpy(m_lastPacket.get(), m_sendPacket, size);
     m_lastPacketLength = size;
     m_haveLastPacket = true;
     if (target)
@@ -681,7 +665,7 @@ quint16 artnet::sendingUniverse() const
 {
     if (!m_haveLastPacket)
         return 0;
-    return quint16(qFromLittleEndian<quint16>(m_lastPacket + Dmx::SubUni) + 1);
+    return quint16(qFromLittleEndian<quint16>(m_lastPacket.get() + Dmx::SubUni) + 1);
 }
 
 bool artnet::startSending()
@@ -691,10 +675,10 @@ bool artnet::startSending()
     if (m_outputRunning)
         return true;
     if (!m_lastPacket) {
-        m_lastPacket = new (std::nothrow) uchar[Dmx::MaxSize];
+        m_lastPacket.reset(new (std::nothrow) uchar[Dmx::MaxSize]);
         if (!m_lastPacket)
             return false;
-        std::memset(m_lastPacket, 0, Dmx::MaxSize);
+        std::memset(m_lastPacket.get(), 0, Dmx::MaxSize);
         m_haveLastPacket = false;
     }
     if (!m_refreshTimer) {
@@ -710,8 +694,7 @@ void artnet::stopSending()
 {
     delete m_refreshTimer;
     m_refreshTimer = nullptr;
-    delete[] m_lastPacket;
-    m_lastPacket = nullptr;
+    m_lastPacket.reset();
     m_lastPacketLength = 0;
     m_haveLastPacket = false;
     m_outputRunning = false;
@@ -734,7 +717,7 @@ qint64 artnet::sendDataTimeout()
 {
     if (!m_haveLastPacket)
         return -1;
-    return sendToEveryNetwork(m_lastPacket, m_lastPacketLength, nullptr);
+    return sendToEveryNetwork(m_lastPacket.get(), m_lastPacketLength, nullptr);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -758,7 +741,37 @@ void artnet::sendPollReply(const QHostAddress &poller)
 {
     if (!startSending() || !discoverInterfaces())
         return;
-    const quint32 pollerIp = poller.toIPv4Address();
+    const InterfaceEntry *chosen = interfaceAnswering(poller.toIPv4Address());
+    if (!chosen || !m_storedPoll)
+        return;
+
+    const uint count = std::max(universesCovered(m_recordBufferSize, m_universeStride),
+                                universesCovered(m_colorCount, m_colorChannels));
+    const uint universes = (count == 0 && m_receiving) ? 1 : count;
+    const uint base = m_receiveUniverse;
+    const QString fromText = QStringLiteral(" from ") + chosen->address.ip().toString()
+                             + QStringLiteral(" SubId ");
+    const QString toText = QStringLiteral("PollReply to ") + poller.toString();
+
+    uint current = base;
+    uint remaining = universes;
+    uint index = 0;
+    do {
+        const uint ports = std::min<uint>(remaining, PollReply::MaxPorts);
+        writePollReply(*chosen, current, ports, index);
+        if (sendDatagram(reinterpret_cast<const char *>(m_pollReply), PollReply::Size, &poller) >= 0)
+            writeOut(toText + fromText + QString::number(index));
+
+        if (universes == 0)
+            break;
+        ++index;
+        current += PollReply::MaxPorts;
+        remaining -= ports;
+    } while (current < base + universes);
+}
+
+const InterfaceEntry *artnet::interfaceAnswering(quint32 pollerIp)
+{
     const InterfaceEntry *chosen = interfaceForPoller(pollerIp);
     // A poll from a network no known interface is on (the stand-in entry of a host without a
     // network matches every poller) means an interface came up or got its address since the
@@ -769,66 +782,45 @@ void artnet::sendPollReply(const QHostAddress &poller)
         rediscoverInterfaces(); // the list is refilled even when it stays the same
         chosen = interfaceForPoller(pollerIp);
     }
-    if (!chosen || !m_storedPoll)
-        return;
+    return chosen;
+}
 
-    const uint count = std::max(universesCovered(m_recordBufferSize, m_universeStride),
-                                universesCovered(m_colorCount, m_colorChannels));
-    const uint universes = (count == 0 && m_receiving) ? 1 : count;
-    const uint base = m_receiveUniverse;
-    const quint32 ip = chosen->address.ip().toIPv4Address();
+void artnet::writePollReply(const InterfaceEntry &entry, uint portAddress, uint ports,
+                            uint bindIndex)
+{
     const QByteArray shortName = m_shortName.left(PollReply::ShortNameSize - 1).toLatin1();
     const QByteArray longName = m_longName.left(PollReply::LongNameSize - 1).toLatin1();
     const QByteArray nodeReport = m_nodeReport.left(PollReply::NodeReportSize - 1).toLatin1();
-    const QString fromText = QStringLiteral(" from ") + chosen->address.ip().toString()
-                             + QStringLiteral(" SubId ");
-    const QString toText = QStringLiteral("PollReply to ") + poller.toString();
-
-    uint current = base;
-    uint remaining = universes;
-    uint index = 0;
-    do {
-        uchar *reply = m_pollReply;
-        std::memset(reply, 0, PollReply::Size);
-        std::memcpy(reply + Header::Id, ArtNetId, Header::IdSize);
-        qToLittleEndian<quint16>(OpCode::PollReply, reply + Header::OpCode);
-        qToBigEndian<quint32>(ip, reply + PollReply::IpAddress);
-        qToLittleEndian<quint16>(Port, reply + PollReply::Port);
-        reply[PollReply::VersInfoHi] = m_versionHi;
-        reply[PollReply::VersInfoLo] = m_versionLo;
-        // A port-address is Net (bits 14-8), Sub-Net (bits 7-4) and Universe (bits 3-0); the
-        // switches carry the upper parts so that controllers see universes above 16 correctly.
-        reply[PollReply::NetSwitch] = quint8((current >> 8) & 0x7F);
-        reply[PollReply::SubSwitch] = quint8((current >> 4) & 0x0F);
-        reply[PollReply::OemHi] = m_oemHi;
-        reply[PollReply::OemLo] = m_oemLo;
-        std::memcpy(reply + PollReply::ShortName, shortName.constData(), size_t(shortName.size()));
-        std::memcpy(reply + PollReply::LongName, longName.constData(), size_t(longName.size()));
-        std::memcpy(reply + PollReply::NodeReport, nodeReport.constData(), size_t(nodeReport.size()));
-        const uint ports = std::min<uint>(remaining, PollReply::MaxPorts);
-        reply[PollReply::NumPortsLo] = quint8(ports);
-        for (int j = 0; j < PollReply::MaxPorts; ++j) {
-            reply[PollReply::PortTypes + j] = PollReply::PortTypeValue;
-            reply[PollReply::GoodOutput + j] = PollReply::GoodOutputValue;
-        }
-        // The whole low byte: readers that follow Art-Net take its Universe nibble, consoles
-        // that compare the byte with their own SwIn then agree as well.
-        for (uint j = 0; j < ports; ++j) {
-            reply[PollReply::SwIn + j] = quint8((current + j) & 0xFF);
-            reply[PollReply::SwOut + j] = quint8((current + j) & 0xFF);
-        }
-        parseMacAddress(chosen->hardwareAddress, reply + PollReply::Mac);
-        reply[PollReply::BindIndex] = quint8(index);
-
-        if (sendDatagram(reinterpret_cast<const char *>(reply), PollReply::Size, &poller) >= 0)
-            writeOut(toText + fromText + QString::number(index));
-
-        if (universes == 0)
-            break;
-        ++index;
-        current += PollReply::MaxPorts;
-        remaining -= std::min<uint>(remaining, PollReply::MaxPorts);
-    } while (current < base + universes);
+    uchar *reply = m_pollReply;
+    std::memset(reply, 0, PollReply::Size);
+    std::memcpy(reply + Header::Id, ArtNetId, Header::IdSize);
+    qToLittleEndian<quint16>(OpCode::PollReply, reply + Header::OpCode);
+    qToBigEndian<quint32>(entry.address.ip().toIPv4Address(), reply + PollReply::IpAddress);
+    qToLittleEndian<quint16>(Port, reply + PollReply::Port);
+    reply[PollReply::VersInfoHi] = m_versionHi;
+    reply[PollReply::VersInfoLo] = m_versionLo;
+    // A port-address is Net (bits 14-8), Sub-Net (bits 7-4) and Universe (bits 3-0); the
+    // switches carry the upper parts so that controllers see universes above 16 correctly.
+    reply[PollReply::NetSwitch] = quint8((portAddress >> 8) & 0x7F);
+    reply[PollReply::SubSwitch] = quint8((portAddress >> 4) & 0x0F);
+    reply[PollReply::OemHi] = m_oemHi;
+    reply[PollReply::OemLo] = m_oemLo;
+    std::memcpy(reply + PollReply::ShortName, shortName.constData(), size_t(shortName.size()));
+    std::memcpy(reply + PollReply::LongName, longName.constData(), size_t(longName.size()));
+    std::memcpy(reply + PollReply::NodeReport, nodeReport.constData(), size_t(nodeReport.size()));
+    reply[PollReply::NumPortsLo] = quint8(ports);
+    for (int j = 0; j < PollReply::MaxPorts; ++j) {
+        reply[PollReply::PortTypes + j] = PollReply::PortTypeValue;
+        reply[PollReply::GoodOutput + j] = PollReply::GoodOutputValue;
+    }
+    // The whole low byte: readers that follow Art-Net take its Universe nibble, consoles
+    // that compare the byte with their own SwIn then agree as well.
+    for (uint j = 0; j < ports; ++j) {
+        reply[PollReply::SwIn + j] = quint8((portAddress + j) & 0xFF);
+        reply[PollReply::SwOut + j] = quint8((portAddress + j) & 0xFF);
+    }
+    parseMacAddress(entry.hardwareAddress, reply + PollReply::Mac);
+    reply[PollReply::BindIndex] = quint8(bindIndex);
 }
 
 const InterfaceEntry *artnet::interfaceForPoller(quint32 pollerIp) const
@@ -897,22 +889,20 @@ void artnet::setRecordBuffer(uchar *buffer, uint size, quint16 universeStride)
     if (buffer) {
         if (!startReceiving())
             return;
-        uchar *staging = new (std::nothrow) uchar[size]();
+        std::unique_ptr<uchar[]> staging(new (std::nothrow) uchar[size]());
         if (!staging)
             return;
-        QMutexLocker locker(m_recordMutex);
+        QMutexLocker locker(m_recordMutex.get());
         m_recordBuffer = buffer;
         m_recordBufferSize = size;
         m_universeStride = universeStride;
-        delete[] m_stagingBuffer;
-        m_stagingBuffer = staging;
+        m_stagingBuffer = std::move(staging);
     } else {
-        QMutexLocker locker(m_recordMutex);
+        QMutexLocker locker(m_recordMutex.get());
         m_recordBuffer = nullptr;
         m_recordBufferSize = 0;
         m_universeStride = Dmx::MaxChannels;
-        delete[] m_stagingBuffer;
-        m_stagingBuffer = nullptr;
+        m_stagingBuffer.reset();
     }
 }
 
@@ -928,7 +918,7 @@ bool artnet::copyRecordBuffer(uchar *out, uint size) const
 {
     if (!out)
         return false;
-    QMutexLocker locker(m_recordMutex);
+    QMutexLocker locker(m_recordMutex.get());
     if (!m_recordBuffer)
         return false;
     std::memcpy(out, m_recordBuffer, std::min(size, m_recordBufferSize));
@@ -959,9 +949,9 @@ void artnet::syncStep(const QByteArray &datagram)
 void artnet::applySync()
 {
     m_syncClock->restart();
-    QMutexLocker locker(m_recordMutex);
+    QMutexLocker locker(m_recordMutex.get());
     if (m_stagingBuffer && m_recordBufferSize != 0 && m_recordBuffer)
-        std::memcpy(m_recordBuffer, m_stagingBuffer, m_recordBufferSize);
+        std::memcpy(m_recordBuffer, m_stagingBuffer.get(), m_recordBufferSize);
 }
 
 void artnet::updateTimeCodeSources(const QByteArray &datagram, const QHostAddress &sender)
@@ -970,7 +960,7 @@ void artnet::updateTimeCodeSources(const QByteArray &datagram, const QHostAddres
     std::memcpy(m_timeCode, datagram.constData(),
                 size_t(std::min<qsizetype>(datagram.size(), TimeCode::Size)));
     if (!m_timeCodeSources)
-        m_timeCodeSources = new QList<TimeCodeSource>;
+        m_timeCodeSources = std::make_unique<QList<TimeCodeSource>>();
     bool matched = false;
     for (TimeCodeSource &source : *m_timeCodeSources) {
         if (source.sender != sender)
@@ -1072,13 +1062,13 @@ void artnet::copyToRecordBuffer(const uchar *packet)
         m_syncMode = 0;
     if (m_syncMode != 0) {
         if (!m_stagingBuffer) {
-            m_stagingBuffer = new (std::nothrow) uchar[m_recordBufferSize]();
+            m_stagingBuffer.reset(new (std::nothrow) uchar[m_recordBufferSize]());
             if (!m_stagingBuffer)
                 return;
         }
-        copyIntoRecordTarget(m_stagingBuffer, start, data, count);
+        copyIntoRecordTarget(m_stagingBuffer.get(), start, data, count);
     } else {
-        QMutexLocker locker(m_recordMutex);
+        QMutexLocker locker(m_recordMutex.get());
         copyIntoRecordTarget(m_recordBuffer, start, data, count);
     }
 }

@@ -1,6 +1,7 @@
 #ifndef ARTNET_H
 #define ARTNET_H
 
+#include "artnetpackets.h"
 #include "dmxsource.h"
 #include "interfaceentry.h"
 #include "nodeinfo.h"
@@ -144,6 +145,8 @@ private:
     friend struct CensusBenchAccess;
 
     void handleArtDmx(const QByteArray &datagram);
+    void answerPoll(const QByteArray &datagram, const QHostAddress &sender);
+    void handleMadrixSync(quint16 opCode, const QByteArray &datagram);
     void updateTimeCodeSources(const QByteArray &datagram, const QHostAddress &sender);
     void syncStep(const QByteArray &datagram);
     void copyIntoRecordTarget(uchar *target, uint start, const uchar *data, uint count) const;
@@ -151,6 +154,10 @@ private:
     static void resetOneShotMessages();
     void chooseBroadcastTargets();
     const InterfaceEntry *interfaceForPoller(quint32 pollerIp) const;
+    // The interface a poller's reply comes from; a poller on no known network scans again.
+    const InterfaceEntry *interfaceAnswering(quint32 pollerIp);
+    // One ArtPollReply in m_pollReply: `ports` ports from `portAddress` on, reached by `entry`.
+    void writePollReply(const InterfaceEntry &entry, uint portAddress, uint ports, uint bindIndex);
     void discoveryMessage(const QString &text);
     qint64 sendToEveryNetwork(const uchar *packet, quint16 size, QStringList *reached);
     bool censusRunning() const
@@ -163,39 +170,39 @@ private:
     void pollNodes();
 
     QUdpSocket *m_socket;
-    QList<InterfaceEntry> *m_interfaces;
+    std::unique_ptr<QList<InterfaceEntry>> m_interfaces; // made at the first discovery
     bool m_socketOpen;
     bool m_interfacesDiscovered;
     bool m_outputRunning;
     bool m_receiving;
-    uchar *m_lastPacket;
+    std::unique_ptr<uchar[]> m_lastPacket; // while sending
     quint16 m_lastPacketLength;
     bool m_haveLastPacket;
-    uchar *m_receiveBuffer;
+    std::unique_ptr<uchar[]> m_receiveBuffer; // while receiving
     quint16 m_receivedLength;
     quint16 m_receiveUniverse;
-    QList<TimeCodeSource> *m_timeCodeSources;
+    std::unique_ptr<QList<TimeCodeSource>> m_timeCodeSources; // from the first ArtTimeCode
     bool m_haveTimeCode;
     QTimer *m_refreshTimer;
-    uchar *m_headerCopy;
-    uchar *m_storedPoll;
-    QMutex *m_recordMutex;
+    std::unique_ptr<uchar[]> m_headerCopy; // from the first datagram
+    std::unique_ptr<uchar[]> m_storedPoll; // from the first ArtPoll answered
+    std::unique_ptr<QMutex> m_recordMutex;
     uchar *m_recordBuffer;
-    uchar *m_stagingBuffer;
+    std::unique_ptr<uchar[]> m_stagingBuffer; // while a record buffer is installed
     uint m_recordBufferSize;
     quint16 m_universeStride;
     qint16 m_syncMode;
-    QElapsedTimer *m_syncClock;
+    std::unique_ptr<QElapsedTimer> m_syncClock;
     QColor *m_colors;
     uint m_colorCount;
     quint16 m_colorChannels;
     bool m_pollMode;
 
     // Working buffers, allocated with the engine and reused for every packet.
-    uchar m_receivedPacket[530];
-    uchar m_sendPacket[530];
-    uchar m_pollReply[240];
-    uchar m_timeCode[20];
+    uchar m_receivedPacket[ArtNetPackets::Dmx::MaxSize];
+    uchar m_sendPacket[ArtNetPackets::Dmx::MaxSize];
+    uchar m_pollReply[ArtNetPackets::PollReply::Size];
+    uchar m_timeCode[ArtNetPackets::TimeCode::Size];
     std::unique_ptr<DatagramReader> m_datagramReader; // made at the first readyRead
     std::unique_ptr<CoalescingReader> m_coalescingReader; // the same, for the open socket
     std::unique_ptr<FrameHistory> m_frameHistory; // made once, at the first setFrameHistoryKept

@@ -8,6 +8,8 @@
 namespace ArtNetPackets {
 
 constexpr quint16 Port = 6454;
+// Port-addresses run from 0 to 32767: Net (bits 14-8), Sub-Net (bits 7-4), Universe (bits 3-0).
+constexpr int PortAddressCount = 0x8000;
 
 // Common header of every Art-Net (and MadrixN sync) packet.
 namespace Header {

@@ -1,6 +1,8 @@
 #ifndef CHANNELACTIVITY_H
 #define CHANNELACTIVITY_H
 
+#include "artnetpackets.h"
+
 #include <QtGlobal>
 
 #include <array>
@@ -13,7 +15,7 @@
 class ChannelActivity
 {
 public:
-    static constexpr int Channels = 512;
+    static constexpr int Channels = ArtNetPackets::Dmx::MaxChannels;
     static constexpr qint64 RecentNs = 2'000'000'000;
 
     enum Recency {

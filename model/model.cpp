@@ -1,5 +1,6 @@
 #include "model.h"
 
+#include "artnetpackets.h"
 #include "channelactivity.h"
 
 #include <QColor>
@@ -11,7 +12,7 @@
 namespace {
 
 // One DMX universe: only the first 512 cells of the grid can ever hold a level.
-constexpr int UniverseSize = 512;
+constexpr int UniverseSize = ArtNetPackets::Dmx::MaxChannels;
 constexpr int HighestLevel = 255;
 constexpr int LevelsPerBar = 16;
 

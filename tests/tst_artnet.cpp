@@ -502,7 +502,7 @@ void tst_artnet::longerThenShorterPacket()
     deliver(*engine, artDmx(0, 0, 24, ramp(24, 7)));
     QCOMPARE(received(*engine), ramp(24, 7));
     // The older values stay in the engine's buffer but are not handed out.
-    QCOMPARE(QByteArray(reinterpret_cast<const char *>(engine->m_receiveBuffer) + 24, 488),
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(engine->m_receiveBuffer.get()) + 24, 488),
              ramp(512, 100).mid(24));
 }
 
@@ -550,7 +550,7 @@ void tst_artnet::packetsAfterStopReceiving()
     // The next read starts again with nothing held.
     QCOMPARE(received(*engine), QByteArray());
     QVERIFY(engine->m_receiving);
-    QCOMPARE(QByteArray(reinterpret_cast<const char *>(engine->m_receiveBuffer), 512),
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(engine->m_receiveBuffer.get()), 512),
              QByteArray(512, '\0'));
 }
 
@@ -860,7 +860,7 @@ void tst_artnet::sendDmxRefused()
                              quint16(length), universe),
              result);
     QVERIFY2(staysSilent(*peer, 200), "a refused frame was sent");
-    QCOMPARE(QByteArray(reinterpret_cast<const char *>(engine->m_lastPacket), engine->m_lastPacketLength),
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(engine->m_lastPacket.get()), engine->m_lastPacketLength),
              keptPacket);
     QCOMPARE(engine->sendDataTimeout(), qint64(22));
     QCOMPARE(nextDatagram(*peer), keptPacket);
@@ -1176,7 +1176,7 @@ void tst_artnet::pollReply()
     QCOMPARE(stdoutText.finish(), output);
     QCOMPARE(arrived, replies);
     QVERIFY2(noMore, "more replies than expected");
-    QCOMPARE(QByteArray(reinterpret_cast<const char *>(engine->m_storedPoll), 14), artPoll());
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(engine->m_storedPoll.get()), 14), artPoll());
 }
 
 void tst_artnet::pollAnsweredWhateverTheLoad_data()
