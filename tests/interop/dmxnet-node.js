@@ -28,16 +28,13 @@ const node = new dmxnet({
   log: { level: 'warn' },
 });
 
-// The node's reply socket gets its broadcast permission once bound; a port added before that
-// would send its first reply without it and fail.
-node.socket.once('listening', () => {
-  const sender = node.newSender(Object.assign(switches(sendPortAddress),
-    { base_refresh_interval: 3600000 }));
-  for (const portAddress of receivePortAddresses)
-    node.newReceiver(switches(portAddress));
-  sender.prepChannel(0, 255);
-  sender.socket.once('listening', () => {
-    paced(Number(rateHz), () => sender.transmit());
-    console.log('ready');
-  });
+const sender = node.newSender(Object.assign(switches(sendPortAddress),
+  { base_refresh_interval: 3600000 })); // only the paced frames, not its own refresh
+for (const portAddress of receivePortAddresses)
+  node.newReceiver(switches(portAddress));
+sender.prepChannel(0, 255);
+// The sender drops frames until its socket is bound.
+sender.socket.once('listening', () => {
+  paced(Number(rateHz), () => sender.transmit());
+  console.log('ready');
 });
