@@ -87,6 +87,7 @@ private:
     QList<UniverseTraffic> m_universes;
     QList<DmxSource> m_sources;
     QHash<quint32, double> m_medianRate; // by sender address
+    double m_medianTotalRate = 0;
     QList<NodeInfo> m_nodes;
     quint64 m_malformedDmx = 0;
     quint64 m_malformedReplies = 0;
@@ -188,6 +189,7 @@ void tst_NetworkInterop::watchTraffic()
     QVERIFY(engine.startNodePolling());
 
     QHash<quint32, std::vector<double>> rates;
+    std::vector<double> totalRates;
     QElapsedTimer clock;
     clock.start();
     while (clock.elapsed() < RunMs) {
@@ -196,9 +198,13 @@ void tst_NetworkInterop::watchTraffic()
             continue;
         for (const DmxSource &source : engine.dmxSources(SharedPortAddress))
             rates[source.address].push_back(source.rateHz);
+        for (const UniverseTraffic &universe : engine.universeTraffic())
+            if (universe.portAddress == SharedPortAddress)
+                totalRates.push_back(universe.rateHz);
     }
     for (auto it = rates.cbegin(); it != rates.cend(); ++it)
         m_medianRate.insert(it.key(), median(it.value()));
+    m_medianTotalRate = median(totalRates);
 
     m_universes = engine.universeTraffic();
     m_sources = engine.dmxSources(SharedPortAddress);
@@ -223,8 +229,8 @@ void tst_NetworkInterop::universeInConflict()
     QCOMPARE(universe.moreSources, 0u);
     QCOMPARE(universe.sequenceErrors, 0u);
     const double total = DmxnetRateHz + ArtnetRateHz;
-    QVERIFY2(qAbs(universe.rateHz - total) <= 0.1 * total,
-             qPrintable(QStringLiteral("total rate %1 Hz").arg(universe.rateHz)));
+    QVERIFY2(qAbs(m_medianTotalRate - total) <= 0.1 * total,
+             qPrintable(QStringLiteral("total rate %1 Hz (median)").arg(m_medianTotalRate)));
 }
 
 void tst_NetworkInterop::sources_data()
@@ -256,14 +262,13 @@ void tst_NetworkInterop::sources()
     if (numbered) // Sequence went round from 255 to 1 at least once, and counted no error
         QVERIFY2(source->packets > 255, qPrintable(QString::number(source->packets)));
 
+    // The median of samples a quarter of a second apart: a machine busy with other builds may
+    // hold the test's event loop up for a moment, and a single sample would then see a burst.
     const double rate = m_medianRate.value(address);
     qInfo("sent at %d Hz: census rate %.1f Hz (median of the samples), %.1f Hz at the end; "
           "%llu packets", rateHz, rate, source->rateHz, static_cast<unsigned long long>(source->packets));
     QVERIFY2(qAbs(rate - rateHz) <= 0.1 * rateHz,
              qPrintable(QStringLiteral("median rate %1 Hz, sent at %2 Hz").arg(rate).arg(rateHz)));
-    QVERIFY2(qAbs(source->rateHz - rateHz) <= 0.1 * rateHz,
-             qPrintable(QStringLiteral("last rate %1 Hz, sent at %2 Hz")
-                            .arg(source->rateHz).arg(rateHz)));
 }
 
 void tst_NetworkInterop::nodePorts_data()
