@@ -250,7 +250,9 @@ void tst_NetworkInterop::sources()
     QFETCH(bool, numbered);
 
     const auto source = std::find_if(m_sources.cbegin(), m_sources.cend(),
-                                     [address](const DmxSource &s) { return s.address == address; });
+                                     [address](const DmxSource &s) {
+                                         return s.address == address;
+                                     });
     QVERIFY2(source != m_sources.cend(), "no such source in the census");
     QVERIFY(source->live);
     QCOMPARE(source->physical, quint8(0));
@@ -266,7 +268,8 @@ void tst_NetworkInterop::sources()
     // hold the test's event loop up for a moment, and a single sample would then see a burst.
     const double rate = m_medianRate.value(address);
     qInfo("sent at %d Hz: census rate %.1f Hz (median of the samples), %.1f Hz at the end; "
-          "%llu packets", rateHz, rate, source->rateHz, static_cast<unsigned long long>(source->packets));
+          "%llu packets",
+          rateHz, rate, source->rateHz, static_cast<unsigned long long>(source->packets));
     QVERIFY2(qAbs(rate - rateHz) <= 0.1 * rateHz,
              qPrintable(QStringLiteral("median rate %1 Hz, sent at %2 Hz").arg(rate).arg(rateHz)));
 }
@@ -289,9 +292,10 @@ void tst_NetworkInterop::nodePorts()
     QFETCH(quint16, portAddress);
 
     QCOMPARE(m_nodes.size(), 3);
-    const auto node = std::find_if(m_nodes.cbegin(), m_nodes.cend(), [bindIndex](const NodeInfo &n) {
-        return n.bindIndex == bindIndex;
-    });
+    const auto node = std::find_if(m_nodes.cbegin(), m_nodes.cend(),
+                                   [bindIndex](const NodeInfo &n) {
+                                       return n.bindIndex == bindIndex;
+                                   });
     QVERIFY2(node != m_nodes.cend(), "no reply with this BindIndex in the node list");
     const quint32 peer = ipv4(PrivateNetwork::PeerAddress);
     QCOMPARE(node->sourceAddress, peer);

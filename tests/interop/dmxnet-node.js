@@ -12,7 +12,8 @@ endWithParent(120000);
 
 const [address, sendPortAddress, rateHz, ...receivePortAddresses] = process.argv.slice(2);
 if (!address || !rateHz || receivePortAddresses.length === 0) {
-  console.error('usage: node dmxnet-node.js ADDRESS SEND_PORT_ADDRESS RATE_HZ RECEIVE_PORT_ADDRESS...');
+  console.error('usage: node dmxnet-node.js ADDRESS SEND_PORT_ADDRESS RATE_HZ ' +
+    'RECEIVE_PORT_ADDRESS...');
   process.exit(2);
 }
 
