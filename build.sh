@@ -30,6 +30,17 @@ install_missing() {
 
 jobs=$(nproc 2>/dev/null || echo 2)
 
+# The Art-Net stacks of other makers that tst_networkinterop runs as peers (Node.js packages at
+# the versions tests/interop/package-lock.json pins), into DIR/interop of a build tree.
+# Node.js comes from Debian unless a node with its own npm is installed already: Debian's npm
+# package conflicts with such a node, and asking for it would remove it.
+install_interop_peers() { # install_interop_peers DIR
+    command -v npm >/dev/null || install_missing nodejs npm
+    mkdir -p "$1/interop"
+    cp tests/interop/package.json tests/interop/package-lock.json "$1/interop/"
+    npm ci --prefix "$1/interop" --no-audit --no-fund --loglevel=error
+}
+
 build() { # build DIR [CMAKE OPTION...]
     local dir=$1; shift
     cmake -S . -B "$dir" "$@" >/dev/null
@@ -42,6 +53,7 @@ build() { # build DIR [CMAKE OPTION...]
 sanitizer_tests() {
     build build-asan -DVARDOLUX_SANITIZE=ON -DVARDOLUX_FORCE_ASSERTS=ON -DBUILD_TESTING=ON \
         -DVARDOLUX_BENCH=OFF
+    install_interop_peers build-asan
     (cd build-asan &&
         QT_QPA_PLATFORM=offscreen \
         ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:detect_stack_use_after_return=1:check_initialization_order=1 \
@@ -125,6 +137,7 @@ run)
 test)
     install_missing "${test_packages[@]}"
     build build-tests -DVARDOLUX_FORCE_ASSERTS=ON -DBUILD_TESTING=ON
+    install_interop_peers build-tests
     (cd build-tests && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --no-tests=error)
     clazy_checks
     package
