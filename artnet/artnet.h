@@ -15,6 +15,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 class CoalescingReader;
@@ -27,6 +28,9 @@ class QColor;
 class QMutex;
 class QTimer;
 class QUdpSocket;
+namespace ArtNetPackets {
+struct PollReplyNode;
+}
 
 // The program's Art-Net node: one UDP socket on port 6454 that receives ArtDmx for one
 // universe, answers ArtPoll, tracks time code and sync, and sends ArtDmx.
@@ -141,16 +145,26 @@ private:
     friend class tst_artnet_discovery;
     friend struct CensusBenchAccess;
 
+    void handleArtNetPacket(quint16 opCode, const QByteArray &datagram, const QHostAddress &sender);
+    void handleMadrixPacket(quint16 opCode, const QByteArray &datagram);
+    void answerPoll(const QByteArray &datagram, const QHostAddress &sender);
     void handleArtDmx(const QByteArray &datagram);
     void updateTimeCodeSources(const QByteArray &datagram, const QHostAddress &sender);
-    void syncStep(const QByteArray &datagram);
+    void syncStep(const QByteArray &datagram, bool &announce, const char *announcement);
     void copyIntoRecordTarget(uchar *target, uint start, const uchar *data, uint count) const;
     void addressEntryFound(const QNetworkAddressEntry &entry, const QString &hardwareAddress);
     static void resetOneShotMessages();
     void chooseBroadcastTargets();
     const InterfaceEntry *interfaceForPoller(quint32 pollerIp) const;
+    const InterfaceEntry *replyingInterface(quint32 pollerIp);
+    uint pollReplyUniverses() const;
+    ArtNetPackets::PollReplyNode pollReplyNode(const InterfaceEntry &entry) const;
     void discoveryMessage(const QString &text);
     qint64 sendToEveryNetwork(const uchar *packet, quint16 size, QStringList *reached);
+    // One copy of the packet to each target; `left` hears the index of every copy that went
+    // out. Returns the bytes that went out, -1 when no copy did.
+    qint64 sendToEach(const uchar *packet, int size, const QList<QHostAddress> &targets,
+                      const std::function<void(int)> &left);
     bool censusRunning() const
     {
         return m_census && (m_receiving || m_censusEnabled || m_nodePolling) && !m_censusSuppressed;
