@@ -29,20 +29,6 @@ using namespace ArtNetPackets;
 
 namespace {
 
-// The fixed head of every ArtDmx the engine sends; the ArtPoll and ArtTimeCode take their
-// identifier and protocol version from it as well. It never changes, so it is a constant that
-// every engine shares instead of a process-wide buffer that an engine could free under another.
-constexpr uchar DmxTemplate[Dmx::HeaderSize] = {
-    'A', 'r', 't', '-', 'N', 'e', 't', 0,      // ID
-    0x00, 0x50,                                // OpCode 0x5000, little-endian
-    ProtocolVersionHi, ProtocolVersionLo,      // ProtVerHi, ProtVerLo
-    0,                                         // Sequence
-    0,                                         // Physical
-    0,                                         // SubUni
-    0,                                         // Net
-    0, 0,                                      // LengthHi, Length
-};
-
 // Messages written once per process, whatever the number of engines.
 struct OneShotMessages
 {
@@ -74,17 +60,6 @@ void writeOnce(bool &flag, const char *text)
         return;
     flag = false;
     writeOut(text);
-}
-
-quint16 portAddressOf(const uchar *packet)
-{
-    return qFromLittleEndian<quint16>(packet + Dmx::SubUni);
-}
-
-uint clampedLengthOf(const uchar *packet)
-{
-    const uint length = (uint(packet[Dmx::LengthHi]) << 8) | packet[Dmx::LengthLo];
-    return length > uint(Dmx::MaxChannels - 1) ? uint(Dmx::MaxChannels) : length;
 }
 
 // The number of universes a sink of `size` units covers at `perUniverse` units each; a sink
@@ -311,51 +286,68 @@ void artnet::handleDatagram(const QByteArray &datagram, const QHostAddress &send
             return;
     }
     std::memcpy(m_headerCopy.get(), datagram.constData(), Header::Size);
-    const quint16 opCode = qFromLittleEndian<quint16>(m_headerCopy.get() + Header::OpCode);
+    const quint16 opCode = readOpCode(m_headerCopy.get(), Header::Size);
 
-    if (std::memcmp(m_headerCopy.get() + Header::Id, ArtNetId, Header::IdSize) == 0) {
-        switch (opCode) {
-        case OpCode::Dmx:
-            if (censusRunning())
-                countArtDmx(datagram, sender);
-            handleArtDmx(datagram);
-            break;
-        case OpCode::Poll:
+    if (std::memcmp(m_headerCopy.get() + Header::Id, ArtNetId, Header::IdSize) == 0)
+        handleArtNetPacket(opCode, datagram, sender);
+    else if (std::memcmp(m_headerCopy.get() + Header::Id, MadrixId, Header::IdSize) == 0)
+        handleMadrixPacket(opCode, datagram);
+}
+
+void artnet::handleArtNetPacket(quint16 opCode, const QByteArray &datagram,
+                                const QHostAddress &sender)
+{
+    switch (opCode) {
+    case OpCode::Dmx:
+        if (censusRunning())
+            countArtDmx(datagram, sender);
+        handleArtDmx(datagram);
+        break;
+    case OpCode::Poll:
+        if (m_pollMode)
             answerPoll(datagram, sender);
-            break;
-        case OpCode::PollReply:
-            writeOut("Art-Net PollReply");
-            if (censusRunning())
-                countPollReply(datagram, sender);
-            break;
-        case OpCode::TimeCode:
-            writeOnce(s_oneShot.artNetTimeCode, "receiving Art-Net TIMECODE ...");
-            updateTimeCodeSources(datagram, plainAddress(sender));
-            break;
-        case OpCode::SyncPre:
-            writeOnce(s_oneShot.artNetSyncPre, "receiving Art-Net SYNC PRE ...");
-            syncStep(datagram);
-            break;
-        case OpCode::SyncPost:
-            writeOnce(s_oneShot.artNetSyncPost, "receiving Art-Net SYNC POST ...");
-            syncStep(datagram);
-            break;
-        default:
-            if (opCode == OpCode::Sync && censusRunning())
-                m_census->recordSync(sender.toIPv4Address(), m_censusClock.elapsed());
-            writeOut(QStringLiteral("receive not implemented OpCode at time 0x")
-                     + QString::number(opCode, 16).toUpper() + QLatin1Char('\n'));
-            break;
-        }
-    } else if (std::memcmp(m_headerCopy.get() + Header::Id, MadrixId, Header::IdSize) == 0) {
-        handleMadrixSync(opCode, datagram);
+        break;
+    case OpCode::PollReply:
+        writeOut("Art-Net PollReply");
+        if (censusRunning())
+            countPollReply(datagram, sender);
+        break;
+    case OpCode::TimeCode:
+        writeOnce(s_oneShot.artNetTimeCode, "receiving Art-Net TIMECODE ...");
+        updateTimeCodeSources(datagram, plainAddress(sender));
+        break;
+    case OpCode::SyncPre:
+        syncStep(datagram, s_oneShot.artNetSyncPre, "receiving Art-Net SYNC PRE ...");
+        break;
+    case OpCode::SyncPost:
+        syncStep(datagram, s_oneShot.artNetSyncPost, "receiving Art-Net SYNC POST ...");
+        break;
+    default:
+        if (opCode == OpCode::Sync && censusRunning())
+            m_census->recordSync(sender.toIPv4Address(), m_censusClock.elapsed());
+        writeOut(QStringLiteral("receive not implemented OpCode at time 0x")
+                 + QString::number(opCode, 16).toUpper() + QLatin1Char('\n'));
+        break;
+    }
+}
+
+void artnet::handleMadrixPacket(quint16 opCode, const QByteArray &datagram)
+{
+    switch (opCode) {
+    case OpCode::SyncPre:
+        syncStep(datagram, s_oneShot.madrixSyncPre, "receiving MadrixN SYNC PRE ...");
+        qCDebug(lcArtnet, "MadrixN SYNC PRE ");
+        break;
+    case OpCode::SyncPost:
+        syncStep(datagram, s_oneShot.madrixSyncPost, "receiving MadrixN SYNC POST ...");
+        break;
+    default:
+        break;
     }
 }
 
 void artnet::answerPoll(const QByteArray &datagram, const QHostAddress &sender)
 {
-    if (!m_pollMode)
-        return;
     if (!m_storedPoll) {
         m_storedPoll.reset(new (std::nothrow) uchar[Poll::Size]);
         if (!m_storedPoll)
@@ -367,30 +359,10 @@ void artnet::answerPoll(const QByteArray &datagram, const QHostAddress &sender)
     sendPollReply(plainAddress(sender));
 }
 
-void artnet::handleMadrixSync(quint16 opCode, const QByteArray &datagram)
-{
-    switch (opCode) {
-    case OpCode::SyncPre:
-        writeOnce(s_oneShot.madrixSyncPre, "receiving MadrixN SYNC PRE ...");
-        syncStep(datagram);
-        qCDebug(lcArtnet, "MadrixN SYNC PRE ");
-        break;
-    case OpCode::SyncPost:
-        writeOnce(s_oneShot.madrixSyncPost, "receiving MadrixN SYNC POST ...");
-        syncStep(datagram);
-        break;
-    default:
-        break;
-    }
-}
-
 bool artnet::isWholeArtDmx(const QByteArray &datagram)
 {
-    if (datagram.size() < Dmx::HeaderSize)
-        return false;
-    const auto *bytes = reinterpret_cast<const quint8 *>(datagram.constData());
-    const qsizetype length = (qsizetype(bytes[Dmx::LengthHi]) << 8) | bytes[Dmx::LengthLo];
-    return datagram.size() >= Dmx::HeaderSize + length;
+    return ArtNetPackets::isWholeArtDmx(reinterpret_cast<const uchar *>(datagram.constData()),
+                                        datagram.size());
 }
 
 void artnet::handleArtDmx(const QByteArray &datagram)
@@ -408,8 +380,7 @@ void artnet::handleArtDmx(const QByteArray &datagram)
     const bool sinkInstalled = (m_recordBuffer && m_recordBufferSize != 0)
             || (m_colors && m_colorCount != 0);
     if (!sinkInstalled) {
-        const auto *bytes = reinterpret_cast<const quint8 *>(datagram.constData());
-        if (quint16(bytes[Dmx::SubUni] | (bytes[Dmx::Net] << 8)) != m_receiveUniverse)
+        if (dmxPortAddress(reinterpret_cast<const uchar *>(datagram.constData())) != m_receiveUniverse)
             return;
     }
     // Past the data of a short frame the working buffer reads zero, never an older packet.
@@ -417,8 +388,8 @@ void artnet::handleArtDmx(const QByteArray &datagram)
     std::memcpy(m_receivedPacket, datagram.constData(), arrived);
     std::memset(m_receivedPacket + arrived, 0, Dmx::MaxSize - arrived);
 
-    if (portAddressOf(m_receivedPacket) == m_receiveUniverse) {
-        const uint length = clampedLengthOf(m_receivedPacket);
+    if (dmxPortAddress(m_receivedPacket) == m_receiveUniverse) {
+        const uint length = dmxClampedLength(m_receivedPacket);
         std::memcpy(m_receiveBuffer.get(), m_receivedPacket + Dmx::Data, length);
         m_receivedLength = quint16(length);
         if (m_historySink)
@@ -545,13 +516,7 @@ qint64 artnet::sendArtDmx(const uchar *data, quint16 length, quint8 subUni, quin
         return -1;
     if (!data || length < Dmx::MinSendChannels || length > Dmx::MaxChannels)
         return -1;
-    std::memcpy(m_sendPacket, DmxTemplate, Dmx::HeaderSize);
-    m_sendPacket[Dmx::SubUni] = subUni;
-    m_sendPacket[Dmx::Net] = net;
-    m_sendPacket[Dmx::LengthHi] = quint8(length >> 8);
-    m_sendPacket[Dmx::LengthLo] = quint8(length & 0xFF);
-    std::memcpy(m_sendPacket + Dmx::Data, data, length);
-    const quint16 size = quint16(Dmx::HeaderSize + length);
+    const quint16 size = quint16(writeArtDmx(m_sendPacket, quint16(subUni | net << 8), data, length));
     chooseBroadcastTargets();
     const qint64 result = target ? sendDatagram(reinterpret_cast<const char *>(m_sendPacket), size, target)
                                  : sendToEveryNetwork(m_sendPacket, size, &m_sendNetworks);
@@ -572,6 +537,23 @@ QString networkText(const QNetworkAddressEntry &entry)
     const quint32 netmask = entry.netmask().toIPv4Address();
     return QHostAddress(entry.ip().toIPv4Address() & netmask).toString() + QLatin1Char('/')
             + QString::number(entry.prefixLength());
+}
+
+// The broadcast address of every interface entry that has one, with the entry in *owners: the
+// stand-in entry of a host without a network has 0.0.0.0, which only reaches this host.
+QList<QHostAddress> broadcastAddresses(const QList<InterfaceEntry> &interfaces,
+                                       QList<const InterfaceEntry *> *owners = nullptr)
+{
+    QList<QHostAddress> addresses;
+    for (const InterfaceEntry &entry : interfaces) {
+        const QHostAddress broadcast = entry.address.broadcast();
+        if (broadcast.toIPv4Address() == 0)
+            continue;
+        addresses << broadcast;
+        if (owners)
+            *owners << &entry;
+    }
+    return addresses;
 }
 
 // The address the kernel would send a limited broadcast from (its route, usually the default
@@ -639,21 +621,38 @@ void artnet::chooseBroadcastTargets()
 
 qint64 artnet::sendToEveryNetwork(const uchar *packet, quint16 size, QStringList *reached)
 {
-    const char *bytes = reinterpret_cast<const char *>(packet);
     if (reached)
         reached->clear();
-    const qint64 limited = sendDatagram(bytes, size);
-    bool sent = limited >= 0;
-    if (sent && reached)
-        *reached << m_limitedBroadcastNetworks;
-    for (int i = 0; i < m_directedBroadcasts.size(); ++i) {
-        if (sendDatagram(bytes, size, &m_directedBroadcasts.at(i)) < 0)
+    QList<QHostAddress> targets{QHostAddress(QHostAddress::Broadcast)};
+    targets += m_directedBroadcasts;
+    const qint64 sent = sendToEach(packet, size, targets, [&](int i) {
+        if (!reached)
+            return;
+        if (i == 0)
+            *reached << m_limitedBroadcastNetworks;
+        else
+            *reached << m_directedNetworks.at(i - 1);
+    });
+    return sent < 0 ? -1 : qint64(size);
+}
+
+qint64 artnet::sendToEach(const uchar *packet, int size, const QList<QHostAddress> &targets,
+                          const std::function<void(int)> &left)
+{
+    const char *bytes = reinterpret_cast<const char *>(packet);
+    // Only what actually left counts: a failed target must not reduce the byte count.
+    qint64 total = 0;
+    bool sent = false;
+    for (int i = 0; i < targets.size(); ++i) {
+        const qint64 result = sendDatagram(bytes, quint16(size), &targets.at(i));
+        if (result < 0)
             continue;
+        total += result;
         sent = true;
-        if (reached)
-            *reached << m_directedNetworks.at(i);
+        if (left)
+            left(i);
     }
-    return sent ? qint64(size) : -1;
+    return sent ? total : -1;
 }
 
 QStringList artnet::sendNetworks() const
@@ -741,36 +740,28 @@ void artnet::sendPollReply(const QHostAddress &poller)
 {
     if (!startSending() || !discoverInterfaces())
         return;
-    const InterfaceEntry *chosen = interfaceAnswering(poller.toIPv4Address());
+    const InterfaceEntry *chosen = replyingInterface(poller.toIPv4Address());
     if (!chosen || !m_storedPoll)
         return;
-
-    const uint count = std::max(universesCovered(m_recordBufferSize, m_universeStride),
-                                universesCovered(m_colorCount, m_colorChannels));
-    const uint universes = (count == 0 && m_receiving) ? 1 : count;
-    const uint base = m_receiveUniverse;
-    const QString fromText = QStringLiteral(" from ") + chosen->address.ip().toString()
-                             + QStringLiteral(" SubId ");
-    const QString toText = QStringLiteral("PollReply to ") + poller.toString();
-
-    uint current = base;
-    uint remaining = universes;
-    uint index = 0;
-    do {
-        const uint ports = std::min<uint>(remaining, PollReply::MaxPorts);
-        writePollReply(*chosen, current, ports, index);
-        if (sendDatagram(reinterpret_cast<const char *>(m_pollReply), PollReply::Size, &poller) >= 0)
-            writeOut(toText + fromText + QString::number(index));
-
-        if (universes == 0)
-            break;
-        ++index;
-        current += PollReply::MaxPorts;
-        remaining -= ports;
-    } while (current < base + universes);
+    const PollReplyNode node = pollReplyNode(*chosen);
+    const uint universes = pollReplyUniverses();
+    const QString text = QStringLiteral("PollReply to ") + poller.toString()
+                         + QStringLiteral(" from ") + chosen->address.ip().toString()
+                         + QStringLiteral(" SubId ");
+    // One page per four universes, numbered by BindIndex; without universes one page, no ports.
+    const uint pages = std::max(1u, universes / PollReply::MaxPorts
+                                            + (universes % PollReply::MaxPorts != 0 ? 1 : 0));
+    for (uint index = 0; index < pages; ++index) {
+        const uint first = index * PollReply::MaxPorts;
+        const int size = writeArtPollReply(m_pollReply, node, m_receiveUniverse + first,
+                                           std::min<uint>(universes - first, PollReply::MaxPorts),
+                                           quint8(index));
+        if (sendDatagram(reinterpret_cast<const char *>(m_pollReply), quint16(size), &poller) >= 0)
+            writeOut(text + QString::number(index));
+    }
 }
 
-const InterfaceEntry *artnet::interfaceAnswering(quint32 pollerIp)
+const InterfaceEntry *artnet::replyingInterface(quint32 pollerIp)
 {
     const InterfaceEntry *chosen = interfaceForPoller(pollerIp);
     // A poll from a network no known interface is on (the stand-in entry of a host without a
@@ -785,42 +776,28 @@ const InterfaceEntry *artnet::interfaceAnswering(quint32 pollerIp)
     return chosen;
 }
 
-void artnet::writePollReply(const InterfaceEntry &entry, uint portAddress, uint ports,
-                            uint bindIndex)
+// The universes the reply announces: those of the larger sink, or the one on show while
+// receiving without a sink.
+uint artnet::pollReplyUniverses() const
 {
-    const QByteArray shortName = m_shortName.left(PollReply::ShortNameSize - 1).toLatin1();
-    const QByteArray longName = m_longName.left(PollReply::LongNameSize - 1).toLatin1();
-    const QByteArray nodeReport = m_nodeReport.left(PollReply::NodeReportSize - 1).toLatin1();
-    uchar *reply = m_pollReply;
-    std::memset(reply, 0, PollReply::Size);
-    std::memcpy(reply + Header::Id, ArtNetId, Header::IdSize);
-    qToLittleEndian<quint16>(OpCode::PollReply, reply + Header::OpCode);
-    qToBigEndian<quint32>(entry.address.ip().toIPv4Address(), reply + PollReply::IpAddress);
-    qToLittleEndian<quint16>(Port, reply + PollReply::Port);
-    reply[PollReply::VersInfoHi] = m_versionHi;
-    reply[PollReply::VersInfoLo] = m_versionLo;
-    // A port-address is Net (bits 14-8), Sub-Net (bits 7-4) and Universe (bits 3-0); the
-    // switches carry the upper parts so that controllers see universes above 16 correctly.
-    reply[PollReply::NetSwitch] = quint8((portAddress >> 8) & 0x7F);
-    reply[PollReply::SubSwitch] = quint8((portAddress >> 4) & 0x0F);
-    reply[PollReply::OemHi] = m_oemHi;
-    reply[PollReply::OemLo] = m_oemLo;
-    std::memcpy(reply + PollReply::ShortName, shortName.constData(), size_t(shortName.size()));
-    std::memcpy(reply + PollReply::LongName, longName.constData(), size_t(longName.size()));
-    std::memcpy(reply + PollReply::NodeReport, nodeReport.constData(), size_t(nodeReport.size()));
-    reply[PollReply::NumPortsLo] = quint8(ports);
-    for (int j = 0; j < PollReply::MaxPorts; ++j) {
-        reply[PollReply::PortTypes + j] = PollReply::PortTypeValue;
-        reply[PollReply::GoodOutput + j] = PollReply::GoodOutputValue;
-    }
-    // The whole low byte: readers that follow Art-Net take its Universe nibble, consoles
-    // that compare the byte with their own SwIn then agree as well.
-    for (uint j = 0; j < ports; ++j) {
-        reply[PollReply::SwIn + j] = quint8((portAddress + j) & 0xFF);
-        reply[PollReply::SwOut + j] = quint8((portAddress + j) & 0xFF);
-    }
-    parseMacAddress(entry.hardwareAddress, reply + PollReply::Mac);
-    reply[PollReply::BindIndex] = quint8(bindIndex);
+    const uint count = std::max(universesCovered(m_recordBufferSize, m_universeStride),
+                                universesCovered(m_colorCount, m_colorChannels));
+    return (count == 0 && m_receiving) ? 1 : count;
+}
+
+PollReplyNode artnet::pollReplyNode(const InterfaceEntry &entry) const
+{
+    PollReplyNode node;
+    node.ip = entry.address.ip().toIPv4Address();
+    node.versionHi = m_versionHi;
+    node.versionLo = m_versionLo;
+    node.oemHi = m_oemHi;
+    node.oemLo = m_oemLo;
+    node.shortName = m_shortName.toLatin1();
+    node.longName = m_longName.toLatin1();
+    node.nodeReport = m_nodeReport.toLatin1();
+    parseMacAddress(entry.hardwareAddress, node.mac);
+    return node;
 }
 
 const InterfaceEntry *artnet::interfaceForPoller(quint32 pollerIp) const
@@ -860,25 +837,16 @@ qint64 artnet::sendPoll()
 {
     if (!openSocket() || !discoverInterfaces())
         return 0;
+    QList<const InterfaceEntry *> from;
+    const QList<QHostAddress> targets = broadcastAddresses(*m_interfaces, &from);
     uchar poll[Poll::Size];
-    std::memcpy(poll, DmxTemplate, Header::Size);
-    qToLittleEndian<quint16>(OpCode::Poll, poll + Header::OpCode);
-    poll[Poll::TalkToMe] = 0;
-    poll[Poll::Priority] = 0;
-    qint64 total = 0;
-    for (const InterfaceEntry &entry : std::as_const(*m_interfaces)) {
-        const QHostAddress broadcast = entry.address.broadcast();
-        if (broadcast.toIPv4Address() == 0)
-            continue; // the stand-in entry of a host without a network: 0.0.0.0 is this host
-        const qint64 result = sendDatagram(reinterpret_cast<const char *>(poll), Poll::Size, &broadcast);
-        if (result < 0)
-            continue;
-        writeOut(QStringLiteral("Poll to ") + broadcast.toString() + QStringLiteral(" from ")
-                 + entry.address.ip().toString() + QLatin1Char('/')
-                 + entry.address.netmask().toString());
-        total += result;
-    }
-    return total;
+    const int size = writeArtPoll(poll);
+    const qint64 sent = sendToEach(poll, size, targets, [&](int i) {
+        writeOut(QStringLiteral("Poll to ") + targets.at(i).toString() + QStringLiteral(" from ")
+                 + from.at(i)->address.ip().toString() + QLatin1Char('/')
+                 + from.at(i)->address.netmask().toString());
+    });
+    return std::max<qint64>(sent, 0);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -940,8 +908,10 @@ void artnet::setColorTarget(QColor *colors, uint count, quint16 channelsPerUnive
     }
 }
 
-void artnet::syncStep(const QByteArray &datagram)
+// Each family's sync packets announce themselves once per process.
+void artnet::syncStep(const QByteArray &datagram, bool &announce, const char *announcement)
 {
+    writeOnce(announce, announcement);
     m_syncMode = qint16(qint8(quint8(datagram.at(Sync::Value))));
     applySync();
 }
@@ -956,30 +926,20 @@ void artnet::applySync()
 
 void artnet::updateTimeCodeSources(const QByteArray &datagram, const QHostAddress &sender)
 {
-    std::memset(m_timeCode, 0, TimeCode::Size);
-    std::memcpy(m_timeCode, datagram.constData(),
-                size_t(std::min<qsizetype>(datagram.size(), TimeCode::Size)));
+    const auto *bytes = reinterpret_cast<const uchar *>(datagram.constData());
     if (!m_timeCodeSources)
         m_timeCodeSources = std::make_unique<QList<TimeCodeSource>>();
     bool matched = false;
     for (TimeCodeSource &source : *m_timeCodeSources) {
         if (source.sender != sender)
             continue;
-        source.frames = m_timeCode[TimeCode::Frames];
-        source.seconds = m_timeCode[TimeCode::Seconds];
-        source.minutes = m_timeCode[TimeCode::Minutes];
-        source.hours = m_timeCode[TimeCode::Hours];
-        source.type = m_timeCode[TimeCode::Type];
+        readArtTimeCode(bytes, datagram.size(), &source);
         matched = true;
     }
     if (matched)
         return;
     TimeCodeSource source;
-    source.frames = m_timeCode[TimeCode::Frames];
-    source.seconds = m_timeCode[TimeCode::Seconds];
-    source.minutes = m_timeCode[TimeCode::Minutes];
-    source.hours = m_timeCode[TimeCode::Hours];
-    source.type = m_timeCode[TimeCode::Type];
+    readArtTimeCode(bytes, datagram.size(), &source);
     source.sender = sender;
     m_timeCodeSources->append(source);
     m_haveTimeCode = true;
@@ -1005,32 +965,10 @@ qint64 artnet::sendTimeCode(const quint8 *timeCode, const QHostAddress *target)
 {
     if (!timeCode || !startSending() || !discoverInterfaces())
         return -1;
-    uchar packet[TimeCode::Size];
-    std::memset(packet, 0, sizeof packet);
-    std::memcpy(packet, DmxTemplate, Header::Size);
-    qToLittleEndian<quint16>(OpCode::TimeCode, packet + Header::OpCode);
-    packet[TimeCode::Filler1] = 0;
-    packet[TimeCode::Filler2] = 0;
-    std::memcpy(packet + TimeCode::Frames, timeCode, TimeCode::Fields);
-    const char *bytes = reinterpret_cast<const char *>(packet);
+    const int size = writeArtTimeCode(m_timeCode, timeCode);
     if (target)
-        return sendDatagram(bytes, TimeCode::Size, target);
-    if (m_interfaces->isEmpty())
-        return -1;
-    // Only what actually left counts: a failed interface must not reduce the byte count.
-    qint64 total = 0;
-    bool sent = false;
-    for (const InterfaceEntry &entry : std::as_const(*m_interfaces)) {
-        const QHostAddress broadcast = entry.address.broadcast();
-        if (broadcast.toIPv4Address() == 0)
-            continue; // the stand-in entry of a host without a network: 0.0.0.0 is this host
-        const qint64 result = sendDatagram(bytes, TimeCode::Size, &broadcast);
-        if (result < 0)
-            continue;
-        total += result;
-        sent = true;
-    }
-    return sent ? total : -1;
+        return sendDatagram(reinterpret_cast<const char *>(m_timeCode), quint16(size), target);
+    return sendToEach(m_timeCode, size, broadcastAddresses(*m_interfaces), {});
 }
 
 void artnet::copyIntoRecordTarget(uchar *target, uint start, const uchar *data, uint count) const
@@ -1048,11 +986,11 @@ void artnet::copyToRecordBuffer(const uchar *packet)
 {
     if (!packet || !m_recordBuffer || m_recordBufferSize == 0)
         return;
-    const uint portAddress = portAddressOf(packet);
+    const uint portAddress = dmxPortAddress(packet);
     if (portAddress < m_receiveUniverse)
         return;
     const uint slot = portAddress - m_receiveUniverse;
-    const uint length = clampedLengthOf(packet);
+    const uint length = dmxClampedLength(packet);
     const uint count = std::min<uint>(length, m_universeStride);
     const uint start = m_universeStride > uint(Dmx::MaxChannels - 1) ? slot * Dmx::MaxChannels
                                                                     : slot * m_universeStride;
@@ -1077,8 +1015,8 @@ void artnet::copyToColors(const uchar *packet)
 {
     if (!packet || !m_colors || m_colorCount == 0)
         return;
-    const uint portAddress = portAddressOf(packet);
-    const uint length = clampedLengthOf(packet);
+    const uint portAddress = dmxPortAddress(packet);
+    const uint length = dmxClampedLength(packet);
     const uint perUniverse = m_colorChannels / 3;
     const uint width = perUniverse > uint(Dmx::MaxChannels - 1) ? uint(Dmx::MaxChannels) : perUniverse;
     if (width == 0 || length == 0)

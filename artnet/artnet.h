@@ -16,6 +16,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 class CoalescingReader;
@@ -28,6 +29,9 @@ class QColor;
 class QMutex;
 class QTimer;
 class QUdpSocket;
+namespace ArtNetPackets {
+struct PollReplyNode;
+}
 
 // The program's Art-Net node: one UDP socket on port 6454 that receives ArtDmx for one
 // universe, answers ArtPoll, tracks time code and sync, and sends ArtDmx.
@@ -144,22 +148,26 @@ private:
     friend class tst_artnet_discovery;
     friend struct CensusBenchAccess;
 
-    void handleArtDmx(const QByteArray &datagram);
+    void handleArtNetPacket(quint16 opCode, const QByteArray &datagram, const QHostAddress &sender);
+    void handleMadrixPacket(quint16 opCode, const QByteArray &datagram);
     void answerPoll(const QByteArray &datagram, const QHostAddress &sender);
-    void handleMadrixSync(quint16 opCode, const QByteArray &datagram);
+    void handleArtDmx(const QByteArray &datagram);
     void updateTimeCodeSources(const QByteArray &datagram, const QHostAddress &sender);
-    void syncStep(const QByteArray &datagram);
+    void syncStep(const QByteArray &datagram, bool &announce, const char *announcement);
     void copyIntoRecordTarget(uchar *target, uint start, const uchar *data, uint count) const;
     void addressEntryFound(const QNetworkAddressEntry &entry, const QString &hardwareAddress);
     static void resetOneShotMessages();
     void chooseBroadcastTargets();
     const InterfaceEntry *interfaceForPoller(quint32 pollerIp) const;
-    // The interface a poller's reply comes from; a poller on no known network scans again.
-    const InterfaceEntry *interfaceAnswering(quint32 pollerIp);
-    // One ArtPollReply in m_pollReply: `ports` ports from `portAddress` on, reached by `entry`.
-    void writePollReply(const InterfaceEntry &entry, uint portAddress, uint ports, uint bindIndex);
+    const InterfaceEntry *replyingInterface(quint32 pollerIp);
+    uint pollReplyUniverses() const;
+    ArtNetPackets::PollReplyNode pollReplyNode(const InterfaceEntry &entry) const;
     void discoveryMessage(const QString &text);
     qint64 sendToEveryNetwork(const uchar *packet, quint16 size, QStringList *reached);
+    // One copy of the packet to each target; `left` hears the index of every copy that went
+    // out. Returns the bytes that went out, -1 when no copy did.
+    qint64 sendToEach(const uchar *packet, int size, const QList<QHostAddress> &targets,
+                      const std::function<void(int)> &left);
     bool censusRunning() const
     {
         return m_census && (m_receiving || m_censusEnabled || m_nodePolling) && !m_censusSuppressed;

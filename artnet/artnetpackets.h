@@ -1,10 +1,18 @@
 #ifndef ARTNETPACKETS_H
 #define ARTNETPACKETS_H
 
+#include <QByteArray>
 #include <QtGlobal>
 
-// Byte layouts of the Art-Net packets the engine reads and writes. Every packet is encoded
-// and decoded byte by byte through these offsets; multi-byte fields say their byte order.
+struct NodeInfo;
+struct TimeCodeSource;
+
+// Byte layouts of the Art-Net packets the engine reads and writes, and the functions that write
+// and read them (artnetpackets.cpp). Every packet is encoded and decoded byte by byte through
+// these offsets; multi-byte fields say their byte order. The functions work on byte buffers
+// and know no socket: a writer is given a buffer of the packet's full size and returns the
+// number of bytes it wrote; a reader is given the datagram and the number of bytes that arrived,
+// and reads no field beyond them.
 namespace ArtNetPackets {
 
 constexpr quint16 Port = 6454;
@@ -112,6 +120,66 @@ constexpr int Type = 18;
 constexpr int Fields = 5;      // Frames to Type
 constexpr int Size = 20;
 } // namespace TimeCode
+
+// ---------------------------------------------------------------------------------------------
+// Writers
+
+// ArtDmx of `length` data bytes (at most Dmx::MaxChannels) to a port-address, Sequence and
+// Physical 0. The header alone leaves the data for the caller to fill in place.
+int writeArtDmxHeader(uchar *packet, quint16 portAddress, quint16 length);
+int writeArtDmx(uchar *packet, quint16 portAddress, const uchar *data, quint16 length);
+
+// ArtPoll asking for nothing but replies to polls (TalkToMe 0), priority 0.
+int writeArtPoll(uchar *packet);
+
+// ArtTimeCode of five bytes: Frames, Seconds, Minutes, Hours, Type.
+int writeArtTimeCode(uchar *packet, const quint8 *fields);
+
+// What this node says about itself in every ArtPollReply. The names are Latin-1 and are cut to
+// their fields, always with a terminating zero.
+struct PollReplyNode
+{
+    quint32 ip = 0;                  // host byte order
+    quint8 versionHi = 0;
+    quint8 versionLo = 0;
+    quint8 oemHi = 0;
+    quint8 oemLo = 0;
+    QByteArray shortName;
+    QByteArray longName;
+    QByteArray nodeReport;
+    quint8 mac[PollReply::MacSize] = {};
+};
+
+// One ArtPollReply page: `ports` output ports (at most PollReply::MaxPorts) from the 15-bit
+// port-address `firstPortAddress` on, as page `bindIndex`.
+int writeArtPollReply(uchar *packet, const PollReplyNode &node, uint firstPortAddress, uint ports,
+                      quint8 bindIndex);
+
+// ---------------------------------------------------------------------------------------------
+// Readers
+
+quint16 readOpCode(const uchar *datagram, qsizetype size); // 0 when cut inside it
+
+// The Length field of an ArtDmx; 0 when the datagram is cut inside its header.
+quint16 dmxLengthField(const uchar *datagram, qsizetype size);
+// An ArtDmx that holds its whole header and as many data bytes as its Length field says.
+bool isWholeArtDmx(qsizetype size, quint16 lengthField);
+bool isWholeArtDmx(const uchar *datagram, qsizetype size);
+// Of a whole ArtDmx: its port-address (Net << 8 | SubUni), and its Length cut to what one
+// universe holds.
+quint16 dmxPortAddress(const uchar *datagram);
+uint dmxClampedLength(const uchar *datagram);
+
+// The five time code fields; those that did not arrive read as zero.
+void readArtTimeCode(const uchar *datagram, qsizetype size, TimeCodeSource *timeCode);
+
+// The port-address of one port byte of an ArtPollReply: Net (bits 14-8) and Sub-Net (bits 7-4)
+// from the switches, the universe from the low nibble of the port's byte.
+quint16 pollReplyPortAddress(quint8 netSwitch, quint8 subSwitch, quint8 port);
+quint8 readPollReplyBindIndex(const uchar *datagram, qsizetype size); // 0 when it did not arrive
+// Every field of an ArtPollReply that describes the node; fields that did not arrive read as
+// zero. The fields the packet does not carry (source address, times) are left as they were.
+void readArtPollReply(const uchar *datagram, qsizetype size, NodeInfo *node);
 
 } // namespace ArtNetPackets
 

@@ -1,8 +1,6 @@
 #include "nodetable.h"
 #include "artnetpackets.h"
 
-#include <QtEndian>
-
 #include <algorithm>
 #include <cstring>
 
@@ -18,23 +16,6 @@ struct NodeTable::Entry
     bool repliedSincePoll;
     bool self;
 };
-
-namespace {
-
-QString nameField(const quint8 *field, int size)
-{
-    const char *text = reinterpret_cast<const char *>(field);
-    return QString::fromLatin1(text, int(qstrnlen(text, uint(size))));
-}
-
-// Net (bits 14-8) and Sub-Net (bits 7-4) come from the switches, the universe from the port.
-quint16 portAddress(const quint8 *reply, quint8 port)
-{
-    return quint16(((reply[PollReply::NetSwitch] & 0x7F) << 8)
-                   | ((reply[PollReply::SubSwitch] & 0x0F) << 4) | (port & 0x0F));
-}
-
-} // namespace
 
 NodeTable::NodeTable()
     : m_entries(new Entry[MaxNodes]),
@@ -69,7 +50,7 @@ bool NodeTable::recordReply(const uchar *datagram, int size, quint32 source, qin
         ++m_malformed;
         return false;
     }
-    const quint8 bindIndex = size > PollReply::BindIndex ? datagram[PollReply::BindIndex] : 0;
+    const quint8 bindIndex = readPollReplyBindIndex(datagram, size);
     const quint64 key = quint64(source) << 8 | bindIndex;
     bool found = false;
     const int position = find(key, &found);
@@ -119,31 +100,9 @@ void NodeTable::pollSent()
 
 NodeInfo NodeTable::copyOf(const Entry &entry)
 {
-    const quint8 *r = entry.reply;
     NodeInfo node;
-    node.packetAddress = qFromBigEndian<quint32>(r + PollReply::IpAddress);
+    readArtPollReply(entry.reply, PollReply::Size, &node);
     node.sourceAddress = entry.source;
-    node.port = qFromLittleEndian<quint16>(r + PollReply::Port);
-    node.bindIndex = r[PollReply::BindIndex];
-    node.shortName = nameField(r + PollReply::ShortName, PollReply::ShortNameSize);
-    node.longName = nameField(r + PollReply::LongName, PollReply::LongNameSize);
-    node.nodeReport = nameField(r + PollReply::NodeReport, PollReply::NodeReportSize);
-    node.firmware = quint16(r[PollReply::VersInfoHi] << 8 | r[PollReply::VersInfoLo]);
-    node.oem = quint16(r[PollReply::OemHi] << 8 | r[PollReply::OemLo]);
-    // EstaMan is sent low byte first.
-    node.esta = qFromLittleEndian<quint16>(r + PollReply::EstaMan);
-    std::memcpy(node.mac, r + PollReply::Mac, PollReply::MacSize);
-    node.status1 = r[PollReply::Status1];
-    node.status2 = r[PollReply::Status2];
-    node.numPorts = quint16(r[PollReply::NumPortsHi] << 8 | r[PollReply::NumPortsLo]);
-    for (int j = 0; j < PollReply::MaxPorts; ++j) {
-        node.portTypes[j] = r[PollReply::PortTypes + j];
-        node.goodInput[j] = r[PollReply::GoodInput + j];
-        node.goodOutput[j] = r[PollReply::GoodOutput + j];
-        node.swIn[j] = portAddress(r, r[PollReply::SwIn + j]);
-        node.swOut[j] = portAddress(r, r[PollReply::SwOut + j]);
-    }
-    node.style = r[PollReply::Style];
     node.firstSeenMs = entry.firstSeenMs;
     node.lastSeenMs = entry.lastSeenMs;
     node.missedPolls = entry.missedPolls;

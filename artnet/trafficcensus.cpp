@@ -80,7 +80,7 @@ TrafficCensus::~TrafficCensus() = default;
 
 bool TrafficCensus::isMalformedArtDmx(int datagramSize, quint16 lengthField)
 {
-    return datagramSize < Dmx::HeaderSize || datagramSize - Dmx::HeaderSize < int(lengthField);
+    return !ArtNetPackets::isWholeArtDmx(datagramSize, lengthField);
 }
 
 void TrafficCensus::clear()
@@ -99,16 +99,14 @@ void TrafficCensus::clear()
 
 void TrafficCensus::recordDmx(const uchar *datagram, int size, quint32 sender, qint64 nowMs)
 {
-    const quint16 length = size >= Dmx::HeaderSize
-            ? quint16((quint16(datagram[Dmx::LengthHi]) << 8) | datagram[Dmx::LengthLo])
-            : 0;
+    const quint16 length = dmxLengthField(datagram, size);
     if (isMalformedArtDmx(size, length)) {
         ++m_malformedDmx;
         if (Sender *from = senderFor(sender))
             ++from->malformed;
         return;
     }
-    const quint16 portAddress = quint16(datagram[Dmx::SubUni] | (datagram[Dmx::Net] << 8));
+    const quint16 portAddress = dmxPortAddress(datagram);
     const quint8 physical = datagram[Dmx::Physical];
     Universe *universe = universeFor(portAddress, nowMs);
     if (!universe) {

@@ -1,6 +1,8 @@
 #ifndef FLOODSENDER_H
 #define FLOODSENDER_H
 
+#include "artnetpackets.h"
+
 #include <QByteArray>
 #include <QtGlobal>
 
@@ -28,7 +30,7 @@ public:
         bool evenlySpaced = false;
     };
 
-    static constexpr int PacketSize = 530;
+    static constexpr int PacketSize = ArtNetPackets::Dmx::MaxSize;
     static constexpr int BatchSize = 64;
 
     // fd: a blocking UDP socket (FloodSender does not own it); target: IPv4 text.

@@ -23,6 +23,7 @@
 // sources and the counts of malformed packets likewise, and the node list's invariants.
 
 #include "artnet.h"
+#include "artnetpackets.h"
 #include "datagramreader.h"
 #include "nodetable.h"
 #include "trafficcensus.h"
@@ -53,10 +54,10 @@
 
 namespace {
 
-constexpr int HeaderSize = 8;
-constexpr int MaxChannels = 512;
-constexpr int DmxDataOffset = 18;
-constexpr quint16 ArtNetPort = 6454;
+using namespace ArtNetPackets;
+
+constexpr int InputHeaderSize = 8;
+constexpr int MaxChannels = Dmx::MaxChannels;
 constexpr uint MaxSinkUniverses = 40;
 
 const std::array<quint16, 10> Strides = {512, 511, 510, 170, 3, 1, 0, 513, 1024, 65535};
@@ -182,22 +183,19 @@ quint8 byteAt(const QByteArray &datagram, int offset)
 
 bool hasId(const QByteArray &datagram, const char (&id)[8])
 {
-    return datagram.size() > 12 && std::memcmp(datagram.constData(), id, sizeof id) == 0;
+    return datagram.size() > Header::Size && std::memcmp(datagram.constData(), id, sizeof id) == 0;
 }
-
-const char ArtNetId[8] = {'A', 'r', 't', '-', 'N', 'e', 't', '\0'};
-const char MadrixId[8] = {'M', 'a', 'd', 'r', 'i', 'x', 'N', '\0'};
 
 quint16 opCodeOf(const QByteArray &datagram)
 {
-    return quint16(byteAt(datagram, 8) | (byteAt(datagram, 9) << 8));
+    return quint16(byteAt(datagram, Header::OpCode) | (byteAt(datagram, Header::OpCode + 1) << 8));
 }
 
 bool isSyncPacket(const QByteArray &datagram)
 {
     const quint16 opCode = opCodeOf(datagram);
     return (hasId(datagram, ArtNetId) || hasId(datagram, MadrixId))
-            && (opCode == 0x5101 || opCode == 0x5202);
+            && (opCode == OpCode::SyncPre || opCode == OpCode::SyncPost);
 }
 
 // The record-buffer copy rule: a slot per universe from the receive universe on, cut at the
@@ -214,7 +212,7 @@ void modelCopyToRecord(const EngineModel &model, std::vector<quint8> &target, ui
         count = std::min(count, size - start);
     }
     for (uint k = 0; k < count; ++k)
-        target[start + k] = byteAt(datagram, int(DmxDataOffset + k));
+        target[start + k] = byteAt(datagram, int(Dmx::Data + k));
 }
 
 void modelSinks(EngineModel &model, const QByteArray &datagram, quint16 portAddress, uint length)
@@ -234,32 +232,32 @@ void modelSinks(EngineModel &model, const QByteArray &datagram, quint16 portAddr
         uint j = 0;
         for (uint colour = first; colour < end && j < length; ++colour)
             for (int component = 0; component < 3 && j < length; ++component)
-                model.colours[colour][size_t(component)] = byteAt(datagram, int(DmxDataOffset + j++));
+                model.colours[colour][size_t(component)] = byteAt(datagram, int(Dmx::Data + j++));
     }
 }
 
 void modelHandleDatagram(EngineModel &model, const QByteArray &datagram)
 {
     if (isSyncPacket(datagram)) {
-        model.syncMode = qint16(qint8(byteAt(datagram, 12)));
+        model.syncMode = qint16(qint8(byteAt(datagram, Sync::Value)));
         if (model.recordInstalled && !model.record.empty())
             model.record = model.staging;
         return;
     }
-    if (!model.receiving || !hasId(datagram, ArtNetId) || opCodeOf(datagram) != 0x5000)
+    if (!model.receiving || !hasId(datagram, ArtNetId) || opCodeOf(datagram) != OpCode::Dmx)
         return;
-    const quint16 portAddress = quint16(byteAt(datagram, 14) | (byteAt(datagram, 15) << 8));
-    int count = (byteAt(datagram, 16) << 8) | byteAt(datagram, 17);
+    const quint16 portAddress = quint16(byteAt(datagram, Dmx::SubUni) | (byteAt(datagram, Dmx::Net) << 8));
+    int count = (byteAt(datagram, Dmx::LengthHi) << 8) | byteAt(datagram, Dmx::LengthLo);
     // Cut inside the header or shorter than its Length says: passed over. The engine's reader
     // hands datagrams over cut to its slot size.
     const int arrived = std::min<int>(int(datagram.size()), DatagramReader::DefaultCapacity);
-    if (arrived < DmxDataOffset || arrived < DmxDataOffset + count)
+    if (arrived < Dmx::HeaderSize || arrived < Dmx::HeaderSize + count)
         return;
     if (count > MaxChannels)
         count = MaxChannels;
     if (portAddress == model.filter) {
         for (int i = 0; i < count; ++i)
-            model.values[size_t(i)] = byteAt(datagram, DmxDataOffset + i);
+            model.values[size_t(i)] = byteAt(datagram, Dmx::Data + i);
         model.length = quint16(count);
         model.known = true;
     }
@@ -358,7 +356,7 @@ void inject(artnet &engine, EngineModel &model, const QByteArray &datagram, bool
     REQUIRE(fd >= 0);
     sockaddr_in target = {};
     target.sin_family = AF_INET;
-    target.sin_port = htons(ArtNetPort);
+    target.sin_port = htons(Port);
     inet_pton(AF_INET, fd == injectors().loopback ? "127.0.0.1" : "2.0.0.10", &target.sin_addr);
     const ssize_t sent = ::sendto(fd, datagram.constData(), size_t(datagram.size()), 0,
                                   reinterpret_cast<const sockaddr *>(&target), sizeof target);
@@ -452,7 +450,7 @@ void checkSendDmx(artnet &engine, EngineModel &model, FuzzInput &input, bool toL
     else if (length < 2 || length > MaxChannels)
         REQUIRE(result == -1);
     else
-        REQUIRE(result == -1 || result == DmxDataOffset + length);
+        REQUIRE(result == -1 || result == Dmx::HeaderSize + length);
 }
 
 void checkTimeCodeSources(artnet &engine)
@@ -681,7 +679,7 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    if (size < HeaderSize)
+    if (size < InputHeaderSize)
         return -1; // not worth keeping in the corpus
     FuzzInput input(data, size);
     const quint8 flags = input.takeByte();
