@@ -1,4 +1,5 @@
 #include "floodsender.h"
+#include "testpackets.h"
 
 #include <QElapsedTimer>
 
@@ -11,38 +12,10 @@
 
 namespace {
 
-// ArtDmx layout, byte by byte.
-constexpr int IdOffset = 0;        // "Art-Net" and a zero byte
-constexpr int OpCodeLo = 8;        // 0x5000, little-endian
-constexpr int OpCodeHi = 9;
-constexpr int ProtVerHi = 10;
-constexpr int ProtVerLo = 11;
-constexpr int Sequence = 12;
-constexpr int Physical = 13;
-constexpr int SubUni = 14;         // port-address low byte
-constexpr int Net = 15;            // port-address high byte
-constexpr int LengthHi = 16;       // big-endian
-constexpr int LengthLo = 17;
-constexpr int Data = 18;
+constexpr int Data = TestPackets::ArtDmxHeaderSize;
 constexpr int Channels = 512;
 
 constexpr uchar Mark[4] = {0xDE, 0xAD, 0xBE, 0xEF};
-
-void writeHeader(uchar *packet, quint16 universe)
-{
-    std::memcpy(packet + IdOffset, "Art-Net", 8);
-    packet[OpCodeLo] = 0x00;
-    packet[OpCodeHi] = 0x50;
-    packet[ProtVerHi] = 0;
-    packet[ProtVerLo] = 14;
-    packet[Sequence] = 0;
-    packet[Physical] = 0;
-    const quint16 portAddress = quint16(universe - 1);
-    packet[SubUni] = quint8(portAddress & 0xFF);
-    packet[Net] = quint8(portAddress >> 8);
-    packet[LengthHi] = quint8(Channels >> 8);
-    packet[LengthLo] = quint8(Channels & 0xFF);
-}
 
 } // namespace
 
@@ -53,7 +26,7 @@ FloodSender::FloodSender(int fd, const QByteArray &target, quint16 port)
 
 void FloodSender::writeArtDmx(uchar *packet, quint16 universe, quint32 round)
 {
-    writeHeader(packet, universe);
+    TestPackets::writeArtDmxHeader(packet, quint16(universe - 1), Channels);
     for (int i = 0; i < Channels; ++i)
         packet[Data + i] = quint8(7 * round + quint32(i));
 }
@@ -80,7 +53,7 @@ bool FloodSender::isMark(const uchar *levels, int length)
 bool FloodSender::sendMark(quint16 universe)
 {
     uchar packet[PacketSize] = {};
-    writeHeader(packet, universe);
+    TestPackets::writeArtDmxHeader(packet, quint16(universe - 1), Channels);
     std::memcpy(packet + Data, Mark, sizeof Mark);
     sockaddr_in address = {};
     address.sin_family = AF_INET;

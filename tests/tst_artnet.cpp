@@ -6,6 +6,7 @@
 #include "coalescingreader.h"
 #include "framehistory.h"
 #include "privatenetwork.h"
+#include "testpackets.h"
 
 #include <QAbstractSocket>
 #include <QColor>
@@ -138,28 +139,11 @@ private:
 // ---------------------------------------------------------------------------------------------
 // Packets as controllers send them, byte by byte.
 
-static QByteArray header(quint16 opCode, const char *id = "Art-Net")
-{
-    QByteArray packet(id, 7);           // 0: identifier
-    packet += '\0';                     // 7: its terminating zero
-    packet += char(opCode & 0xFF);      // 8: OpCode, low byte first
-    packet += char(opCode >> 8);        // 9
-    packet += char(0);                  // 10: ProtVerHi
-    packet += char(14);                 // 11: ProtVerLo
-    return packet;
-}
+using TestPackets::header;
 
 static QByteArray artDmx(quint8 subUni, quint8 net, quint16 length, const QByteArray &data)
 {
-    QByteArray packet = header(0x5000);
-    packet += char(0);                  // 12: Sequence
-    packet += char(0);                  // 13: Physical
-    packet += char(subUni);             // 14: SubUni
-    packet += char(net);                // 15: Net
-    packet += char(length >> 8);        // 16: LengthHi
-    packet += char(length & 0xFF);      // 17: Length
-    packet += data;                     // 18: data
-    return packet;
+    return TestPackets::artDmxClaiming(quint16(subUni | net << 8), length, data);
 }
 
 static QByteArray ramp(int count, int first = 1)
@@ -195,10 +179,7 @@ static QByteArray timeCodePacket(quint8 frames, quint8 seconds, quint8 minutes, 
 
 static QByteArray artPoll()
 {
-    QByteArray packet = header(0x2000);
-    packet += char(2);                  // 12: TalkToMe
-    packet += char(0);                  // 13: Priority
-    return packet;
+    return TestPackets::artPoll(0x02); // TalkToMe: reply on change
 }
 
 // An ArtPollReply as this node must send it, field by field.
