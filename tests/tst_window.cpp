@@ -1,13 +1,15 @@
 // The main window without a network: its commands and their placement, settings, boxes, views
 // and the recording file. It opens no socket (the engine is made at the first Record, Send or
 // network view, and no test here gets that far), so it runs anywhere, as any user, without a
-// private network; what needs the engine is tst_vardolux's.
+// private network; internet sockets are refused to the whole process to keep it so. What needs
+// the engine is tst_vardolux's.
 #include "vardolux.h"
 
 #include "activityviews.h"
 #include "boxcloser.h"
 #include "modalwatcher.h"
 #include "model.h"
+#include "nonetwork.h"
 #include "recordingfile.h"
 #include "smallfilesystem.h"
 #include "testpackets.h"
@@ -41,6 +43,8 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using TestPackets::bytes;
 
@@ -110,6 +114,14 @@ private slots:
 
 void tst_Window::initTestCase()
 {
+    // Outside a private network nothing here may reach the engine's sockets, whoever adds a
+    // test later: such a socket would be on a real network.
+    QString why;
+    QVERIFY2(NoNetwork::forbidInternetSockets(&why), qPrintable(why));
+    const int probe = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (probe >= 0)
+        ::close(probe);
+    QVERIFY2(probe < 0 && errno == EPERM, "an IPv4 socket could still be made");
     setUpSettings();
 }
 
