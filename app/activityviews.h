@@ -24,6 +24,7 @@ class ActivityViews : public QObject
 {
     Q_OBJECT
     friend class tst_Vardolux;
+    friend class tst_Window;
 
 public:
     ActivityViews(QMainWindow *window, Model *model, QTableView *table);

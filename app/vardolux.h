@@ -26,6 +26,8 @@ class Vardolux : public QMainWindow
 {
     Q_OBJECT
     friend class tst_Vardolux;
+    friend class tst_Window;
+    friend class WindowFixture;
 
 public:
     Vardolux();

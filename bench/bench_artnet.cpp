@@ -9,9 +9,11 @@
 // Run it only through the private network:
 //   tests/netns-run --peer build-perf/bench/bench_artnet [handle-packets] [flood-datagrams]
 #include "artnet.h"
+#include "benchmarkrun.h"
 #include "benchnetwork.h"
 #include "floodsender.h"
 #include "plainreceiver.h"
+#include "privatenetwork.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -34,14 +36,7 @@ FILE *g_out = stdout;
 constexpr quint16 ReceiveUniverse = 1;
 constexpr int FloodUniverses = 1000;
 
-double median(std::vector<double> values)
-{
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    const size_t middle = values.size() / 2;
-    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
+using BenchmarkRun::median;
 
 QByteArray artDmx(quint16 universe)
 {
@@ -52,7 +47,7 @@ QByteArray artDmx(quint16 universe)
 
 double handleCost(artnet &engine, const QByteArray &packet, qint64 count)
 {
-    const QHostAddress sender(QString::fromLatin1(BenchNetwork::PeerAddress));
+    const QHostAddress sender(QString::fromLatin1(PrivateNetwork::PeerAddress));
     for (qint64 i = 0; i < 100000; ++i)
         engine.handleDatagram(packet, sender);
     QElapsedTimer clock;
@@ -76,7 +71,7 @@ CensusCost censusCost(artnet &engine, qint64 count)
     std::vector<QByteArray> show;
     for (quint16 universe = 0; universe < FloodUniverses; ++universe)
         show.push_back(artDmx(universe + 100));
-    const QHostAddress sender(QString::fromLatin1(BenchNetwork::PeerAddress));
+    const QHostAddress sender(QString::fromLatin1(PrivateNetwork::PeerAddress));
     const auto cost = [&] {
         QElapsedTimer clock;
         clock.start();
@@ -134,7 +129,7 @@ FloodResult flood(int senderFd, quint64 count, Receive receive)
     FloodResult result;
     std::atomic<bool> markSeen{false};
     std::atomic<quint64> marksSent{0};
-    FloodSender sender(senderFd, BenchNetwork::LocalAddress, BenchNetwork::ArtNetPort);
+    FloodSender sender(senderFd, PrivateNetwork::LocalAddress, BenchNetwork::ArtNetPort);
     const BenchNetwork::Counters before = BenchNetwork::readCounters();
     QElapsedTimer clock;
     clock.start();
@@ -183,7 +178,7 @@ void printFlood(const char *who, const FloodResult &result)
 quint64 fillQueue(int senderFd, quint64 count)
 {
     const BenchNetwork::Counters before = BenchNetwork::readCounters();
-    FloodSender sender(senderFd, BenchNetwork::LocalAddress, BenchNetwork::ArtNetPort);
+    FloodSender sender(senderFd, PrivateNetwork::LocalAddress, BenchNetwork::ArtNetPort);
     FloodSender::Plan plan;
     plan.universes = FloodUniverses;
     plan.count = count;
@@ -198,21 +193,14 @@ quint64 fillQueue(int senderFd, quint64 count)
 int main(int argc, char **argv)
 {
     QCoreApplication application(argc, argv);
-    g_out = fdopen(dup(STDOUT_FILENO), "w");
-    if (!g_out || !std::freopen("/dev/null", "w", stdout))
-        return 1;
-    std::setvbuf(g_out, nullptr, _IOLBF, 0);
-    QString why;
-    if (!BenchNetwork::isInsideWithPeer(&why)) {
-        std::fprintf(stderr, "bench_artnet: refusing to run: %s\n", qPrintable(why));
-        return 2;
-    }
+    if (const int refused = BenchmarkRun::begin("bench_artnet", &g_out))
+        return refused;
     const qint64 handlePackets = argc > 1 ? QByteArray(argv[1]).toLongLong() : 5000000;
     const quint64 floodDatagrams = argc > 2 ? QByteArray(argv[2]).toULongLong() : 300000;
     const int rounds = 3;
 
     QString error;
-    const int senderFd = BenchNetwork::peerSocket(&error);
+    const int senderFd = PrivateNetwork::peerSenderSocket(QString(), 0, &error);
     if (senderFd < 0) {
         std::fprintf(stderr, "bench_artnet: %s\n", qPrintable(error));
         return 1;

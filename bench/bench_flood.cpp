@@ -17,10 +17,13 @@
 // The receiver process runs on CPU 0 and the sender on CPU 1 when the machine has two.
 // Run it only through the private network:
 //   tests/netns-run --peer build-perf/bench/bench_flood [seconds per flood, default 10] [--activity]
+#include "benchmarkrun.h"
 #include "benchnetwork.h"
 #include "floodsender.h"
 #include "model.h"
 #include "plainreceiver.h"
+#include "privatenetwork.h"
+#include "testpackets.h"
 #include "vardolux.h"
 
 #include <QAction>
@@ -86,14 +89,7 @@ struct Report
     double pollWorstMs = 0;
 };
 
-double median(std::vector<double> values)
-{
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    const size_t middle = values.size() / 2;
-    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
+using BenchmarkRun::median;
 
 void pinToCpu(int cpu)
 {
@@ -110,11 +106,11 @@ void pinToCpu(int cpu)
 void pollUntilStopped(int fd, const std::atomic<bool> &stop, std::vector<double> *latencies,
                       int *polls)
 {
-    const uchar artPoll[14] = {'A', 'r', 't', '-', 'N', 'e', 't', 0, 0x00, 0x20, 0, 14, 0, 0};
+    const QByteArray artPoll = TestPackets::artPoll(0x00);
     sockaddr_in target = {};
     target.sin_family = AF_INET;
     target.sin_port = htons(BenchNetwork::ArtNetPort);
-    inet_pton(AF_INET, BenchNetwork::LocalAddress, &target.sin_addr);
+    inet_pton(AF_INET, PrivateNetwork::LocalAddress, &target.sin_addr);
     const timeval wait = {0, 20 * 1000};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
     uchar reply[2048];
@@ -122,7 +118,7 @@ void pollUntilStopped(int fd, const std::atomic<bool> &stop, std::vector<double>
         QElapsedTimer clock;
         clock.start();
         ++*polls;
-        ::sendto(fd, artPoll, sizeof artPoll, 0, reinterpret_cast<const sockaddr *>(&target),
+        ::sendto(fd, artPoll.constData(), size_t(artPoll.size()), 0, reinterpret_cast<const sockaddr *>(&target),
                  sizeof target);
         bool answered = false;
         while (!answered && clock.elapsed() < 500) {
@@ -145,21 +141,16 @@ void pollUntilStopped(int fd, const std::atomic<bool> &stop, std::vector<double>
     // Even pacing sleeps some 20 us between datagrams; the default 50 us slack would bunch them.
     prctl(PR_SET_TIMERSLACK, 1000UL, 0, 0, 0);
     QString error;
-    const int fd = BenchNetwork::peerSocket(&error);
-    const int pollFd = BenchNetwork::peerSocket(&error);
+    const int fd = PrivateNetwork::peerSenderSocket(QString(), 0, &error);
+    // The poller sends from port 6454, as nodes and controllers do.
+    const int pollFd = fd < 0 ? -1
+                              : PrivateNetwork::peerSenderSocket(QString(), BenchNetwork::ArtNetPort,
+                                                                 &error);
     if (fd < 0 || pollFd < 0) {
         std::fprintf(stderr, "bench_flood sender: %s\n", qPrintable(error));
         _exit(1);
     }
-    sockaddr_in pollAddress = {};
-    pollAddress.sin_family = AF_INET;
-    pollAddress.sin_port = htons(BenchNetwork::ArtNetPort);
-    pollAddress.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (::bind(pollFd, reinterpret_cast<const sockaddr *>(&pollAddress), sizeof pollAddress) != 0) {
-        std::perror("bench_flood sender: bind 6454 in the peer");
-        _exit(1);
-    }
-    FloodSender sender(fd, BenchNetwork::LocalAddress, BenchNetwork::ArtNetPort);
+    FloodSender sender(fd, PrivateNetwork::LocalAddress, BenchNetwork::ArtNetPort);
     Command command;
     while (read(commands, &command, sizeof command) == ssize_t(sizeof command) && !command.quit) {
         FloodSender::Plan plan;
@@ -564,11 +555,8 @@ void printPaintTimes(Vardolux &window)
 
 int main(int argc, char **argv)
 {
-    QString why;
-    if (!BenchNetwork::isInsideWithPeer(&why)) {
-        std::fprintf(stderr, "bench_flood: refusing to run: %s\n", qPrintable(why));
-        return 2;
-    }
+    if (const int refused = BenchmarkRun::begin("bench_flood", &g_out))
+        return refused;
     bool withActivity = false;
     double seconds = 10;
     for (int i = 1; i < argc; ++i) {
@@ -595,10 +583,6 @@ int main(int argc, char **argv)
     Q_INIT_RESOURCE(images);
     QTemporaryDir settingsDirectory; // the window's settings stay out of the user's
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDirectory.path());
-    g_out = fdopen(dup(STDOUT_FILENO), "w");
-    if (!g_out || !std::freopen("/dev/null", "w", stdout))
-        return 1;
-    std::setvbuf(g_out, nullptr, _IOLBF, 0);
 
     std::vector<Row> rows;
     // The plain receiver first: the window's engine keeps the port once it has it.

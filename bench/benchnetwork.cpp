@@ -1,18 +1,13 @@
 #include "benchnetwork.h"
-#include "privatenetwork.h"
 
 #include <QFile>
 #include <QList>
 
-#include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <netinet/in.h>
-#include <sched.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
-#include <thread>
 #include <unistd.h>
 
 namespace BenchNetwork {
@@ -33,52 +28,6 @@ QByteArray readProcFile(const char *path)
 }
 
 } // namespace
-
-bool isInsideWithPeer(QString *why)
-{
-    // The same check as the socket tests: in the namespace netns-run made, not merely started
-    // with its environment.
-    if (!PrivateNetwork::isInside(why))
-        return false;
-    if (!PrivateNetwork::hasPeer()) {
-        *why = QStringLiteral("no peer namespace (use tests/netns-run --peer)");
-        return false;
-    }
-    return true;
-}
-
-int peerSocket(QString *error)
-{
-    const QByteArray nsPath = qgetenv("VARDOLUX_PEER_NETNS");
-    int result = -1;
-    QString failure;
-    // setns() moves only the calling thread; the socket stays in the peer namespace whichever
-    // thread uses it afterwards.
-    std::thread worker([&] {
-        const int nsFd = ::open(nsPath.constData(), O_RDONLY | O_CLOEXEC);
-        if (nsFd < 0 || setns(nsFd, CLONE_NEWNET) != 0) {
-            failure = systemError("setns");
-            if (nsFd >= 0)
-                ::close(nsFd);
-            return;
-        }
-        ::close(nsFd);
-        const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        if (fd < 0) {
-            failure = systemError("socket");
-            return;
-        }
-        const int on = 1;
-        setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
-        const int sendBuffer = 4 * 1024 * 1024;
-        setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
-        result = fd;
-    });
-    worker.join();
-    if (result < 0)
-        *error = failure;
-    return result;
-}
 
 int boundSocket(quint16 port, int receiveBuffer, QString *error)
 {

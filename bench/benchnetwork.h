@@ -5,19 +5,12 @@
 #include <QString>
 #include <QtGlobal>
 
-// What the benchmarks need of the private test network that tests/netns-run builds: a check
-// that they really run inside it, sockets in the peer namespace, and the kernel's UDP counters.
+// What the benchmarks measure beside their own figures: the kernel's UDP counters and this
+// process's memory, CPU time and wake-ups, and a plain socket for the receiver they compare
+// with. The private network itself and its peer sockets are PrivateNetwork's (tests/support).
 namespace BenchNetwork {
 
-constexpr const char *LocalAddress = "2.0.0.10"; // art0, the benchmark's own namespace
-constexpr const char *PeerAddress = "2.0.0.20";  // art1, the peer namespace
 constexpr quint16 ArtNetPort = 6454;
-
-// True inside a private namespace made by netns-run --peer; otherwise false with the reason.
-bool isInsideWithPeer(QString *why);
-
-// A blocking UDP socket made in the peer namespace with SO_BROADCAST set, or -1 and a reason.
-int peerSocket(QString *error);
 
 // A UDP socket of this namespace bound to 0.0.0.0:port with the given receive buffer, or -1.
 int boundSocket(quint16 port, int receiveBuffer, QString *error);

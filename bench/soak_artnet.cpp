@@ -9,8 +9,11 @@
 // Run it only through the private network:
 //   tests/netns-run --peer build-perf/bench/soak_artnet [seconds, default 600]
 #include "artnetpackets.h"
+#include "benchmarkrun.h"
 #include "benchnetwork.h"
 #include "floodsender.h"
+#include "privatenetwork.h"
+#include "testpackets.h"
 #include "vardolux.h"
 
 #include <QAction>
@@ -55,21 +58,12 @@ struct Sent
     std::atomic<quint64> strangers{0};
 };
 
-void header(uchar *packet, const char *id, quint16 opCode)
-{
-    std::memcpy(packet, id, 8);           // ID, zero byte included
-    packet[8] = quint8(opCode & 0xFF);    // OpCode, little-endian
-    packet[9] = quint8(opCode >> 8);
-    packet[10] = 0;                       // ProtVerHi
-    packet[11] = 14;                      // ProtVerLo
-}
-
 class Traffic
 {
 public:
     bool open(QString *error)
     {
-        m_main = BenchNetwork::peerSocket(error);
+        m_main = PrivateNetwork::peerSenderSocket(QString(), 0, error);
         if (m_main < 0)
             return false;
         for (const char *address : TimeCodeSenders) {
@@ -79,22 +73,14 @@ public:
                                QStringLiteral("ip"), QStringLiteral("addr"), QStringLiteral("add"),
                                QLatin1String(address) + QStringLiteral("/8"),
                                QStringLiteral("dev"), QStringLiteral("art1")});
-            const int fd = BenchNetwork::peerSocket(error);
+            const int fd = PrivateNetwork::peerSenderSocket(QLatin1String(address), 0, error);
             if (fd < 0)
                 return false;
-            sockaddr_in source = {};
-            source.sin_family = AF_INET;
-            inet_pton(AF_INET, address, &source.sin_addr);
-            if (::bind(fd, reinterpret_cast<const sockaddr *>(&source), sizeof source) != 0) {
-                *error = QStringLiteral("bind %1: %2").arg(QLatin1String(address),
-                                                          QString::fromLocal8Bit(strerror(errno)));
-                return false;
-            }
             m_timeCode.push_back(fd);
         }
         m_target.sin_family = AF_INET;
         m_target.sin_port = htons(BenchNetwork::ArtNetPort);
-        inet_pton(AF_INET, BenchNetwork::LocalAddress, &m_target.sin_addr);
+        inet_pton(AF_INET, PrivateNetwork::LocalAddress, &m_target.sin_addr);
         return true;
     }
 
@@ -127,7 +113,7 @@ public:
                 sent.strangers += send(m_main, packet, FloodSender::PacketSize);
             }
             // ArtTimeCode, every tick from one of the four sources in turn.
-            header(packet, "Art-Net", 0x9700);
+            TestPackets::writeHeader(packet, 0x9700);
             packet[12] = 0;                              // Filler1
             packet[13] = 0;                              // Filler2
             packet[14] = quint8(tick % 30);              // Frames
@@ -138,7 +124,7 @@ public:
             sent.timeCode += send(m_timeCode[tick % m_timeCode.size()], packet, 19);
             // Sync of both families, pre and post in turn.
             const quint16 syncOpCode = tick % 2 ? 0x5202 : 0x5101;
-            header(packet, tick % 4 < 2 ? "Art-Net" : "MadrixN", syncOpCode);
+            TestPackets::writeHeader(packet, syncOpCode, tick % 4 < 2 ? "Art-Net" : "MadrixN");
             packet[12] = quint8(tick % 3);               // sync value
             sent.sync += send(m_main, packet, 14);
             // Garbage: too short, foreign identifiers, unknown opcodes, random bytes.
@@ -146,16 +132,16 @@ public:
             for (int i = 0; i < length; ++i)
                 packet[i] = quint8(random.bounded(256));
             if (tick % 3 == 0 && length > 12)
-                header(packet, "Art-Net", quint16(random.bounded(65536)));
+                TestPackets::writeHeader(packet, quint16(random.bounded(65536)));
             sent.garbage += send(m_main, packet, length);
             // Once a second: an ArtPoll (answered in Poll Mode) and an ArtPollReply.
             if (tick % (1000 / TickMs) == 0) {
-                header(packet, "Art-Net", 0x2000);
+                TestPackets::writeHeader(packet, 0x2000);
                 packet[12] = 0;                          // TalkToMe
                 packet[13] = 0;                          // Priority
                 sent.poll += send(m_main, packet, 14);
                 std::memset(packet, 0, 240);
-                header(packet, "Art-Net", 0x2100);
+                TestPackets::writeHeader(packet, 0x2100);
                 // A node of many ports, one reply per port.
                 packet[ArtNetPackets::PollReply::BindIndex] = quint8(tick / 100);
                 sent.pollReply += send(m_main, packet, 240);
@@ -183,11 +169,8 @@ private:
 
 int main(int argc, char **argv)
 {
-    QString why;
-    if (!BenchNetwork::isInsideWithPeer(&why)) {
-        std::fprintf(stderr, "soak_artnet: refusing to run: %s\n", qPrintable(why));
-        return 2;
-    }
+    if (const int refused = BenchmarkRun::begin("soak_artnet", &g_out))
+        return refused;
     const double seconds = argc > 1 ? QByteArray(argv[1]).toDouble() : 600;
     // The frame history's ring is allocated once but its pages are touched as it fills: 8192
     // frames at 30 frames/s take 273 s, so the warm-up lasts that long when the run allows.
@@ -201,10 +184,6 @@ int main(int argc, char **argv)
     QLoggingCategory::setFilterRules(QStringLiteral("vardolux.*.debug=false"));
     QTemporaryDir settingsDirectory; // the window's settings stay out of the user's
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDirectory.path());
-    g_out = fdopen(dup(STDOUT_FILENO), "w");
-    if (!g_out || !std::freopen("/dev/null", "w", stdout))
-        return 1;
-    std::setvbuf(g_out, nullptr, _IOLBF, 0);
 
     Traffic traffic;
     QString error;

@@ -46,6 +46,17 @@ bool hasPeer()
     return !qEnvironmentVariableIsEmpty("VARDOLUX_PEER_NETNS");
 }
 
+bool isInsideWithPeer(QString *why)
+{
+    if (!isInside(why))
+        return false;
+    if (!hasPeer()) {
+        *why = QStringLiteral("no peer namespace (use tests/netns-run --peer)");
+        return false;
+    }
+    return true;
+}
+
 int peerUdpSocket(const QString &address, quint16 port, QString *error)
 {
     const QByteArray nsPath = qgetenv("VARDOLUX_PEER_NETNS");
@@ -54,6 +65,22 @@ int peerUdpSocket(const QString &address, quint16 port, QString *error)
         return -1;
     }
     return udpSocketInNamespace(nsPath, address, port, error);
+}
+
+int peerSenderSocket(const QString &address, quint16 port, QString *error)
+{
+    const int fd = peerUdpSocket(address, port, error);
+    if (fd < 0)
+        return -1;
+    const int flags = fcntl(fd, F_GETFL);
+    const int sendBuffer = 4 * 1024 * 1024;
+    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0
+        || setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer) != 0) {
+        *error = QStringLiteral("peer sender socket: %1").arg(QString::fromLocal8Bit(strerror(errno)));
+        ::close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 int udpSocketInNamespace(const QByteArray &nsPath, const QString &address, quint16 port,

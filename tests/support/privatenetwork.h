@@ -20,10 +20,16 @@ bool isInside(QString *why);
 // True when netns-run made a peer namespace for this test.
 bool hasPeer();
 
+// isInside() and hasPeer() together, for programs that need the peer (the benchmarks).
+bool isInsideWithPeer(QString *why);
+
 // A UDP socket created in the peer namespace, bound to addr:port (addr empty: any address),
 // with SO_BROADCAST set; -1 and an error text on failure. Hand it to QUdpSocket with
 // setSocketDescriptor().
 int peerUdpSocket(const QString &address, quint16 port, QString *error);
+// As peerUdpSocket, but blocking and with a 4 MiB send buffer: a sender that waits for room
+// instead of dropping what it cannot queue (the benchmarks' floods count every datagram sent).
+int peerSenderSocket(const QString &address, quint16 port, QString *error);
 // The same in any network namespace, named by its /proc/PID/ns/net path.
 int udpSocketInNamespace(const QByteArray &nsPath, const QString &address, quint16 port,
                          QString *error);
