@@ -64,11 +64,7 @@ bool NodeTableModel::looksTheSame(const NodeInfo &before, const NodeInfo &after)
 {
     if (before.gone != after.gone || details(before) != details(after))
         return false;
-    for (int column = 0; column < columnCount(); ++column) {
-        if (display(before, column, previousNowMs()) != display(after, column, nowMs()))
-            return false;
-    }
-    return true;
+    return showsTheSameTexts(before, after);
 }
 
 QVariant NodeTableModel::data(const QModelIndex &index, int role) const

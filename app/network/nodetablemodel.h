@@ -31,7 +31,7 @@ protected:
 
 private:
     static QList<int> portUniverses(const NodeInfo &node, bool inputs);
-    QVariant display(const NodeInfo &node, int column, qint64 nowMs) const;
+    QVariant display(const NodeInfo &node, int column, qint64 nowMs) const override;
     QString details(const NodeInfo &node) const;
 };
 

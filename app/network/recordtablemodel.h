@@ -51,6 +51,18 @@ protected:
     // Whether a row shows the same texts and colours for after, now, as it did for before at
     // the previous refresh (ages depend on the clock: previousNowMs() and nowMs()).
     virtual bool looksTheSame(const Record &before, const Record &after) const = 0;
+    // What a cell shows for a record at nowMs.
+    virtual QVariant display(const Record &record, int column, qint64 nowMs) const = 0;
+    // Whether every cell of the row shows the same for after, now, as for before at the
+    // previous refresh.
+    bool showsTheSameTexts(const Record &before, const Record &after) const
+    {
+        for (int column = 0; column < columnCount(); ++column) {
+            if (display(before, column, m_previousNowMs) != display(after, column, m_nowMs))
+                return false;
+        }
+        return true;
+    }
 
     qint64 nowMs() const { return m_nowMs; }
     qint64 previousNowMs() const { return m_previousNowMs; }

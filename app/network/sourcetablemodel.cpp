@@ -28,11 +28,7 @@ bool SourceTableModel::looksTheSame(const SourceRow &before, const SourceRow &af
 {
     if (before.source.live != after.source.live)
         return false;
-    for (int column = 0; column < columnCount(); ++column) {
-        if (display(before, column, previousNowMs()) != display(after, column, nowMs()))
-            return false;
-    }
-    return true;
+    return showsTheSameTexts(before, after);
 }
 
 QVariant SourceTableModel::data(const QModelIndex &index, int role) const

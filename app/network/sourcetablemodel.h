@@ -36,7 +36,7 @@ protected:
     bool looksTheSame(const SourceRow &before, const SourceRow &after) const override;
 
 private:
-    QVariant display(const SourceRow &row, int column, qint64 nowMs) const;
+    QVariant display(const SourceRow &row, int column, qint64 nowMs) const override;
     QVariant sortValue(const SourceRow &row, int column) const;
 };
 

@@ -37,7 +37,7 @@ protected:
 private:
     static bool sameTime(const TimeCodeSource &a, const TimeCodeSource &b);
     bool runningAt(const TimeCodeRow &row, qint64 nowMs) const;
-    QVariant display(const TimeCodeRow &row, int column, qint64 nowMs) const;
+    QVariant display(const TimeCodeRow &row, int column, qint64 nowMs) const override;
 };
 
 #endif // TIMECODETABLEMODEL_H

@@ -27,11 +27,7 @@ quint64 UniverseTableModel::keyOf(const UniverseTraffic &universe) const
 bool UniverseTableModel::looksTheSame(const UniverseTraffic &before,
                                       const UniverseTraffic &after) const
 {
-    for (int column = 0; column < columnCount(); ++column) {
-        if (display(before, column, previousNowMs()) != display(after, column, nowMs()))
-            return false;
-    }
-    return true;
+    return showsTheSameTexts(before, after);
 }
 
 QVariant UniverseTableModel::data(const QModelIndex &index, int role) const

@@ -27,7 +27,7 @@ protected:
     bool looksTheSame(const UniverseTraffic &before, const UniverseTraffic &after) const override;
 
 private:
-    QVariant display(const UniverseTraffic &universe, int column, qint64 nowMs) const;
+    QVariant display(const UniverseTraffic &universe, int column, qint64 nowMs) const override;
     QVariant sortValue(const UniverseTraffic &universe, int column) const;
 };
 
