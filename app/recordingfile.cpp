@@ -142,78 +142,98 @@ QString decoded(const QByteArray &bytes)
 // A single linear pass over the markup that counts the attributes of every start tag (the '='
 // outside quoted values), passing over comments, CDATA sections, processing instructions and
 // the document type declaration as XML defines them.
+bool startsWith(const QChar *at, const QChar *end, const char *literal)
+{
+    for (; *literal; ++literal, ++at)
+        if (at == end || *at != QLatin1Char(*literal))
+            return false;
+    return true;
+}
+
+const QChar *skipPast(const QChar *at, const QChar *end, const char16_t *terminator, int length)
+{
+    for (; end - at >= length; ++at)
+        if (std::equal(terminator, terminator + length, at,
+                       [](char16_t a, QChar b) { return a == b.unicode(); }))
+            return at + length;
+    return end;
+}
+
+// From an opening quote to its closing one, or to the end.
+const QChar *skipQuoted(const QChar *at, const QChar *end)
+{
+    const QChar quote = *at;
+    while (++at != end && *at != quote) {}
+    return at;
+}
+
+// The document type: quoted literals, an internal subset in brackets with declarations,
+// comments and processing instructions of its own. Returns where it ends.
+const QChar *skipDocumentType(const QChar *at, const QChar *end)
+{
+    int brackets = 0;
+    for (++at; at != end; ++at) {
+        if (*at == u'"' || *at == u'\'') {
+            at = skipQuoted(at, end);
+            if (at == end)
+                break;
+        } else if (brackets > 0 && startsWith(at, end, "<!--")) {
+            at = skipPast(at + 4, end, u"-->", 3) - 1;
+        } else if (brackets > 0 && startsWith(at, end, "<?")) {
+            at = skipPast(at + 2, end, u"?>", 2) - 1;
+        } else if (*at == u'[') {
+            ++brackets;
+        } else if (*at == u']') {
+            --brackets;
+        } else if (*at == u'>' && brackets <= 0) {
+            return at + 1;
+        }
+    }
+    return at;
+}
+
+// A start or end tag: where it ends, or null once it has more than MaxAttributes.
+const QChar *skipTag(const QChar *at, const QChar *end)
+{
+    int attributes = 0;
+    for (++at; at != end && *at != u'>'; ++at) {
+        if (*at == u'"' || *at == u'\'') {
+            at = skipQuoted(at, end);
+            if (at == end)
+                break;
+        } else if (*at == u'=' && ++attributes > RecordingFile::MaxAttributes) {
+            return nullptr;
+        }
+    }
+    return at;
+}
+
 bool hasTooManyAttributes(const QString &text, RecordingFile::Content *content)
 {
     const QChar *const begin = text.constData();
     const QChar *const end = begin + text.size();
-    const auto startsWith = [end](const QChar *at, const char *literal) {
-        for (; *literal; ++literal, ++at)
-            if (at == end || *at != QLatin1Char(*literal))
-                return false;
-        return true;
-    };
-    const auto skipPast = [end](const QChar *at, const char16_t *terminator, int length) {
-        for (; end - at >= length; ++at)
-            if (std::equal(terminator, terminator + length, at,
-                           [](char16_t a, QChar b) { return a == b.unicode(); }))
-                return at + length;
-        return end;
-    };
-
     const QChar *at = begin;
     while (at != end) {
         if (*at != u'<') {
             ++at;
-            continue;
-        }
-        const QChar *const tag = at;
-        if (startsWith(at, "<!--")) {
-            at = skipPast(at + 4, u"-->", 3);
-        } else if (startsWith(at, "<![CDATA[")) {
-            at = skipPast(at + 9, u"]]>", 3);
-        } else if (startsWith(at, "<?")) {
-            at = skipPast(at + 2, u"?>", 2);
-        } else if (startsWith(at, "<!")) {
-            // The document type: quoted literals, an internal subset in brackets with
-            // declarations, comments and processing instructions of its own.
-            int brackets = 0;
-            for (++at; at != end; ++at) {
-                if (*at == u'"' || *at == u'\'') {
-                    const QChar quote = *at;
-                    while (++at != end && *at != quote) {}
-                    if (at == end)
-                        break;
-                } else if (brackets > 0 && startsWith(at, "<!--")) {
-                    at = skipPast(at + 4, u"-->", 3) - 1;
-                } else if (brackets > 0 && startsWith(at, "<?")) {
-                    at = skipPast(at + 2, u"?>", 2) - 1;
-                } else if (*at == u'[') {
-                    ++brackets;
-                } else if (*at == u']') {
-                    --brackets;
-                } else if (*at == u'>' && brackets <= 0) {
-                    ++at;
-                    break;
-                }
-            }
+        } else if (startsWith(at, end, "<!--")) {
+            at = skipPast(at + 4, end, u"-->", 3);
+        } else if (startsWith(at, end, "<![CDATA[")) {
+            at = skipPast(at + 9, end, u"]]>", 3);
+        } else if (startsWith(at, end, "<?")) {
+            at = skipPast(at + 2, end, u"?>", 2);
+        } else if (startsWith(at, end, "<!")) {
+            at = skipDocumentType(at, end);
+        } else if (const QChar *tagEnd = skipTag(at, end)) {
+            at = tagEnd;
         } else {
-            int attributes = 0;
-            for (++at; at != end && *at != u'>'; ++at) {
-                if (*at == u'"' || *at == u'\'') {
-                    const QChar quote = *at;
-                    while (++at != end && *at != quote) {}
-                    if (at == end)
-                        break;
-                } else if (*at == u'=' && ++attributes > RecordingFile::MaxAttributes) {
-                    const qint64 offset = tag - begin;
-                    const qint64 lineStart = text.lastIndexOf(u'\n', offset) + 1;
-                    refuse(content,
-                           QStringLiteral("An element has more than %1 attributes")
-                                   .arg(RecordingFile::MaxAttributes),
-                           QStringView(text).left(offset).count(u'\n') + 1, offset - lineStart + 1);
-                    return true;
-                }
-            }
+            const qint64 offset = at - begin;
+            const qint64 lineStart = text.lastIndexOf(u'\n', offset) + 1;
+            refuse(content,
+                   QStringLiteral("An element has more than %1 attributes")
+                           .arg(RecordingFile::MaxAttributes),
+                   QStringView(text).left(offset).count(u'\n') + 1, offset - lineStart + 1);
+            return true;
         }
     }
     return false;
