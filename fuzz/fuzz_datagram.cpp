@@ -276,7 +276,7 @@ void modelCensus(EngineModel &model, const QByteArray &datagram, quint32 sender)
     if (opCodeOf(datagram) != 0x5000)
         return;
     const int length = (byteAt(datagram, 16) << 8) | byteAt(datagram, 17);
-    if (arrived < DmxDataOffset || arrived < DmxDataOffset + length) {
+    if (arrived < Dmx::Data || arrived < Dmx::Data + length) {
         ++census.incompleteDmx;
         if (running)
             ++census.malformedDmx;
