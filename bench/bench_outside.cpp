@@ -1,0 +1,254 @@
+// bench_outside: the installed program measured from outside, as a user's machine runs it: the
+// real binary with its real window on a virtual X display (Xvfb), recording universe 1 with
+// Poll Mode on, pinned to CPU 0, under the same floods as a plain recvmmsg() loop measured in
+// the same run. The sender is a process of its own in the peer namespace on CPU 1; it sends
+// 512-channel ArtDmx paced datagram by datagram, and an ArtPoll every 100 ms.
+// Floods: 1000 universes at 44 frames/s (44,000/s), 3000 universes at 103,000/s, and 3000
+// universes flat out.
+// Reported per receiver and flood: the CPU share as the sum of the run time of all the
+// receiver's threads (/proc/PID/task/*/schedstat) over wall time, their voluntary context
+// switches (wake-ups), the datagrams the kernel dropped for want of room in a socket's queue
+// (RcvbufErrors of this namespace) and the poll replies' latency.
+// Needs Xvfb and xdotool (packages xvfb, xdotool). Run it only through the private network:
+//   tests/netns-run --peer build-perf/bench/bench_outside build-perf/app/vardolux [seconds]
+#include "benchmarkrun.h"
+#include "benchnetwork.h"
+#include "floodprocess.h"
+#include "plainreceiver.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using namespace FloodProcess;
+
+FILE *g_out = stdout;
+
+constexpr quint16 RecordedUniverse = 1;
+
+struct Flood
+{
+    const char *name;
+    int universes;
+    double rate; // 0: flat out
+};
+
+// Run time and voluntary context switches of every thread of a process, from /proc.
+struct ThreadTimes
+{
+    double cpuSeconds = 0;
+    quint64 wakeUps = 0;
+};
+
+ThreadTimes threadTimes(pid_t pid)
+{
+    ThreadTimes times;
+    const QString taskDirectory = QStringLiteral("/proc/%1/task").arg(pid);
+    const QStringList threads = QDir(taskDirectory).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &thread : threads) {
+        QFile schedstat(taskDirectory + QLatin1Char('/') + thread + QStringLiteral("/schedstat"));
+        if (schedstat.open(QIODevice::ReadOnly))
+            times.cpuSeconds += schedstat.readAll().split(' ').value(0).toDouble() / 1e9;
+        QFile status(taskDirectory + QLatin1Char('/') + thread + QStringLiteral("/status"));
+        if (!status.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray &line : status.readAll().split('\n'))
+            if (line.startsWith("voluntary_ctxt_switches:"))
+                times.wakeUps += line.mid(24).trimmed().toULongLong();
+    }
+    return times;
+}
+
+struct Row
+{
+    const char *receiver;
+    const char *flood;
+    Report report;
+    double cpuShare = 0;
+    double wakeUpsPerSecond = 0;
+    quint64 drops = 0;
+};
+
+Row measure(SenderProcess &sender, const Flood &flood, double seconds, pid_t receiver,
+            bool poll)
+{
+    Row row{"", flood.name, {}};
+    const quint64 dropsBefore = BenchNetwork::readCounters().receiveBufferErrors;
+    const ThreadTimes before = threadTimes(receiver);
+    row.report = sender.send(flood.rate, seconds, poll, false, flood.universes, 1);
+    const ThreadTimes after = threadTimes(receiver);
+    const double wall = qMax(0.001, row.report.seconds);
+    row.cpuShare = (after.cpuSeconds - before.cpuSeconds) / wall;
+    row.wakeUpsPerSecond = double(after.wakeUps - before.wakeUps) / wall;
+    usleep(200000); // what is still queued reaches the socket or is counted as dropped
+    row.drops = BenchNetwork::readCounters().receiveBufferErrors - dropsBefore;
+    return row;
+}
+
+void printRow(const Row &row)
+{
+    std::fprintf(g_out, "| %-8s | %-24s | %7.0f/s | %5.3f core | %6.0f/s | %7llu |", row.receiver,
+                 row.flood, double(row.report.sent) / qMax(0.001, row.report.seconds),
+                 row.cpuShare, row.wakeUpsPerSecond,
+                 static_cast<unsigned long long>(row.drops));
+    if (row.report.polls == 0)
+        std::fprintf(g_out, " - |\n");
+    else
+        std::fprintf(g_out, " %d of %d, median %.1f ms, worst %.1f ms |\n", row.report.answered,
+                     row.report.polls, row.report.pollMedianMs, row.report.pollWorstMs);
+}
+
+pid_t spawn(const QList<QByteArray> &arguments)
+{
+    const pid_t pid = fork();
+    if (pid != 0)
+        return pid;
+    std::vector<char *> argv;
+    for (const QByteArray &argument : arguments)
+        argv.push_back(const_cast<char *>(argument.constData()));
+    argv.push_back(nullptr);
+    execvp(argv[0], argv.data());
+    std::fprintf(stderr, "bench_outside: cannot start %s: %s\n", argv[0], std::strerror(errno));
+    _exit(127);
+}
+
+void end(pid_t pid)
+{
+    if (pid <= 0)
+        return;
+    kill(pid, SIGTERM);
+    int status = 0;
+    waitpid(pid, &status, 0);
+}
+
+// A private X display of its own; its number from -displayfd, or -1.
+pid_t startDisplay(int *display)
+{
+    int numberPipe[2];
+    if (pipe(numberPipe) != 0)
+        return -1;
+    const pid_t pid = spawn({"Xvfb", "-displayfd", QByteArray::number(numberPipe[1]), "-nolisten",
+                             "tcp", "-screen", "0", "1280x800x24"});
+    ::close(numberPipe[1]);
+    char number[16] = {};
+    const ssize_t length = read(numberPipe[0], number, sizeof number - 1);
+    ::close(numberPipe[0]);
+    *display = length > 0 ? std::atoi(number) : -1;
+    return pid;
+}
+
+// xdotool with the display given; true when it exits with 0.
+bool xdotool(const QByteArray &display, const QList<QByteArray> &arguments)
+{
+    QList<QByteArray> command{"xdotool"};
+    command += arguments;
+    setenv("DISPLAY", display.constData(), 1);
+    const pid_t pid = spawn(command);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (const int refused = BenchmarkRun::begin("bench_outside", &g_out))
+        return refused;
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: bench_outside PROGRAM [seconds per flood]\n");
+        return 2;
+    }
+    const QByteArray program = argv[1];
+    const double seconds = argc > 2 ? qBound(1.0, QByteArray(argv[2]).toDouble(), 60.0) : 10;
+    const Flood floods[] = {{"1000 universes, 44,000/s", 1000, 44000},
+                            {"3000 universes, 103,000/s", 3000, 103000},
+                            {"3000 universes, flat out", 3000, 0}};
+
+    SenderProcess sender;
+    if (!sender.start(RecordedUniverse)) {
+        std::perror("bench_outside: fork");
+        return 1;
+    }
+    pinToCpu(0);
+    std::vector<Row> rows;
+    {
+        QString error;
+        const int fd = BenchNetwork::boundSocket(BenchNetwork::ArtNetPort, 4 * 1024 * 1024, &error);
+        if (fd < 0) {
+            std::fprintf(stderr, "bench_outside: %s\n", qPrintable(error));
+            return 1;
+        }
+        PlainReceiver plain(fd);
+        std::atomic<bool> stop{false};
+        std::thread receiving([&] { plain.receiveUntilStopped(stop); });
+        for (const Flood &flood : floods) {
+            rows.push_back(measure(sender, flood, seconds, getpid(), false));
+            rows.back().receiver = "recvmmsg";
+        }
+        stop = true;
+        receiving.join();
+        ::close(fd);
+    }
+
+    int displayNumber = -1;
+    const pid_t display = startDisplay(&displayNumber);
+    if (displayNumber < 0) {
+        std::fprintf(stderr, "bench_outside: Xvfb did not start (package xvfb)\n");
+        end(display);
+        return 1;
+    }
+    const QByteArray displayName = ':' + QByteArray::number(displayNumber);
+    QTemporaryDir home; // the program's settings stay out of the user's
+    setenv("DISPLAY", displayName.constData(), 1);
+    setenv("QT_QPA_PLATFORM", "xcb", 1);
+    setenv("HOME", qPrintable(home.path()), 1);
+    setenv("XDG_CONFIG_HOME", qPrintable(home.path()), 1);
+    setenv("XDG_RUNTIME_DIR", qPrintable(home.path()), 1);
+    const pid_t receiver = spawn({program});
+    // Record (Ctrl+R) and Poll Mode (Ctrl+M) typed into its window, as a user would.
+    const bool typed = xdotool(displayName, {"search", "--sync", "--onlyvisible", "--pid",
+                                             QByteArray::number(receiver), "--name", "Vardolux",
+                                             "windowfocus",
+                                             "--sync", "key", "--delay", "200", "ctrl+r",
+                                             "ctrl+m"});
+    if (!typed) {
+        std::fprintf(stderr, "bench_outside: could not type into the program's window "
+                             "(package xdotool)\n");
+    } else {
+        sleep(1);
+        for (const Flood &flood : floods) {
+            rows.push_back(measure(sender, flood, seconds, receiver, true));
+            rows.back().receiver = "Vardolux";
+        }
+    }
+    end(receiver);
+    end(display);
+    sender.stop();
+
+    std::fprintf(g_out, "%g s per flood of 512-channel ArtDmx, paced datagram by datagram; the "
+                        "program on an X display of its own, recording universe %d with Poll "
+                        "Mode on, polled every %d ms\n\n",
+                 seconds, RecordedUniverse, PollIntervalMs);
+    std::fprintf(g_out, "| Receiver | Flood | Sent | CPU | Wake-ups | Dropped | Poll answered |\n"
+                        "|---|---|---|---|---|---|---|\n");
+    for (const Row &row : rows)
+        printRow(row);
+    std::fprintf(g_out, "\nCPU: run time of all the receiver's threads over wall time; wake-ups: "
+                        "their voluntary context switches.\nThe machine is shared: repeat and "
+                        "take medians.\n");
+    return typed ? 0 : 1;
+}
