@@ -42,6 +42,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -164,6 +165,7 @@ struct Row
     bool probed = false;
     double probeLateMedian = 0;
     double probeLateWorst = 0;
+    double machineStallWorst = 0;
 };
 
 struct Flood
@@ -205,6 +207,50 @@ private:
     std::vector<double> m_lateness;
 };
 
+// A thread of this process on the same CPU that sleeps 5 ms at a time: the scheduler wakes it
+// even while the event loop is busy, so when it comes late, the machine took the CPU from the
+// whole process (another process, or the host of a virtual machine), and a late record tick at
+// the same time is not the program's doing. Its own CPU time and wake-ups are left out of the
+// receiver's figures.
+class StallWatch
+{
+public:
+    StallWatch()
+        : m_thread([this] {
+              while (!m_stop.load()) {
+                  QElapsedTimer clock;
+                  clock.start();
+                  usleep(SleepMs * 1000);
+                  ++m_wakeUps;
+                  m_worstMs = std::max(m_worstMs, double(clock.nsecsElapsed()) / 1e6 - SleepMs);
+              }
+              timespec used = {};
+              clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used);
+              m_cpuSeconds = double(used.tv_sec) + double(used.tv_nsec) / 1e9;
+          })
+    {
+    }
+    ~StallWatch() { stop(); }
+    void stop()
+    {
+        m_stop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+    // After stop(): the longest it slept beyond its 5 ms, and what it cost.
+    double worstMs() const { return m_worstMs; }
+    double cpuSeconds() const { return m_cpuSeconds; }
+    quint64 wakeUps() const { return m_wakeUps; }
+
+private:
+    static constexpr int SleepMs = 5;
+    std::atomic<bool> m_stop{false};
+    double m_worstMs = 0;
+    double m_cpuSeconds = 0;
+    quint64 m_wakeUps = 0;
+    std::thread m_thread;
+};
+
 // Runs one flood while the event loop turns (for the window) or while the plain receiver's
 // thread works (the calling thread then only waits), and measures this process meanwhile.
 Row measure(SenderProcess &sender, const Flood &flood, double seconds, TickWatch *watch,
@@ -222,6 +268,7 @@ Row measure(SenderProcess &sender, const Flood &flood, double seconds, TickWatch
     row.probed = watch && flood.universes == 1;
     if (row.probed)
         probe.start();
+    StallWatch stalls;
     QElapsedTimer wall;
     wall.start();
     if (watch) // from half a second in, once the watched universe has arrived
@@ -229,6 +276,8 @@ Row measure(SenderProcess &sender, const Flood &flood, double seconds, TickWatch
     row.report = sender.send(flood.rate, seconds, watch != nullptr, watch != nullptr,
                              flood.universes, flood.universes == 1 ? WatchedUniverse : 1);
     const double wallSeconds = double(wall.nsecsElapsed()) / 1e9;
+    stalls.stop();
+    row.machineStallWorst = stalls.worstMs();
     probe.stop();
     if (scopePaints && tablePaints) {
         row.scopePaintsPerSecond = (scopePaints->paints() - scopePaintsBefore) / wallSeconds;
@@ -239,8 +288,10 @@ Row measure(SenderProcess &sender, const Flood &flood, double seconds, TickWatch
         row.probeLateWorst = probe.lateness().empty()
                 ? 0 : *std::max_element(probe.lateness().begin(), probe.lateness().end());
     }
-    row.cpuShare = (BenchNetwork::processCpuSeconds() - cpuBefore) / wallSeconds;
-    row.wakeUpsPerSecond = double(BenchNetwork::processWakeUps() - wakeUpsBefore) / wallSeconds;
+    row.cpuShare = (BenchNetwork::processCpuSeconds() - cpuBefore - stalls.cpuSeconds())
+            / wallSeconds;
+    row.wakeUpsPerSecond = double(BenchNetwork::processWakeUps() - wakeUpsBefore - stalls.wakeUps())
+            / wallSeconds;
     if (watch) {
         watch->stopCounting();
         QEventLoop drain;
@@ -263,9 +314,9 @@ Row measure(SenderProcess &sender, const Flood &flood, double seconds, TickWatch
 void printRow(const Row &row)
 {
     const double sentRate = double(row.report.sent) / qMax(0.001, row.report.seconds);
-    std::fprintf(g_out, "| %-8s | %-8s | %7.0f/s | %5.3f core | %6.0f/s | %7llu |", row.receiver,
-                 row.flood, sentRate, row.cpuShare, row.wakeUpsPerSecond,
-                 static_cast<unsigned long long>(row.drops));
+    std::fprintf(g_out, "| %-8s | %-8s | %7.0f/s | %5.3f core | %6.0f/s | %7llu | %.1f ms |",
+                 row.receiver, row.flood, sentRate, row.cpuShare, row.wakeUpsPerSecond,
+                 static_cast<unsigned long long>(row.drops), row.machineStallWorst);
     if (!row.window) {
         std::fprintf(g_out, " - | - | - | - |\n");
         return;
@@ -474,9 +525,9 @@ int main(int argc, char **argv)
                  Universes, seconds, WatchedUniverse,
                  withActivity ? ", change highlight on, scope open on 8 channels" : "",
                  PollIntervalMs, WatchedUniverse);
-    std::fprintf(g_out, "| Receiver | Flood | Sent | CPU | Wake-ups | Dropped | Record tick "
+    std::fprintf(g_out, "| Receiver | Flood | Sent | CPU | Wake-ups | Dropped | Machine stall | Record tick "
                         "median / worst | Poll answered | %d ms timer late median / worst | "
-                        "Paints of scope, table |\n|---|---|---|---|---|---|---|---|---|---|\n",
+                        "Paints of scope, table |\n|---|---|---|---|---|---|---|---|---|---|---|\n",
                  ProbeIntervalMs);
     for (const Row &row : rows)
         printRow(row);
@@ -489,7 +540,9 @@ int main(int argc, char **argv)
                  "charges more of it to\nthe receiver and so reads higher; and a sender that "
                  "bunches datagrams (this one did before it\npaced them one by one) lets a "
                  "per-datagram receiver take several per wake-up and reads lower.\n"
-                 "The machine is shared: repeat and take medians.\n");
+                 "Machine stall: the longest a thread of this process on the same CPU, "
+                 "sleeping 5 ms at a time, woke\nlate; its own time and wake-ups are left out "
+                 "of the figures.\nThe machine is shared: repeat and take medians.\n");
     if (withActivity)
         printPaintTimes(window);
     return 0;

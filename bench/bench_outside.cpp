@@ -19,9 +19,13 @@
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
+#include <QMap>
+#include <QPair>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <atomic>
+#include <functional>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -51,6 +55,7 @@ struct ThreadTimes
 {
     double cpuSeconds = 0;
     quint64 wakeUps = 0;
+    QMap<QByteArray, double> cpuSecondsByName; // by the threads' names (comm)
 };
 
 ThreadTimes threadTimes(pid_t pid)
@@ -59,10 +64,15 @@ ThreadTimes threadTimes(pid_t pid)
     const QString taskDirectory = QStringLiteral("/proc/%1/task").arg(pid);
     const QStringList threads = QDir(taskDirectory).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString &thread : threads) {
-        QFile schedstat(taskDirectory + QLatin1Char('/') + thread + QStringLiteral("/schedstat"));
-        if (schedstat.open(QIODevice::ReadOnly))
-            times.cpuSeconds += schedstat.readAll().split(' ').value(0).toDouble() / 1e9;
-        QFile status(taskDirectory + QLatin1Char('/') + thread + QStringLiteral("/status"));
+        const QString directory = taskDirectory + QLatin1Char('/') + thread;
+        QFile schedstat(directory + QStringLiteral("/schedstat"));
+        QFile name(directory + QStringLiteral("/comm"));
+        if (schedstat.open(QIODevice::ReadOnly) && name.open(QIODevice::ReadOnly)) {
+            const double seconds = schedstat.readAll().split(' ').value(0).toDouble() / 1e9;
+            times.cpuSeconds += seconds;
+            times.cpuSecondsByName[name.readAll().trimmed()] += seconds;
+        }
+        QFile status(directory + QStringLiteral("/status"));
         if (!status.open(QIODevice::ReadOnly))
             continue;
         for (const QByteArray &line : status.readAll().split('\n'))
@@ -74,18 +84,20 @@ ThreadTimes threadTimes(pid_t pid)
 
 struct Row
 {
-    const char *receiver;
-    const char *flood;
+    const char *receiver = "";
+    const char *flood = "";
     Report report;
     double cpuShare = 0;
     double wakeUpsPerSecond = 0;
     quint64 drops = 0;
+    QByteArray busiestThreads; // for the program: its threads' shares, the largest first
 };
 
 Row measure(SenderProcess &sender, const Flood &flood, double seconds, pid_t receiver,
             bool poll)
 {
-    Row row{"", flood.name, {}};
+    Row row;
+    row.flood = flood.name;
     const quint64 dropsBefore = BenchNetwork::readCounters().receiveBufferErrors;
     const ThreadTimes before = threadTimes(receiver);
     row.report = sender.send(flood.rate, seconds, poll, false, flood.universes, 1);
@@ -93,6 +105,14 @@ Row measure(SenderProcess &sender, const Flood &flood, double seconds, pid_t rec
     const double wall = qMax(0.001, row.report.seconds);
     row.cpuShare = (after.cpuSeconds - before.cpuSeconds) / wall;
     row.wakeUpsPerSecond = double(after.wakeUps - before.wakeUps) / wall;
+    QList<QPair<double, QByteArray>> shares;
+    for (auto it = after.cpuSecondsByName.cbegin(); it != after.cpuSecondsByName.cend(); ++it)
+        shares.append({(it.value() - before.cpuSecondsByName.value(it.key())) / wall, it.key()});
+    std::sort(shares.begin(), shares.end(), std::greater<>());
+    for (const auto &share : shares)
+        if (share.first >= 0.001)
+            row.busiestThreads += share.second + ' ' + QByteArray::number(share.first, 'f', 3) + ", ";
+    row.busiestThreads.chop(2);
     usleep(200000); // what is still queued reaches the socket or is counted as dropped
     row.drops = BenchNetwork::readCounters().receiveBufferErrors - dropsBefore;
     return row;
@@ -105,10 +125,11 @@ void printRow(const Row &row)
                  row.cpuShare, row.wakeUpsPerSecond,
                  static_cast<unsigned long long>(row.drops));
     if (row.report.polls == 0)
-        std::fprintf(g_out, " - |\n");
+        std::fprintf(g_out, " - | %s |\n", row.busiestThreads.constData());
     else
-        std::fprintf(g_out, " %d of %d, median %.1f ms, worst %.1f ms |\n", row.report.answered,
-                     row.report.polls, row.report.pollMedianMs, row.report.pollWorstMs);
+        std::fprintf(g_out, " %d of %d, median %.1f ms, worst %.1f ms | %s |\n",
+                     row.report.answered, row.report.polls, row.report.pollMedianMs,
+                     row.report.pollWorstMs, row.busiestThreads.constData());
 }
 
 pid_t spawn(const QList<QByteArray> &arguments)
@@ -243,8 +264,8 @@ int main(int argc, char **argv)
                         "program on an X display of its own, recording universe %d with Poll "
                         "Mode on, polled every %d ms\n\n",
                  seconds, RecordedUniverse, PollIntervalMs);
-    std::fprintf(g_out, "| Receiver | Flood | Sent | CPU | Wake-ups | Dropped | Poll answered |\n"
-                        "|---|---|---|---|---|---|---|\n");
+    std::fprintf(g_out, "| Receiver | Flood | Sent | CPU | Wake-ups | Dropped | Poll answered | "
+                        "CPU by thread |\n|---|---|---|---|---|---|---|---|\n");
     for (const Row &row : rows)
         printRow(row);
     std::fprintf(g_out, "\nCPU: run time of all the receiver's threads over wall time; wake-ups: "
