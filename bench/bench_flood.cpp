@@ -8,7 +8,8 @@
 // Reported per receiver and flood: the CPU share of this process (user + system time of all its
 // threads, getrusage), the datagrams the kernel dropped for want of room in the socket's queue
 // (RcvbufErrors of this namespace), the record tick interval (the model's dataChanged) median and
-// worst, and the time from an ArtPoll sent by the peer every 100 ms to its ArtPollReply.
+// worst, the time from an ArtPoll sent by the peer every 100 ms to its ArtPollReply, and how long
+// the machine kept the whole process from running at worst (StallWatch).
 // With --activity the window records with the change highlight on and the scope open on 8
 // channels, and then takes the recorded universe alone at a console's 44 frames/s and at 10,000
 // frames/s, every frame changing all 512 levels, while a 10 ms timer measures how late the event
