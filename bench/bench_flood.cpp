@@ -23,7 +23,7 @@
 #include "floodprocess.h"
 #include "floodsender.h"
 #include "model.h"
-#include "plainreceiver.h"
+#include "plainreceiverthread.h"
 #include "vardolux.h"
 
 #include <QAction>
@@ -148,14 +148,8 @@ private:
 };
 
 // One receiver under one flood.
-struct Row
+struct Row : ReceiverFigures
 {
-    const char *receiver = "";
-    const char *flood = "";
-    Report report;
-    double cpuShare = 0;
-    double wakeUpsPerSecond = 0;
-    quint64 drops = 0;
     bool window = false;
     int ticks = 0;
     double tickMedian = 0;
@@ -447,22 +441,15 @@ int main(int argc, char **argv)
     std::vector<Row> rows;
     // The plain receiver first: the window's engine keeps the port once it has it.
     {
-        QString error;
-        const int fd = BenchNetwork::boundSocket(BenchNetwork::ArtNetPort, 4 * 1024 * 1024, &error);
-        if (fd < 0) {
-            std::fprintf(stderr, "bench_flood: %s\n", qPrintable(error));
+        const PlainReceiverThread plain;
+        if (!plain.isRunning()) {
+            std::fprintf(stderr, "bench_flood: %s\n", qPrintable(plain.errorString()));
             return 1;
         }
-        PlainReceiver plain(fd);
-        std::atomic<bool> stop{false};
-        std::thread receiving([&] { plain.receiveUntilStopped(stop); });
         for (const Flood &flood : floods) {
             rows.push_back(measure(sender, flood, seconds, nullptr));
             rows.back().receiver = "recvmmsg";
         }
-        stop = true;
-        receiving.join();
-        ::close(fd);
     }
 
     Vardolux window;

@@ -14,7 +14,7 @@
 #include "benchmarkrun.h"
 #include "benchnetwork.h"
 #include "floodprocess.h"
-#include "plainreceiver.h"
+#include "plainreceiverthread.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -24,7 +24,6 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
-#include <atomic>
 #include <functional>
 #include <cerrno>
 #include <csignal>
@@ -32,7 +31,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -82,14 +80,8 @@ ThreadTimes threadTimes(pid_t pid)
     return times;
 }
 
-struct Row
+struct Row : ReceiverFigures
 {
-    const char *receiver = "";
-    const char *flood = "";
-    Report report;
-    double cpuShare = 0;
-    double wakeUpsPerSecond = 0;
-    quint64 drops = 0;
     QByteArray busiestThreads; // for the program: its threads' shares, the largest first
 };
 
@@ -207,22 +199,15 @@ int main(int argc, char **argv)
     pinToCpu(0);
     std::vector<Row> rows;
     {
-        QString error;
-        const int fd = BenchNetwork::boundSocket(BenchNetwork::ArtNetPort, 4 * 1024 * 1024, &error);
-        if (fd < 0) {
-            std::fprintf(stderr, "bench_outside: %s\n", qPrintable(error));
+        const PlainReceiverThread plain;
+        if (!plain.isRunning()) {
+            std::fprintf(stderr, "bench_outside: %s\n", qPrintable(plain.errorString()));
             return 1;
         }
-        PlainReceiver plain(fd);
-        std::atomic<bool> stop{false};
-        std::thread receiving([&] { plain.receiveUntilStopped(stop); });
         for (const Flood &flood : floods) {
             rows.push_back(measure(sender, flood, seconds, getpid(), false));
             rows.back().receiver = "recvmmsg";
         }
-        stop = true;
-        receiving.join();
-        ::close(fd);
     }
 
     int displayNumber = -1;

@@ -25,6 +25,17 @@ struct Report
     double pollWorstMs = 0;
 };
 
+// What a benchmark tells of one receiver under one flood, at the least.
+struct ReceiverFigures
+{
+    const char *receiver = "";
+    const char *flood = "";
+    Report report;
+    double cpuShare = 0; // of one core
+    double wakeUpsPerSecond = 0;
+    quint64 drops = 0;  // by the kernel, for want of room in a socket's queue
+};
+
 // Keeps the calling thread (and what it starts later) on one CPU, when there are two or more.
 void pinToCpu(int cpu);
 
