@@ -15,9 +15,12 @@
 // frames/s, every frame changing all 512 levels, while a 10 ms timer measures how late the event
 // loop answers (the 44 frames/s run is the yardstick of what the shared machine itself adds);
 // last, the time one paint of the scope and of the table takes with that flood's history.
+// With --probe the 10 ms timer runs in every row of the window, so that the event loop's own
+// delays can be told from the machine's (it adds some 100 wake-ups a second to those rows).
 // The receiver process runs on CPU 0 and the sender on CPU 1 when the machine has two.
 // Run it only through the private network:
 //   tests/netns-run --peer build-perf/bench/bench_flood [seconds per flood, default 10] [--activity]
+//                                                        [--probe]
 #include "benchmarkrun.h"
 #include "benchnetwork.h"
 #include "floodprocess.h"
@@ -54,6 +57,7 @@ using namespace FloodProcess;
 using BenchmarkRun::median;
 
 FILE *g_out = stdout; // the figures; standard output goes to /dev/null (engine diagnostics)
+bool g_probeEveryRow = false; // --probe
 
 constexpr int Universes = 1000;
 constexpr double FramesPerSecond = 44;
@@ -260,7 +264,7 @@ Row measure(SenderProcess &sender, const Flood &flood, double seconds, TickWatch
     const int scopePaintsBefore = scopePaints ? scopePaints->paints() : 0;
     const int tablePaintsBefore = tablePaints ? tablePaints->paints() : 0;
     LatenessProbe probe;
-    row.probed = watch && flood.universes == 1;
+    row.probed = watch && (flood.universes == 1 || g_probeEveryRow);
     if (row.probed)
         probe.start();
     StallWatch stalls;
@@ -416,6 +420,8 @@ int main(int argc, char **argv)
     for (int i = 1; i < argc; ++i) {
         if (QByteArray(argv[i]) == "--activity")
             withActivity = true;
+        else if (QByteArray(argv[i]) == "--probe")
+            g_probeEveryRow = true;
         else
             seconds = qBound(1.0, QByteArray(argv[i]).toDouble(), 60.0);
     }
