@@ -1,5 +1,7 @@
 #include "datagramreader.h"
 
+#include "monotonicclock.h"
+
 #include <QUdpSocket>
 
 #include <algorithm>
@@ -7,20 +9,77 @@
 
 #ifdef Q_OS_LINUX
 #include <cerrno>
+#include <ctime>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <vector>
 
 struct DatagramReader::Batch
 {
+    // Room for every control message a datagram may carry besides the timestamp: QUdpSocket
+    // asks for the destination and hop limit of both address families.
+    struct Control
+    {
+        alignas(cmsghdr) char bytes[256];
+    };
+
     std::vector<mmsghdr> headers;
     std::vector<iovec> vectors;
     std::vector<sockaddr_storage> addresses;
+    std::vector<Control> controls;
     // The sender last turned into m_sender, port cleared, so that a run of datagrams from one
     // sender does not rebuild the address each time.
     sockaddr_storage lastSender = {};
     bool haveLastSender = false;
+    // The descriptor whose timestamps are switched on; -1 until then, and again after a
+    // datagram came without one (a new socket under an old descriptor number).
+    int stampedDescriptor = -1;
 };
+
+namespace {
+
+qint64 nanoseconds(const timespec &time)
+{
+    return qint64(time.tv_sec) * 1'000'000'000 + qint64(time.tv_nsec);
+}
+
+// The kernel stamps datagrams on CLOCK_REALTIME, which may be stepped; it is carried over to
+// the monotonic clock with the two clocks' difference as read now, a moment after the arrival.
+struct ClockReading
+{
+    qint64 monotonicNs = 0;
+    qint64 realtimeOffsetNs = 0;
+
+    static ClockReading now()
+    {
+        timespec monotonic = {};
+        timespec realtime = {};
+        clock_gettime(CLOCK_MONOTONIC, &monotonic);
+        clock_gettime(CLOCK_REALTIME, &realtime);
+        return {nanoseconds(monotonic), nanoseconds(realtime) - nanoseconds(monotonic)};
+    }
+
+    // The arrival time that the datagram's control messages give, or the time of this reading
+    // when they hold no timestamp (then *stamped is false). Never later than the reading: a
+    // realtime clock stepped back meanwhile must not put an arrival in the future.
+    qint64 arrivalOf(msghdr &header, bool *stamped) const
+    {
+        for (cmsghdr *message = CMSG_FIRSTHDR(&header); message;
+             message = CMSG_NXTHDR(&header, message)) {
+            if (message->cmsg_level == SOL_SOCKET && message->cmsg_type == SCM_TIMESTAMPNS
+                && message->cmsg_len >= CMSG_LEN(sizeof(timespec))) {
+                timespec arrival = {};
+                std::memcpy(&arrival, CMSG_DATA(message), sizeof arrival);
+                *stamped = true;
+                return std::min(nanoseconds(arrival) - realtimeOffsetNs, monotonicNs);
+            }
+        }
+        *stamped = false;
+        return monotonicNs;
+    }
+};
+
+} // namespace
 #else
 struct DatagramReader::Batch
 {
@@ -40,15 +99,26 @@ DatagramReader::DatagramReader(QUdpSocket *socket, int batchSize, int capacity)
     m_batch->headers.resize(size_t(m_batchSize));
     m_batch->vectors.resize(size_t(m_batchSize));
     m_batch->addresses.resize(size_t(m_batchSize));
+    m_batch->controls.resize(size_t(m_batchSize));
     for (int i = 0; i < m_batchSize; ++i) {
         iovec &vector = m_batch->vectors[size_t(i)];
         vector.iov_base = m_buffer.data() + qsizetype(i) * m_capacity;
         vector.iov_len = size_t(m_capacity);
     }
 #endif
+    setSocket(socket);
 }
 
 DatagramReader::~DatagramReader() = default;
+
+void DatagramReader::setSocket(QUdpSocket *socket)
+{
+    m_socket = socket;
+#ifdef Q_OS_LINUX
+    if (m_socket)
+        stampArrivals(m_socket->socketDescriptor());
+#endif
+}
 
 int DatagramReader::drain(const Handler &handler, bool armNotification)
 {
@@ -61,21 +131,24 @@ int DatagramReader::drain(const Handler &handler, bool armNotification)
     // on an empty queue reports an error; so the first datagram goes through Qt, the rest
     // straight from the descriptor.
     ++m_receiveCalls;
-    if (!m_socket->hasPendingDatagrams())
-        return 0;
     m_draining = true;
     int handled = 0;
 #ifdef Q_OS_LINUX
     const qintptr descriptor = m_socket->socketDescriptor();
     if (descriptor >= 0) {
-        if (armNotification)
-            handled += readOneThroughQt(handler);
-        handled += drainDescriptor(handler, int(descriptor));
+        // The look at the queue that QUdpSocket would make, which also tells when the first
+        // datagram arrived: QUdpSocket's own read passes no timestamp on.
+        qint64 headArrivalNs = 0;
+        if (peekHeadArrival(int(descriptor), &headArrivalNs)) {
+            if (armNotification)
+                handled += readOneThroughQt(handler, headArrivalNs);
+            handled += drainDescriptor(handler, int(descriptor));
+        }
     } else
 #endif
-    {
+    if (m_socket->hasPendingDatagrams()) {
         Q_UNUSED(armNotification) // QUdpSocket's own calls always arm it
-        handled += readOneThroughQt(handler);
+        handled += readOneThroughQt(handler, MonotonicClock::nowNs());
         handled += drainWithQt(handler);
     }
     m_draining = false;
@@ -87,7 +160,7 @@ int DatagramReader::drainWithQt(const Handler &handler)
     int handled = 0;
     while (m_socket->hasPendingDatagrams()) {
         ++m_receiveCalls;
-        const int read = readOneThroughQt(handler);
+        const int read = readOneThroughQt(handler, MonotonicClock::nowNs());
         if (read == 0)
             break;
         handled += read;
@@ -95,7 +168,7 @@ int DatagramReader::drainWithQt(const Handler &handler)
     return handled;
 }
 
-int DatagramReader::readOneThroughQt(const Handler &handler)
+int DatagramReader::readOneThroughQt(const Handler &handler, qint64 arrivalNs)
 {
     char *slot = m_buffer.data();
     qint64 length = m_socket->readDatagram(slot, qint64(m_capacity) + 1, &m_sender);
@@ -109,11 +182,42 @@ int DatagramReader::readOneThroughQt(const Handler &handler)
         ++m_truncated;
         length = m_capacity;
     }
-    handler(QByteArray::fromRawData(slot, qsizetype(length)), m_sender);
+    handler(QByteArray::fromRawData(slot, qsizetype(length)), m_sender, arrivalNs);
     return 1;
 }
 
 #ifdef Q_OS_LINUX
+void DatagramReader::stampArrivals(qintptr descriptor)
+{
+    const int on = 1;
+    if (descriptor >= 0 && descriptor != m_batch->stampedDescriptor
+        && ::setsockopt(int(descriptor), SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) == 0)
+        m_batch->stampedDescriptor = int(descriptor);
+}
+
+// False when no datagram waits, where QUdpSocket::hasPendingDatagrams() would say so too (a
+// pending socket error included).
+bool DatagramReader::peekHeadArrival(int descriptor, qint64 *arrivalNs)
+{
+    Batch &batch = *m_batch;
+    stampArrivals(descriptor);
+    msghdr header = {};
+    header.msg_control = batch.controls.front().bytes;
+    header.msg_controllen = sizeof batch.controls.front().bytes;
+    ssize_t peeked;
+    do {
+        // No data wanted: an empty buffer takes none, and the datagram stays queued.
+        peeked = ::recvmsg(descriptor, &header, MSG_PEEK | MSG_DONTWAIT);
+    } while (peeked < 0 && errno == EINTR);
+    if (peeked < 0)
+        return false;
+    bool stamped = false;
+    *arrivalNs = ClockReading::now().arrivalOf(header, &stamped);
+    if (!stamped)
+        batch.stampedDescriptor = -1;
+    return true;
+}
+
 int DatagramReader::drainDescriptor(const Handler &handler, int descriptor)
 {
     Batch &batch = *m_batch;
@@ -126,6 +230,8 @@ int DatagramReader::drainDescriptor(const Handler &handler, int descriptor)
             header.msg_namelen = sizeof(sockaddr_storage);
             header.msg_iov = &batch.vectors[size_t(i)];
             header.msg_iovlen = 1;
+            header.msg_control = batch.controls[size_t(i)].bytes;
+            header.msg_controllen = sizeof batch.controls[size_t(i)].bytes;
             batch.headers[size_t(i)].msg_len = 0;
         }
         const int received = ::recvmmsg(descriptor, batch.headers.data(), unsigned(m_batchSize),
@@ -136,8 +242,9 @@ int DatagramReader::drainDescriptor(const Handler &handler, int descriptor)
                 continue;
             break; // EAGAIN: empty; anything else is left to the closing read through Qt
         }
+        const ClockReading clocks = ClockReading::now();
         for (int i = 0; i < received; ++i) {
-            const mmsghdr &message = batch.headers[size_t(i)];
+            mmsghdr &message = batch.headers[size_t(i)];
             if (message.msg_hdr.msg_flags & MSG_TRUNC)
                 ++m_truncated;
             sockaddr_storage &address = batch.addresses[size_t(i)];
@@ -153,8 +260,12 @@ int DatagramReader::drainDescriptor(const Handler &handler, int descriptor)
                 std::memcpy(&batch.lastSender, &address, message.msg_hdr.msg_namelen);
                 batch.haveLastSender = true;
             }
+            bool stamped = false;
+            const qint64 arrivalNs = clocks.arrivalOf(message.msg_hdr, &stamped);
+            if (!stamped)
+                batch.stampedDescriptor = -1;
             const char *data = static_cast<const char *>(batch.vectors[size_t(i)].iov_base);
-            handler(QByteArray::fromRawData(data, qsizetype(message.msg_len)), m_sender);
+            handler(QByteArray::fromRawData(data, qsizetype(message.msg_len)), m_sender, arrivalNs);
             ++handled;
         }
         // Fewer than asked for: the queue was empty when the kernel looked.

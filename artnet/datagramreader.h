@@ -1,11 +1,12 @@
 #ifndef DATAGRAMREADER_H
 #define DATAGRAMREADER_H
 
+#include "datagramhandler.h"
+
 #include <QByteArray>
 #include <QHostAddress>
 #include <QtGlobal>
 
-#include <functional>
 #include <memory>
 
 class QUdpSocket;
@@ -13,14 +14,20 @@ class QUdpSocket;
 // Empties a bound QUdpSocket in batches. On Linux it reads the socket descriptor with
 // recvmmsg() into buffers allocated once, so a burst of datagrams costs a few system calls
 // instead of three per datagram; elsewhere it uses QUdpSocket's own calls. Each datagram is
-// handed to the handler with its sender before the next one is looked at.
+// handed to the handler with its sender and its arrival time before the next one is looked at.
+//
+// The arrival time is the kernel's receive timestamp (SO_TIMESTAMPNS) carried over to
+// MonotonicClock, so that a datagram that waited in the queue while the program was busy keeps
+// the time it arrived. Where the kernel gives none (another platform, a socket without a
+// descriptor, a datagram queued before the timestamps were switched on) it is the time the
+// reader took the datagram.
 //
 // The datagram given to the handler refers to the reader's buffer: it is valid only during
 // the call. The sender address object is reused from datagram to datagram.
 class DatagramReader
 {
 public:
-    using Handler = std::function<void(const QByteArray &datagram, const QHostAddress &sender)>;
+    using Handler = DatagramHandler;
 
     static constexpr int DefaultBatchSize = 64;
     // Larger than any Art-Net packet (the biggest, ArtFirmwareMaster, has 1060 bytes).
@@ -31,7 +38,8 @@ public:
     ~DatagramReader();
 
     // The socket that the next drain() reads; one reader (and its buffers) can serve several.
-    void setSocket(QUdpSocket *socket) { m_socket = socket; }
+    // The kernel starts stamping a socket's datagrams when the reader is given it.
+    void setSocket(QUdpSocket *socket);
     DatagramReader(const DatagramReader &) = delete;
     DatagramReader &operator=(const DatagramReader &) = delete;
 
@@ -53,8 +61,10 @@ private:
     struct Batch; // the recvmmsg() arrays; platform types stay out of this header
 
     int drainWithQt(const Handler &handler);
-    int readOneThroughQt(const Handler &handler);
+    int readOneThroughQt(const Handler &handler, qint64 arrivalNs);
 #ifdef Q_OS_LINUX
+    void stampArrivals(qintptr descriptor);
+    bool peekHeadArrival(int descriptor, qint64 *arrivalNs);
     int drainDescriptor(const Handler &handler, int descriptor);
 #endif
 

@@ -3,7 +3,7 @@
 // a wrong sender, and QUdpSocket falling silent because its own read calls were bypassed.
 // CoalescingReader on top of it: datagrams lost or reordered between timed drains, a wait that
 // overruns a small receive queue, and a reader that stays on its timer (or silent) once traffic
-// is light again.
+// is light again. Arrival times that are the time of the drain rather than the kernel's.
 #include "coalescingreader.h"
 #include "datagramreader.h"
 #include "privatenetwork.h"
@@ -12,11 +12,13 @@
 #include <QList>
 #include <QSignalSpy>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 #include <QUdpSocket>
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <ctime>
 #include <functional>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -31,6 +33,14 @@ struct Received
     QByteArray data;
     QHostAddress sender;
 };
+
+// CLOCK_MONOTONIC read directly, the clock the reader's arrival times are on.
+qint64 monotonicNs()
+{
+    timespec now = {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return qint64(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
 
 // A payload that tells its index and length apart from every other one.
 QByteArray payload(int index, int length)
@@ -138,6 +148,8 @@ private slots:
     void oneReaderForSeveralSockets();
     void drainFromWithinHandlerIsRefused();
     void emptyOrUnboundSocket();
+    void arrivalTimesAreTheKernels_data();
+    void arrivalTimesAreTheKernels();
     void drainWithoutArmingLeavesSocketSilent();
     void coalescedReadingKeepsOrder_data();
     void coalescedReadingKeepsOrder();
@@ -426,6 +438,62 @@ void tst_DatagramReader::emptyOrUnboundSocket()
     QCOMPARE(calls, 0);
     QVERIFY2(errors.isEmpty(), qPrintable(receiver.errorString()));
     QCOMPARE(receiver.state(), QAbstractSocket::BoundState);
+}
+
+void tst_DatagramReader::arrivalTimesAreTheKernels_data()
+{
+    QTest::addColumn<QHostAddress>("bindAddress");
+    QTest::addColumn<int>("batchSize");
+    QTest::addColumn<bool>("arm");
+
+    const QHostAddress loopback(QHostAddress::LocalHost);
+    QTest::newRow("first through Qt, the rest in one batch") << loopback << 64 << true;
+    QTest::newRow("all from the descriptor") << loopback << 64 << false;
+    QTest::newRow("a batch for each datagram") << loopback << 1 << true;
+    // Qt asks for more control messages on a dual-stack socket; the timestamp must still fit.
+    QTest::newRow("dual-stack socket, as the engine binds")
+            << QHostAddress(QHostAddress::Any) << 3 << true;
+}
+
+// Datagrams sent 15 ms apart wait in the queue and are drained long after, at once: each must
+// still carry the time it was sent, within a millisecond.
+void tst_DatagramReader::arrivalTimesAreTheKernels()
+{
+    QFETCH(QHostAddress, bindAddress);
+    QFETCH(int, batchSize);
+    QFETCH(bool, arm);
+
+    QUdpSocket receiver;
+    QVERIFY2(bindReceiver(receiver, bindAddress), qPrintable(receiver.errorString()));
+    DatagramReader reader(&receiver, batchSize);
+    QUdpSocket sender;
+    const int count = 6;
+    QList<qint64> sentAfter, sentBefore;
+    for (int i = 0; i < count; ++i) {
+        if (i > 0)
+            QThread::usleep(15000);
+        sentBefore << monotonicNs();
+        QCOMPARE(sender.writeDatagram(payload(i, 30), QHostAddress::LocalHost, receiver.localPort()),
+                 qint64(30));
+        sentAfter << monotonicNs();
+    }
+    QThread::usleep(100000);
+
+    QList<qint64> arrivals;
+    const int handled = reader.drain(
+            [&](const QByteArray &, const QHostAddress &, qint64 arrivalNs) { arrivals << arrivalNs; },
+            arm);
+    const qint64 drainedNs = monotonicNs();
+    QCOMPARE(handled, count);
+    constexpr qint64 Ms = 1'000'000;
+    for (int i = 0; i < count; ++i) {
+        QVERIFY2(arrivals.at(i) >= sentBefore.at(i) - Ms && arrivals.at(i) <= sentAfter.at(i) + Ms,
+                 qPrintable(QStringLiteral("datagram %1 arrived %2 ms after it was sent; drained "
+                                           "%3 ms after")
+                                    .arg(i)
+                                    .arg(double(arrivals.at(i) - sentBefore.at(i)) / Ms)
+                                    .arg(double(drainedNs - sentBefore.at(i)) / Ms)));
+    }
 }
 
 void tst_DatagramReader::drainWithoutArmingLeavesSocketSilent()
