@@ -8,7 +8,6 @@ FrameHistory::FrameHistory()
       m_times(new qint64[Capacity]()),
       m_lengths(new quint16[Capacity]())
 {
-    m_clock.start();
 }
 
 void FrameHistory::append(const uchar *levels, quint16 length, qint64 timeNs)
@@ -16,7 +15,8 @@ void FrameHistory::append(const uchar *levels, quint16 length, qint64 timeNs)
     const quint16 kept = std::min<quint16>(length, FrameSize);
     const size_t at = slot(m_endSerial);
     std::memcpy(m_levels.get() + at * FrameSize, levels, kept);
-    m_times[at] = timeNs;
+    m_lastTimeNs = std::max(timeNs, m_lastTimeNs);
+    m_times[at] = m_lastTimeNs;
     m_lengths[at] = kept;
     ++m_endSerial;
 }

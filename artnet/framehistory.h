@@ -2,14 +2,16 @@
 #define FRAMEHISTORY_H
 
 #include "artnetpackets.h"
+#include "monotonicclock.h"
 
-#include <QElapsedTimer>
 #include <QtGlobal>
 
+#include <limits>
 #include <memory>
 
-// Every DMX frame of one universe with its arrival time, for the last Span, in a ring of
-// Capacity frames allocated once: whichever bound is reached first drops the oldest frames.
+// Every DMX frame of one universe with its arrival time (MonotonicClock, ns), for the last Span,
+// in a ring of Capacity frames allocated once: whichever bound is reached first drops the
+// oldest frames.
 // Frames are numbered by a serial that only grows, across clear() too, so that a reader keeps
 // the serial after the last frame it read and asks only for what came after it.
 class FrameHistory
@@ -21,15 +23,17 @@ public:
 
     FrameHistory();
 
-    // Keeps a frame arriving now, on this history's own clock.
+    // Keeps a frame arriving now.
     void record(const uchar *levels, quint16 length) { append(levels, length, clockNs()); }
-    // Keeps a frame that arrived at timeNs; times must not go backwards.
+    // Keeps a frame that arrived at timeNs. A time before the previous frame's counts as that
+    // frame's: kernel timestamps taken on different processors may cross by a little, and the
+    // readers rely on times that never go backwards.
     void append(const uchar *levels, quint16 length, qint64 timeNs);
     // Forgets every frame: what follows is a new history (of another universe, or a new
     // recording).
     void clear();
 
-    qint64 clockNs() const { return m_clock.nsecsElapsed(); }
+    qint64 clockNs() const { return MonotonicClock::nowNs(); }
     // Counts clear(): a reader that sees it change starts over.
     quint64 historyId() const { return m_historyId; }
     // The serial the next frame will get.
@@ -51,7 +55,7 @@ private:
     quint64 m_beginSerial = 0; // first frame of this history
     quint64 m_endSerial = 0;
     quint64 m_historyId = 0;
-    QElapsedTimer m_clock;
+    qint64 m_lastTimeNs = std::numeric_limits<qint64>::min();
 };
 
 #endif // FRAMEHISTORY_H

@@ -39,6 +39,8 @@ private slots:
     void bounds();
     void clearStartsNewHistory();
     void frameLengths();
+    void timesNeverGoBack_data();
+    void timesNeverGoBack();
     void csv_data();
     void csv();
 };
@@ -123,6 +125,36 @@ void tst_FrameHistory::frameLengths()
     QCOMPARE(levelsAt(history, 1), frameOf(3, 7));
     QCOMPARE(levelsAt(history, 2), frameOf(512, 9));
     QCOMPARE(history.firstSerial(3), quint64(0));
+}
+
+void tst_FrameHistory::timesNeverGoBack_data()
+{
+    QTest::addColumn<QList<qint64>>("arrivals");
+    QTest::addColumn<QList<qint64>>("kept");
+
+    QTest::newRow("in order") << QList<qint64>{10, 20, 30} << QList<qint64>{10, 20, 30};
+    QTest::newRow("the same time twice") << QList<qint64>{10, 20, 20, 30}
+                                         << QList<qint64>{10, 20, 20, 30};
+    // Kernel timestamps from two processors can cross by a little.
+    QTest::newRow("one stamped a little before the previous")
+            << QList<qint64>{10, 20, 19, 30} << QList<qint64>{10, 20, 20, 30};
+    QTest::newRow("two in a row before an early one")
+            << QList<qint64>{10, 40, 20, 30, 50} << QList<qint64>{10, 40, 40, 40, 50};
+}
+
+// The readers look frames up by time with a binary search and export the times as they are.
+void tst_FrameHistory::timesNeverGoBack()
+{
+    QFETCH(QList<qint64>, arrivals);
+    QFETCH(QList<qint64>, kept);
+
+    FrameHistory history;
+    for (qint64 arrival : std::as_const(arrivals))
+        append(history, frameOf(1, 1), arrival * Ms);
+    QList<qint64> times;
+    for (quint64 serial = 0; serial < history.endSerial(); ++serial)
+        times << history.timeAt(serial) / Ms;
+    QCOMPARE(times, kept);
 }
 
 void tst_FrameHistory::csv_data()
