@@ -4,6 +4,7 @@
 #include "datagramreader.h"
 #include "networkchangewatcher.h"
 #include "framehistory.h"
+#include "monotonicclock.h"
 #include "nodetable.h"
 #include "trafficcensus.h"
 
@@ -119,7 +120,7 @@ artnet::artnet()
     std::memset(m_sendPacket, 0, sizeof m_sendPacket);
     std::memset(m_pollReply, 0, sizeof m_pollReply);
     std::memset(m_timeCode, 0, sizeof m_timeCode);
-    m_censusClock.start();
+    m_censusStartNs = MonotonicClock::nowNs();
     discoverInterfaces();
     m_rediscoveryTimer = new QTimer(this);
     m_rediscoveryTimer->setSingleShot(true);
@@ -175,6 +176,9 @@ bool artnet::openSocket()
     // Consoles send a whole show's universes in bursts; the default buffer drops some of them.
     m_socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption,
                               QVariant(4 * 1024 * 1024));
+    // Made with the socket, so that the kernel stamps the arrival of the first datagram too.
+    if (!m_datagramReader)
+        m_datagramReader.reset(new DatagramReader(m_socket));
     m_socketOpen = bool(connect(m_socket, &QUdpSocket::readyRead, this, &artnet::readArtnetPackage));
     return true;
 }
@@ -266,17 +270,21 @@ void artnet::readArtnetPackage()
     if (!m_coalescingReader) {
         m_coalescingReader.reset(new CoalescingReader(
                 m_socket, m_datagramReader.get(),
-                [this](const QByteArray &datagram, const QHostAddress &sender) {
+                [this](const QByteArray &datagram, const QHostAddress &sender, qint64 arrivalNs) {
                     ++m_datagramsRead;
-                    handleDatagram(datagram, sender);
+                    handleDatagramArrivedAt(datagram, sender, arrivalNs);
                 }));
     }
-    if (m_census)
-        m_censusNowMs = m_censusClock.elapsed();
     m_coalescingReader->readPending();
 }
 
 void artnet::handleDatagram(const QByteArray &datagram, const QHostAddress &sender)
+{
+    handleDatagramArrivedAt(datagram, sender, MonotonicClock::nowNs());
+}
+
+void artnet::handleDatagramArrivedAt(const QByteArray &datagram, const QHostAddress &sender,
+                                     qint64 arrivalNs)
 {
     if (datagram.size() <= Header::Size)
         return;
@@ -289,19 +297,19 @@ void artnet::handleDatagram(const QByteArray &datagram, const QHostAddress &send
     const quint16 opCode = readOpCode(m_headerCopy.get(), Header::Size);
 
     if (std::memcmp(m_headerCopy.get() + Header::Id, ArtNetId, Header::IdSize) == 0)
-        handleArtNetPacket(opCode, datagram, sender);
+        handleArtNetPacket(opCode, datagram, sender, arrivalNs);
     else if (std::memcmp(m_headerCopy.get() + Header::Id, MadrixId, Header::IdSize) == 0)
         handleMadrixPacket(opCode, datagram);
 }
 
 void artnet::handleArtNetPacket(quint16 opCode, const QByteArray &datagram,
-                                const QHostAddress &sender)
+                                const QHostAddress &sender, qint64 arrivalNs)
 {
     switch (opCode) {
     case OpCode::Dmx:
         if (censusRunning())
-            countArtDmx(datagram, sender);
-        handleArtDmx(datagram);
+            countArtDmx(datagram, sender, arrivalNs);
+        handleArtDmx(datagram, arrivalNs);
         break;
     case OpCode::Poll:
         if (m_pollMode)
@@ -310,7 +318,7 @@ void artnet::handleArtNetPacket(quint16 opCode, const QByteArray &datagram,
     case OpCode::PollReply:
         writeOut("Art-Net PollReply");
         if (censusRunning())
-            countPollReply(datagram, sender);
+            countPollReply(datagram, sender, arrivalNs);
         break;
     case OpCode::TimeCode:
         writeOnce(s_oneShot.artNetTimeCode, "receiving Art-Net TIMECODE ...");
@@ -324,7 +332,7 @@ void artnet::handleArtNetPacket(quint16 opCode, const QByteArray &datagram,
         break;
     default:
         if (opCode == OpCode::Sync && censusRunning())
-            m_census->recordSync(sender.toIPv4Address(), m_censusClock.elapsed());
+            m_census->recordSync(sender.toIPv4Address(), censusMs(arrivalNs));
         writeOut(QStringLiteral("receive not implemented OpCode at time 0x")
                  + QString::number(opCode, 16).toUpper() + QLatin1Char('\n'));
         break;
@@ -365,7 +373,7 @@ bool artnet::isWholeArtDmx(const QByteArray &datagram)
                                         datagram.size());
 }
 
-void artnet::handleArtDmx(const QByteArray &datagram)
+void artnet::handleArtDmx(const QByteArray &datagram, qint64 arrivalNs)
 {
     // A packet cut short or lying about its length would put zeros or foreign bytes in place
     // of the console's levels; it is passed over and only counted.
@@ -393,7 +401,7 @@ void artnet::handleArtDmx(const QByteArray &datagram)
         std::memcpy(m_receiveBuffer.get(), m_receivedPacket + Dmx::Data, length);
         m_receivedLength = quint16(length);
         if (m_historySink)
-            m_historySink->record(m_receiveBuffer.get(), quint16(length));
+            m_historySink->append(m_receiveBuffer.get(), quint16(length), arrivalNs);
     }
     copyToRecordBuffer(m_receivedPacket);
     copyToColors(m_receivedPacket);
@@ -1095,16 +1103,15 @@ void artnet::clearCensus()
         m_nodeTable->clear();
 }
 
-void artnet::countArtDmx(const QByteArray &datagram, const QHostAddress &sender)
+void artnet::countArtDmx(const QByteArray &datagram, const QHostAddress &sender,
+                         qint64 arrivalNs)
 {
-    // Reading the clock costs as much as the counting; within a drain a few ms are enough.
-    if ((++m_censusPackets & 63) == 0)
-        m_censusNowMs = m_censusClock.elapsed();
     m_census->recordDmx(reinterpret_cast<const uchar *>(datagram.constData()),
-                        int(datagram.size()), sender.toIPv4Address(), m_censusNowMs);
+                        int(datagram.size()), sender.toIPv4Address(), censusMs(arrivalNs));
 }
 
-void artnet::countPollReply(const QByteArray &datagram, const QHostAddress &sender)
+void artnet::countPollReply(const QByteArray &datagram, const QHostAddress &sender,
+                            qint64 arrivalNs)
 {
     const quint32 source = sender.toIPv4Address();
     bool self = false;
@@ -1113,12 +1120,12 @@ void artnet::countPollReply(const QByteArray &datagram, const QHostAddress &send
             self = self || (source != 0 && entry.address.ip().toIPv4Address() == source);
     }
     m_nodeTable->recordReply(reinterpret_cast<const uchar *>(datagram.constData()),
-                             int(datagram.size()), source, m_censusClock.elapsed(), self);
+                             int(datagram.size()), source, censusMs(arrivalNs), self);
 }
 
 qint64 artnet::censusClockMs() const
 {
-    return m_censusClock.elapsed();
+    return censusMs(MonotonicClock::nowNs());
 }
 
 QList<UniverseTraffic> artnet::universeTraffic() const

@@ -56,6 +56,10 @@ public:
     bool setReceiveUniverse(quint16 universe);
     bool readUniverse(uchar *buffer, quint16 *length);
     void handleDatagram(const QByteArray &datagram, const QHostAddress &sender);
+    // The same for a datagram that arrived at arrivalNs (MonotonicClock): the frame history and
+    // the census keep that time, not the time the datagram is handled.
+    void handleDatagramArrivedAt(const QByteArray &datagram, const QHostAddress &sender,
+                                 qint64 arrivalNs);
     QString interfaceAddress(int index) const;
     // An ArtDmx (identifier and opcode already checked) that holds its whole header and as many
     // data bytes as its Length says; any other is passed over.
@@ -111,8 +115,8 @@ public:
     // Traffic census and node list. The census counts while the engine receives, or while it
     // is enabled here (the network view open) without changing what readUniverse follows;
     // both open the socket. Node polling sends an ArtPoll every 3 s to every interface's
-    // broadcast address. The readers return copies as of censusClockMs(); call them on the
-    // engine's thread, on the reader's own timer.
+    // broadcast address. The readers return copies as of censusClockMs(), the milliseconds
+    // since the engine was made; call them on the engine's thread, on the reader's own timer.
     bool setCensusEnabled(bool on);
     bool censusEnabled() const { return m_censusEnabled; }
     bool startNodePolling();
@@ -148,10 +152,11 @@ private:
     friend class tst_artnet_discovery;
     friend struct CensusBenchAccess;
 
-    void handleArtNetPacket(quint16 opCode, const QByteArray &datagram, const QHostAddress &sender);
+    void handleArtNetPacket(quint16 opCode, const QByteArray &datagram, const QHostAddress &sender,
+                            qint64 arrivalNs);
     void handleMadrixPacket(quint16 opCode, const QByteArray &datagram);
     void answerPoll(const QByteArray &datagram, const QHostAddress &sender);
-    void handleArtDmx(const QByteArray &datagram);
+    void handleArtDmx(const QByteArray &datagram, qint64 arrivalNs);
     void updateTimeCodeSources(const QByteArray &datagram, const QHostAddress &sender);
     void syncStep(const QByteArray &datagram, bool &announce, const char *announcement);
     void copyIntoRecordTarget(uchar *target, uint start, const uchar *data, uint count) const;
@@ -173,8 +178,9 @@ private:
         return m_census && (m_receiving || m_censusEnabled || m_nodePolling) && !m_censusSuppressed;
     }
     void makeCensus();
-    void countArtDmx(const QByteArray &datagram, const QHostAddress &sender);
-    void countPollReply(const QByteArray &datagram, const QHostAddress &sender);
+    qint64 censusMs(qint64 arrivalNs) const { return (arrivalNs - m_censusStartNs) / 1'000'000; }
+    void countArtDmx(const QByteArray &datagram, const QHostAddress &sender, qint64 arrivalNs);
+    void countPollReply(const QByteArray &datagram, const QHostAddress &sender, qint64 arrivalNs);
     void pollNodes();
 
     QUdpSocket *m_socket;
@@ -229,14 +235,12 @@ private:
     QStringList m_limitedBroadcastNetworks;
     QStringList m_sendNetworks;
 
-    // Census: made at its first use, then kept; its time is read once per drain and every 64
-    // ArtDmx, not per packet.
+    // Census: made at its first use, then kept; it counts on the datagrams' arrival times, in
+    // milliseconds since m_censusStartNs (MonotonicClock).
     std::unique_ptr<TrafficCensus> m_census;
     std::unique_ptr<NodeTable> m_nodeTable;
     QTimer *m_pollTimer = nullptr;
-    QElapsedTimer m_censusClock;
-    qint64 m_censusNowMs = 0;
-    quint32 m_censusPackets = 0;
+    qint64 m_censusStartNs = 0;
     bool m_censusEnabled = false;
     bool m_nodePolling = false;
     bool m_censusSuppressed = false; // for measuring the receive path without it

@@ -53,6 +53,7 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -60,11 +61,19 @@
 #include <QWidgetAction>
 #include <QWindow>
 
+#include <arpa/inet.h>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <ctime>
 #include <functional>
 #include <memory>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -124,6 +133,14 @@ void doubleClick(QAbstractItemView *view, const QModelIndex &index)
     QApplication::sendEvent(viewport, &event);
 }
 
+// CLOCK_MONOTONIC read directly, the clock of the frames' arrival times.
+qint64 monotonicNs()
+{
+    timespec now = {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return qint64(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+
 quint16 opCodeOf(const QByteArray &packet)
 {
     if (packet.size() < 10 || !packet.startsWith(QByteArray("Art-Net\0", 8)))
@@ -176,6 +193,7 @@ private slots:
     void exportOnFullDiskKeepsOldFile_data();
     void exportOnFullDiskKeepsOldFile();
     void glitchBetweenTicksIsCaught();
+    void exportKeepsArrivalTimesOfBusyWindow();
     void scopeDrawsOneFrameSpike_data();
     void scopeDrawsOneFrameSpike();
 
@@ -1036,6 +1054,74 @@ void tst_Vardolux::glitchBetweenTicksIsCaught()
     QTRY_COMPARE(cellText(*window, 0, 1), QStringLiteral("no data"));
     QCOMPARE(int(views->m_activity.statistics(1).changes), 0);
     QVERIFY(!window->model->data(cell, Qt::BackgroundRole).isValid());
+}
+
+// A console sends a ramp at 44 frames/s while the window is busy for 150 ms of every 200: the
+// export must give each frame the time it arrived, not the time the window got round to it.
+void tst_Vardolux::exportKeepsArrivalTimesOfBusyWindow()
+{
+    QString error;
+    const int console = PrivateNetwork::peerSenderSocket(QString(), 0, &error);
+    QVERIFY2(console >= 0, qPrintable(error));
+    const auto closeConsole = qScopeGuard([console] { ::close(console); });
+    auto window = makeWindow();
+    window->recordAction->trigger();
+    QTRY_COMPARE(cellText(*window, 0, 0), QStringLiteral("no data"));
+
+    constexpr int Frames = 88;
+    constexpr qint64 PeriodNs = 1'000'000'000 / 44;
+    std::vector<qint64> sentBefore(Frames), sentAfter(Frames);
+    std::atomic<bool> allSent{false};
+    std::thread sender([&] {
+        sockaddr_in target = {};
+        target.sin_family = AF_INET;
+        target.sin_port = htons(ArtNetPort);
+        inet_pton(AF_INET, PrivateNetwork::LocalAddress, &target.sin_addr);
+        const qint64 startNs = monotonicNs();
+        for (int frame = 0; frame < Frames; ++frame) {
+            const qint64 dueNs = startNs + frame * PeriodNs;
+            const timespec due = {time_t(dueNs / 1'000'000'000), long(dueNs % 1'000'000'000)};
+            clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &due, nullptr);
+            const QByteArray packet = artDmx(0, bytes({frame + 1, 0}));
+            sentBefore[size_t(frame)] = monotonicNs();
+            ::sendto(console, packet.constData(), size_t(packet.size()), 0,
+                     reinterpret_cast<const sockaddr *>(&target), sizeof target);
+            sentAfter[size_t(frame)] = monotonicNs();
+        }
+        allSent = true;
+    });
+    // Busy as a long refresh or a dialog being built makes it, with datagrams queuing meanwhile.
+    QTimer busy;
+    connect(&busy, &QTimer::timeout, this, [] { QThread::msleep(150); });
+    busy.start(200);
+    QTRY_VERIFY_WITH_TIMEOUT(allSent, 10000);
+    busy.stop();
+    sender.join();
+    QTRY_COMPARE(cellText(*window, 0, 0), QString::number(Frames));
+
+    const QString csvPath = m_files->filePath(QStringLiteral("ramp.csv"));
+    QVERIFY(window->activityViews->exportTo(csvPath));
+    QList<double> exportedMs;
+    for (const QByteArray &line : fileBytes(csvPath).split('\n')) {
+        const QList<QByteArray> fields = line.split(',');
+        if (fields.value(1) == "1") {
+            QCOMPARE(fields.value(2).toInt(), int(exportedMs.size()) + 1);
+            exportedMs << fields.value(0).toDouble();
+        }
+    }
+    QCOMPARE(int(exportedMs.size()), Frames);
+    // The kernel stamps a frame within its sendto(); the export counts from the first frame.
+    constexpr double NsPerMs = 1e6;
+    for (int frame = 1; frame < Frames; ++frame) {
+        const double earliest = double(sentBefore[size_t(frame)] - sentAfter[0]) / NsPerMs;
+        const double latest = double(sentAfter[size_t(frame)] - sentBefore[0]) / NsPerMs;
+        QVERIFY2(exportedMs.at(frame) >= earliest - 1 && exportedMs.at(frame) <= latest + 1,
+                 qPrintable(QStringLiteral("frame %1 exported at %2 ms, sent at %3 to %4 ms")
+                                    .arg(frame)
+                                    .arg(exportedMs.at(frame), 0, 'f', 3)
+                                    .arg(earliest, 0, 'f', 3)
+                                    .arg(latest, 0, 'f', 3)));
+    }
 }
 
 void tst_Vardolux::scopeDrawsOneFrameSpike_data()
