@@ -40,6 +40,7 @@ public:
                     const QList<TimeCodeSource> &timeCode, quint64 unstoredSources,
                     qint64 nowMs);
     void showSources(const QList<DmxSource> &sources, qint64 nowMs);
+    void showMalformedWithoutSource(quint64 count);
     // The universe (as the spin box shows it) whose senders the Sources table lists.
     int sourcesUniverse() const;
 
@@ -69,6 +70,7 @@ private:
     QTabWidget *m_tabs = nullptr;
     QLabel *m_sourcesTitle = nullptr;
     QLabel *m_unstoredNote = nullptr;
+    QLabel *m_malformedNote = nullptr;
 
     QHash<quint32, QString> m_nodeNames;
     artnet *m_engine = nullptr;
