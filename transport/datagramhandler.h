@@ -10,7 +10,7 @@
 #include <utility>
 
 // What DatagramReader calls for each datagram: the datagram, its sender and the time it arrived
-// (MonotonicClock, ns). A callable with no use for the time may take only the first two.
+// (CLOCK_MONOTONIC, ns). A callable with no use for the time may take only the first two.
 class DatagramHandler
 {
 public:

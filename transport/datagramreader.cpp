@@ -1,10 +1,9 @@
 #include "datagramreader.h"
 
-#include "monotonicclock.h"
-
 #include <QUdpSocket>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 #ifdef Q_OS_LINUX
@@ -16,11 +15,12 @@
 
 struct DatagramReader::Batch
 {
-    // Room for every control message a datagram may carry besides the timestamp: QUdpSocket
-    // asks for the destination and hop limit of both address families.
+    // Room for the timestamp alone, which the kernel writes first. QUdpSocket also asks for
+    // the destination and hop limit of each datagram; with no room for them the kernel skips
+    // them, as it did before there was a control buffer at all.
     struct Control
     {
-        alignas(cmsghdr) char bytes[256];
+        alignas(cmsghdr) char bytes[CMSG_SPACE(sizeof(timespec))];
     };
 
     std::vector<mmsghdr> headers;
@@ -86,6 +86,18 @@ struct DatagramReader::Batch
 };
 #endif
 
+namespace {
+
+// Where the kernel gives no arrival time: the time the reader takes the datagram.
+qint64 takenNowNs()
+{
+    return qint64(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                          std::chrono::steady_clock::now().time_since_epoch())
+                          .count());
+}
+
+} // namespace
+
 DatagramReader::DatagramReader(QUdpSocket *socket, int batchSize, int capacity)
     : m_socket(socket),
       m_batchSize(std::max(1, batchSize)),
@@ -148,7 +160,7 @@ int DatagramReader::drain(const Handler &handler, bool armNotification)
 #endif
     if (m_socket->hasPendingDatagrams()) {
         Q_UNUSED(armNotification) // QUdpSocket's own calls always arm it
-        handled += readOneThroughQt(handler, MonotonicClock::nowNs());
+        handled += readOneThroughQt(handler, takenNowNs());
         handled += drainWithQt(handler);
     }
     m_draining = false;
@@ -160,7 +172,7 @@ int DatagramReader::drainWithQt(const Handler &handler)
     int handled = 0;
     while (m_socket->hasPendingDatagrams()) {
         ++m_receiveCalls;
-        const int read = readOneThroughQt(handler, MonotonicClock::nowNs());
+        const int read = readOneThroughQt(handler, takenNowNs());
         if (read == 0)
             break;
         handled += read;

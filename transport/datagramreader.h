@@ -17,10 +17,10 @@ class QUdpSocket;
 // handed to the handler with its sender and its arrival time before the next one is looked at.
 //
 // The arrival time is the kernel's receive timestamp (SO_TIMESTAMPNS) carried over to
-// MonotonicClock, so that a datagram that waited in the queue while the program was busy keeps
-// the time it arrived. Where the kernel gives none (another platform, a socket without a
-// descriptor, a datagram queued before the timestamps were switched on) it is the time the
-// reader took the datagram.
+// CLOCK_MONOTONIC (std::chrono::steady_clock, QElapsedTimer), so that a datagram that waited in
+// the queue while the program was busy keeps the time it arrived. Where the kernel gives none
+// (another platform, a socket without a descriptor, a datagram queued before the timestamps
+// were switched on) it is the time the reader took the datagram.
 //
 // The datagram given to the handler refers to the reader's buffer: it is valid only during
 // the call. The sender address object is reused from datagram to datagram.
@@ -30,7 +30,8 @@ public:
     using Handler = DatagramHandler;
 
     static constexpr int DefaultBatchSize = 64;
-    // Larger than any Art-Net packet (the biggest, ArtFirmwareMaster, has 1060 bytes).
+    // Larger than any lighting-control datagram (Art-Net's biggest, ArtFirmwareMaster, has 1060
+    // bytes; an sACN data packet at most 638).
     static constexpr int DefaultCapacity = 2048;
 
     explicit DatagramReader(QUdpSocket *socket = nullptr, int batchSize = DefaultBatchSize,
