@@ -1,8 +1,8 @@
 #include "vardolux.h"
 
 #include "activityviews.h"
-#include "artnet.h"
 #include "artnetpackets.h"
+#include "capturesession.h"
 #include "model.h"
 #include "networkdock.h"
 #include "recordingfile.h"
@@ -35,7 +35,6 @@
 #include <QToolBar>
 
 #include <algorithm>
-#include <limits>
 
 namespace {
 
@@ -57,8 +56,6 @@ constexpr int NetworkRefreshMs = 500;
 // The box shows port-addresses 1-based.
 constexpr int FirstUniverse = 1;
 constexpr int LastUniverse = ArtNetPackets::PortAddressCount;
-// What the engine's 1-based 16-bit universe number can take at all.
-constexpr int LargestEngineUniverse = std::numeric_limits<quint16>::max() + 1;
 constexpr int SmallestSendableFrame = ArtNetPackets::Dmx::MinSendChannels;
 constexpr int LargestSendableFrame = ArtNetPackets::Dmx::MaxChannels;
 
@@ -80,6 +77,21 @@ QString mailLink()
             + QStringLiteral("</a>");
 }
 
+// What this program says about itself in its poll replies.
+CaptureSession::Identity nodeIdentity()
+{
+    CaptureSession::Identity identity;
+    identity.versionHi = quint8(VersionMajor);
+    identity.versionLo = quint8(VersionMinor);
+    identity.oemHi = OemHi;
+    identity.oemLo = OemLo;
+    identity.shortName = ProgramName;
+    identity.longName =
+            QStringLiteral("%1 V%2.%3 by ").arg(ProgramName).arg(VersionMajor).arg(VersionMinor)
+            + WebHost;
+    return identity;
+}
+
 // Qt reads "[*]" in a title as the modified mark; a file name may contain it literally.
 QString escapedForTitle(QString name)
 {
@@ -88,7 +100,7 @@ QString escapedForTitle(QString name)
 
 } // namespace
 
-Vardolux::Vardolux()
+Vardolux::Vardolux() : session(std::make_unique<CaptureSession>())
 {
     model = new Model(TableRows, TableColumns, this);
     model->setObjectName(QStringLiteral("model"));
@@ -129,8 +141,8 @@ Vardolux::~Vardolux()
     if (networkDock)
         disconnect(networkDock->toggleViewAction(), nullptr, this, nullptr);
     stop();
-    delete engine;
     engine = nullptr;
+    session.reset();
     delete[] frameBuffer;
     frameBuffer = nullptr;
 }
@@ -376,13 +388,10 @@ void Vardolux::setNetworkViewOpen(bool open)
     if (open) {
         // Listens as Record does, but leaves the table's universe and the run state alone.
         ensureEngine();
-        if (!engine->openSocket())
+        if (!session->startListening())
             reportPortFailure();
-        engine->setCensusEnabled(true);
-        engine->startNodePolling();
-    } else if (engine) {
-        engine->stopNodePolling();
-        engine->setCensusEnabled(false);
+    } else {
+        session->stopListening();
     }
     refreshNetworkView();
 }
@@ -390,12 +399,8 @@ void Vardolux::setNetworkViewOpen(bool open)
 void Vardolux::refreshNetworkView()
 {
     const int universe = universeSpinBox->value();
-    if (!engine) {
-        universeIndicator->showSources(universe, {});
-        return;
-    }
-    universeIndicator->showSources(universe, engine->dmxSources(quint16(universe - 1)));
-    if (networkViewOpen)
+    universeIndicator->showSources(universe, session->sources(universe));
+    if (networkViewOpen && engine)
         networkDock->refresh(*engine, universe);
 }
 
@@ -462,17 +467,8 @@ void Vardolux::about()
 
 bool Vardolux::ensureEngine()
 {
-    if (!engine)
-        engine = new artnet();
-
-    engine->m_versionHi = quint8(VersionMajor);
-    engine->m_versionLo = quint8(VersionMinor);
-    engine->m_oemHi = OemHi;
-    engine->m_oemLo = OemLo;
-    engine->m_shortName = ProgramName;
-    engine->m_longName =
-            QStringLiteral("%1 V%2.%3 by ").arg(ProgramName).arg(VersionMajor).arg(VersionMinor)
-            + WebHost;
+    session->start(nodeIdentity());
+    engine = session->artNetEngine();
 
     pollMode();
     return setUniverse(universeSpinBox->value());
@@ -483,7 +479,7 @@ bool Vardolux::record()
     stop();
     recordTimer = new QTimer(this);
     ensureEngine();
-    engine->setFrameHistoryKept(true);
+    session->keepHistory();
     if (!frameBuffer)
         frameBuffer = new unsigned char[FrameBufferSize]();
     connect(recordTimer, &QTimer::timeout, this, &Vardolux::recordDataTimeOut);
@@ -491,7 +487,7 @@ bool Vardolux::record()
 
     checkRunCommand(recordAction);
 
-    if (engine->openSocket())
+    if (session->openPort())
         reportPortOpened();
     else
         reportPortFailure();
@@ -506,13 +502,13 @@ void Vardolux::recordDataTimeOut()
         return;
     frameLength = FrameBufferSize;
     std::fill(frameBuffer, frameBuffer + FrameBufferSize, 0);
-    if (!engine)
+    if (!session->started())
         return;
-    if (!engine->readUniverse(frameBuffer, &frameLength))
+    if (!session->readLevels(frameBuffer, &frameLength))
         return;
     if (frameLength > FrameBufferSize)
         frameLength = FrameBufferSize;
-    activityViews->refresh(engine->frameHistory());
+    activityViews->refresh(session->history());
     showFrame(frameBuffer, frameLength);
 }
 
@@ -559,9 +555,9 @@ QByteArray Vardolux::levelsOnShow(bool allCells) const
 
 bool Vardolux::sendFrame(const QByteArray &frame)
 {
-    if (!engine)
+    if (!session->started())
         return false;
-    if (!engine->openSocket()) {
+    if (!session->openPort()) {
         reportPortFailure();
         return false;
     }
@@ -574,9 +570,7 @@ bool Vardolux::sendFrame(const QByteArray &frame)
                                          .arg(LargestSendableFrame));
         return false;
     }
-    const qint64 sent = engine->sendDmx(reinterpret_cast<const uchar *>(frame.constData()),
-                                        quint16(frame.size()), quint16(universeSpinBox->value()),
-                                        nullptr);
+    const qint64 sent = session->send(frame, universeSpinBox->value());
     // For example no route for the broadcast: the show network is down or not configured.
     if (sent < 0) {
         statusBar()->showMessage(tr("Nothing sent: the network refused the ArtDmx packet"));
@@ -596,7 +590,7 @@ void Vardolux::reportPortOpened()
         statusBar()->clearMessage();
     // Beside another program that holds the port with address reuse, the kernel gives each
     // unicast datagram to one of the two: the table may then miss what a console sends.
-    if (engine && engine->portShared() && !sharedPortReported) {
+    if (session->portShared() && !sharedPortReported) {
         sharedPortReported = true;
         statusBar()->showMessage(tr("Art-Net port 6454 is shared with another program: unicast "
                                     "packets may go to it instead"));
@@ -605,7 +599,7 @@ void Vardolux::reportPortOpened()
 
 void Vardolux::updateSendingNote()
 {
-    const quint16 universe = engine ? engine->sendingUniverse() : 0;
+    const int universe = session->sendingUniverse();
     if (!sending || universe == 0) {
         sendingLabel->hide();
         sendingLabel->clear();
@@ -613,7 +607,7 @@ void Vardolux::updateSendingNote()
     }
     sendingLabel->setText(tr("Sending universe %1 on %2")
                                   .arg(QString::number(universe),
-                                       engine->sendNetworks().join(QStringLiteral(", "))));
+                                       session->sendNetworks().join(QStringLiteral(", "))));
     sendingLabel->show();
 }
 
@@ -621,7 +615,7 @@ bool Vardolux::send()
 {
     stop();
     ensureEngine();
-    if (engine) {
+    if (session->started()) {
         sendFrame(levelsOnShow(false));
         sending = true;
     }
@@ -637,10 +631,7 @@ bool Vardolux::stop()
         delete recordTimer;
         recordTimer = nullptr;
     }
-    if (engine) {
-        engine->stopSending();
-        engine->stopReceiving();
-    }
+    session->stop();
     sending = false;
     updateSendingNote();
     checkRunCommand(stopAction);
@@ -681,18 +672,15 @@ bool Vardolux::optimize()
 
 bool Vardolux::setUniverse(int Universe)
 {
-    if (!engine || Universe < FirstUniverse || Universe > LargestEngineUniverse)
-        return false;
-    engine->setReceiveUniverse(quint16(Universe));
-    return true;
+    return session->setUniverse(Universe);
 }
 
 void Vardolux::pollMode()
 {
-    if (!engine || !pollModeAction)
+    if (!session->started() || !pollModeAction)
         return;
     const bool wanted = pollModeAction->isChecked();
-    if (engine->setPollMode(wanted))
+    if (session->setPollMode(wanted))
         reportPortOpened();
     else if (wanted)
         reportPortFailure();
@@ -824,7 +812,7 @@ void Vardolux::loadFile(const QString &fileName)
         // Only one universe is on show; the 16-bit length must not wrap for an oversized frame.
         const int shown = std::min(int(frame.size()), FrameBufferSize);
         showFrame(reinterpret_cast<const unsigned char *>(frame.constData()), quint16(shown));
-        if (sending && engine)
+        if (sending && session->started())
             allSent = sendFrame(frame) && allSent;
     }
     if (sending)

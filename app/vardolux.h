@@ -6,6 +6,8 @@
 #include <QMainWindow>
 #include <QString>
 
+#include <memory>
+
 class QAction;
 class QCloseEvent;
 class QLabel;
@@ -20,6 +22,7 @@ class NetworkDock;
 class UniverseIndicator;
 class artnet;
 class ActivityViews;
+class CaptureSession;
 
 // The main window: the channel table of one universe and every command of the program.
 class Vardolux : public QMainWindow
@@ -149,6 +152,9 @@ private:
     QAction *aboutAction = nullptr;
     QAction *aboutQtAction = nullptr;
 
+    // What the commands ask of the network goes through the session; engine is the session's
+    // Art-Net engine once made, for those that need the class itself.
+    std::unique_ptr<CaptureSession> session;
     artnet *engine = nullptr;
     QTimer *recordTimer = nullptr;
     unsigned char *frameBuffer = nullptr;
