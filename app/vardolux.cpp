@@ -4,9 +4,8 @@
 #include "artnetpackets.h"
 #include "capturesession.h"
 #include "model.h"
-#include "networkdock.h"
+#include "networkview.h"
 #include "recordingfile.h"
-#include "universeindicator.h"
 #include "vardoluxversion.h"
 
 #include <QAction>
@@ -51,8 +50,6 @@ constexpr int TableColumns = 16;
 constexpr int FrameBufferSize = ArtNetPackets::Dmx::MaxChannels;
 constexpr int RecordIntervalMs = 200;
 constexpr int ConfirmationTimeoutMs = 2000;
-// Rates are counted over a second; a faster refresh of the network view shows nothing new.
-constexpr int NetworkRefreshMs = 500;
 // The box shows port-addresses 1-based.
 constexpr int FirstUniverse = 1;
 constexpr int LastUniverse = ArtNetPackets::PortAddressCount;
@@ -138,8 +135,8 @@ Vardolux::Vardolux() : session(std::make_unique<CaptureSession>())
 Vardolux::~Vardolux()
 {
     // Hiding the dock as it goes would call back into the half-destroyed window.
-    if (networkDock)
-        disconnect(networkDock->toggleViewAction(), nullptr, this, nullptr);
+    if (networkView)
+        disconnect(networkViewAction, nullptr, networkView, nullptr);
     stop();
     engine = nullptr;
     session.reset();
@@ -324,7 +321,7 @@ QMenu *Vardolux::createPopupMenu()
     if (!menu)
         menu = new QMenu(this);
     addActivityMenuEntries(menu);
-    addNetworkViewEntries(menu);
+    networkView->addMenuEntries(menu);
     return menu;
 }
 
@@ -338,70 +335,13 @@ void Vardolux::addActivityMenuEntries(QMenu *menu)
 
 void Vardolux::createNetworkView()
 {
-    networkDock = new NetworkDock(this);
-    networkDock->hide();
-    addDockWidget(Qt::BottomDockWidgetArea, networkDock);
-    // The dock's own entry would duplicate networkViewAction in the context menu.
-    networkDock->toggleViewAction()->setVisible(false);
-    connect(networkDock->toggleViewAction(), &QAction::toggled, this,
-            &Vardolux::setNetworkViewOpen);
-    connect(networkDock, &NetworkDock::universeChosen, universeSpinBox, &QSpinBox::setValue);
-
-    networkViewAction = new QAction(tr("&Network View"), this);
-    networkViewAction->setObjectName(QStringLiteral("networkViewAction"));
-    networkViewAction->setShortcut(QKeySequence(tr("F6")));
-    networkViewAction->setStatusTip(tr("Show the universes, their senders, the nodes and the "
-                                       "time code on the network"));
-    networkViewAction->setCheckable(true);
-    connect(networkViewAction, &QAction::triggered, this, &Vardolux::setNetworkViewOpen);
-    addAction(networkViewAction);
-
-    universeIndicator = new UniverseIndicator;
-    statusBar()->addPermanentWidget(universeIndicator);
-    connect(universeIndicator, &UniverseIndicator::clicked, this,
-            [this] { setNetworkViewOpen(true); });
-
-    networkTimer = new QTimer(this);
-    connect(networkTimer, &QTimer::timeout, this, &Vardolux::refreshNetworkView);
-    connect(universeSpinBox, &QSpinBox::valueChanged, this, &Vardolux::refreshNetworkView);
-    networkTimer->start(NetworkRefreshMs);
-}
-
-void Vardolux::addNetworkViewEntries(QMenu *menu)
-{
-    menu->addSeparator();
-    menu->addAction(networkViewAction);
-}
-
-void Vardolux::setNetworkViewOpen(bool open)
-{
-    networkViewAction->setChecked(open);
-    if (open) {
-        networkDock->show();
-        networkDock->raise();
-    } else {
-        networkDock->hide();
-    }
-    if (open == networkViewOpen)
-        return;
-    networkViewOpen = open;
-    if (open) {
-        // Listens as Record does, but leaves the table's universe and the run state alone.
-        ensureEngine();
-        if (!session->startListening())
-            reportPortFailure();
-    } else {
-        session->stopListening();
-    }
-    refreshNetworkView();
-}
-
-void Vardolux::refreshNetworkView()
-{
-    const int universe = universeSpinBox->value();
-    universeIndicator->showSources(universe, session->sources(universe));
-    if (networkViewOpen && engine)
-        networkDock->refresh(*engine, universe);
+    networkView = new NetworkView(this, session.get(), universeSpinBox);
+    connect(networkView, &NetworkView::sessionNeeded, this, [this] { ensureEngine(); });
+    connect(networkView, &NetworkView::portUnavailable, this, &Vardolux::reportPortFailure);
+    networkDock = networkView->dock();
+    universeIndicator = networkView->indicator();
+    networkViewAction = networkView->toggleAction();
+    networkTimer = networkView->refreshTimer();
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -19,6 +19,7 @@ class QTimer;
 class QToolBar;
 class Model;
 class NetworkDock;
+class NetworkView;
 class UniverseIndicator;
 class artnet;
 class ActivityViews;
@@ -110,12 +111,7 @@ private:
     // Shows the table in `mode` (a Model::ViewMode) and checks that mode's command alone.
     void switchViewMode(int mode);
 
-    // The network view: a dock of the census, the status bar's word on the universe on show,
-    // F6, and their entries in the window's context menu.
     void createNetworkView();
-    void addNetworkViewEntries(QMenu *menu);
-    void setNetworkViewOpen(bool open);
-    void refreshNetworkView();
 
     Model *model = nullptr;
     QTableView *tableView = nullptr;
@@ -165,11 +161,12 @@ private:
     bool sharedPortReported = false;
     ActivityViews *activityViews = nullptr;
 
+    // The network view, and its parts that the window's tests reach.
+    NetworkView *networkView = nullptr;
     NetworkDock *networkDock = nullptr;
     UniverseIndicator *universeIndicator = nullptr;
     QAction *networkViewAction = nullptr;
     QTimer *networkTimer = nullptr;
-    bool networkViewOpen = false;
 };
 
 #endif // VARDOLUX_H
