@@ -133,6 +133,7 @@ CensusSnapshot CaptureSession::census() const
         snapshot.timeCode << source;
     }
     snapshot.unstoredSources = m_artNet->unstoredSources();
+    snapshot.unstoredNodes = m_artNet->unstoredNodes();
     return snapshot;
 }
 

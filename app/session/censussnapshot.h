@@ -17,6 +17,7 @@ struct CensusSnapshot
     QList<TimeCodeSource> timeCode;
     quint64 unstoredSources = 0;      // senders beyond the census's bounds, counted once each
     quint64 unlistedUniverses = 0;    // universes beyond its bound, counted once each
+    quint64 unstoredNodes = 0;        // node replies beyond the node table's bound
     qint64 nowMs = 0;                 // the census clock at the moment of the copies
 };
 
