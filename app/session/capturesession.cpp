@@ -134,6 +134,7 @@ CensusSnapshot CaptureSession::census() const
     }
     snapshot.unstoredSources = m_artNet->unstoredSources();
     snapshot.unstoredNodes = m_artNet->unstoredNodes();
+    snapshot.malformedWithoutSource = m_artNet->malformedDmxWithoutSource();
     return snapshot;
 }
 

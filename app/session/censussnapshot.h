@@ -18,6 +18,7 @@ struct CensusSnapshot
     quint64 unstoredSources = 0;      // senders beyond the census's bounds, counted once each
     quint64 unlistedUniverses = 0;    // universes beyond its bound, counted once each
     quint64 unstoredNodes = 0;        // node replies beyond the node table's bound
+    quint64 malformedWithoutSource = 0; // malformed ArtDmx from senders no source row shows
     qint64 nowMs = 0;                 // the census clock at the moment of the copies
 };
 
