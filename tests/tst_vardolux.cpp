@@ -71,45 +71,9 @@ namespace {
 constexpr quint16 ArtNetPort = 6454;
 
 using TestPackets::artDmx;
+using TestPackets::artPollReply;
+using TestPackets::artTimeCode;
 using TestPackets::bytes;
-
-// An ArtPollReply as a one-port output node sends it, 239 bytes long.
-QByteArray artPollReply(quint32 ipv4, const QByteArray &shortName, quint16 outputPortAddress)
-{
-    QByteArray packet(239, '\0');
-    packet.replace(0, 8, QByteArray("Art-Net\0", 8)); // ID
-    packet[8] = 0x00;                                  // OpCode ArtPollReply 0x2100, low first
-    packet[9] = 0x21;
-    for (int byte = 0; byte < 4; ++byte)               // IP address, most significant first
-        packet[10 + byte] = char(ipv4 >> (24 - 8 * byte));
-    packet[14] = char(0x36);                           // Port 6454, low byte first
-    packet[15] = char(0x19);
-    packet[16] = 1;                                    // VersInfoHi, VersInfoLo: 1.4
-    packet[17] = 4;
-    packet[18] = char(outputPortAddress >> 8);         // NetSwitch
-    packet[19] = char((outputPortAddress >> 4) & 0x0f); // SubSwitch
-    packet.replace(26, shortName.size(), shortName);   // ShortName
-    packet[173] = 1;                                   // NumPortsLo
-    packet[174] = char(0x80);                          // PortTypes[0]: output
-    packet[182] = char(0x80);                          // GoodOutput[0]: data being sent
-    packet[190] = char(outputPortAddress & 0x0f);      // SwOut[0]
-    const char mac[6] = {0x02, 0x00, 0x00, 0x00, 0x00, 0x14};
-    packet.replace(201, 6, QByteArray(mac, 6));        // MAC
-    packet[211] = 1;                                   // BindIndex
-    return packet;
-}
-
-// An ArtTimeCode packet.
-QByteArray artTimeCode(int hours, int minutes, int seconds, int frames, int type)
-{
-    QByteArray packet("Art-Net\0", 8);               // ID
-    packet += bytes({0x00, 0x97});                   // OpCode ArtTimeCode 0x9700, low byte first
-    packet += bytes({0x00, 14});                     // ProtVerHi, ProtVerLo
-    packet += bytes({0x00, 0x00});                   // Filler1, Filler2
-    packet += bytes({frames, seconds, minutes, hours, type});
-    packet += bytes({0x00});                         // Spare
-    return packet;
-}
 
 // QTest::mouseDClick of Qt 6.4 reaches an item view's viewport without a double-click that the
 // view recognises (it sees only a second press); a click and then the double-click event is
@@ -1308,7 +1272,7 @@ void tst_Vardolux::networkViewShowsConflict()
             5000);
     node->writeDatagram(artPollReply(0x02000014, "Peer desk", 4), local, ArtNetPort);
     // The media server on the same host sends EBU time code, then moves on by a frame.
-    node->writeDatagram(artTimeCode(1, 2, 3, 4, 1), local, ArtNetPort);
+    node->writeDatagram(artTimeCode(4, 3, 2, 1, 1), local, ArtNetPort);
 
     UniverseTableModel *universes = window->networkDock->m_universeModel;
     SourceTableModel *sources = window->networkDock->m_sourceModel;
@@ -1345,7 +1309,7 @@ void tst_Vardolux::networkViewShowsConflict()
 
     TimeCodeTableModel *timeCode = window->networkDock->m_timeCodeModel;
     QTRY_COMPARE(timeCode->rowCount(), 1);
-    node->writeDatagram(artTimeCode(1, 2, 3, 5, 1), local, ArtNetPort);
+    node->writeDatagram(artTimeCode(5, 3, 2, 1, 1), local, ArtNetPort);
     QTRY_COMPARE(timeCode->data(timeCode->index(0, TimeCodeTableModel::TimeColumn)).toString(),
                  QStringLiteral("01:02:03:05"));
     QCOMPARE(timeCode->data(timeCode->index(0, TimeCodeTableModel::SenderColumn)).toString(),
