@@ -604,6 +604,15 @@ void tst_artnet::censusWithoutRecording()
     QCOMPARE(sources.at(0).packets, quint64(2));
     QCOMPARE(sources.at(0).sequenceGaps, quint32(1));
     QCOMPARE(QHostAddress(sources.at(1).address), engineAddress);
+    QVERIFY(!sources.at(0).sendsSync);
+
+    // An ArtSync marks every source at the address it came from.
+    const quint64 beforeSync = engine->m_datagramsRead;
+    QCOMPARE(peer->writeDatagram(TestPackets::artSync(), engineAddress, 6454),
+             qint64(TestPackets::ArtSyncSize));
+    QTRY_COMPARE_WITH_TIMEOUT(engine->m_datagramsRead, beforeSync + 1, 2000);
+    QVERIFY(engine->dmxSources(0).at(0).sendsSync);
+    QVERIFY(!engine->dmxSources(0).at(1).sendsSync);
 
     // Closing the network view stops the census only where Record does not keep it going.
     engine->setCensusEnabled(false);
