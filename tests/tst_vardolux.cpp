@@ -889,10 +889,8 @@ void tst_Vardolux::exportOnFullDiskKeepsOldFile_data()
 // cut or empty file is left behind.
 void tst_Vardolux::exportOnFullDiskKeepsOldFile()
 {
-    VARDOLUX_REQUIRE_SMALL_FILE_SYSTEM();
+    VARDOLUX_REQUIRE_EMPTY_SMALL_FILE_SYSTEM();
     QFETCH(bool, ontoOldFile);
-    QString why;
-    QVERIFY2(SmallFileSystem::clear(&why), qPrintable(why));
     const QDir disk(SmallFileSystem::path());
     auto peer = openPeerSocket();
     QVERIFY(peer);
@@ -913,8 +911,8 @@ void tst_Vardolux::exportOnFullDiskKeepsOldFile()
         before = fileBytes(target);
         QVERIFY(before.startsWith("time_ms,channel,level\n"));
     }
-    QVERIFY2(SmallFileSystem::fill(&why), qPrintable(why));
-    const QStringList filesBefore = disk.entryList(QDir::Files | QDir::Hidden);
+    VARDOLUX_FILL_SMALL_FILE_SYSTEM();
+    const QStringList filesBefore = SmallFileSystem::files();
 
     BoxCloser closer;
     QVERIFY(!window->activityViews->exportTo(target));
@@ -924,7 +922,7 @@ void tst_Vardolux::exportOnFullDiskKeepsOldFile()
     QCOMPARE(closer.boxes.first().text,
              QStringLiteral("Cannot write file %1:\n%2.")
                      .arg(target, QString::fromLocal8Bit(strerror(ENOSPC))));
-    QCOMPARE(disk.entryList(QDir::Files | QDir::Hidden), filesBefore);
+    QCOMPARE(SmallFileSystem::files(), filesBefore);
     if (ontoOldFile)
         QCOMPARE(fileBytes(target), before);
 }
