@@ -22,7 +22,7 @@
 #include "timecodetablemodel.h"
 #include "universeindicator.h"
 #include "universetablemodel.h"
-#include "windowfixture.h"
+#include "peerwindowfixture.h"
 
 #include <QAbstractItemModelTester>
 #include <QAction>
@@ -68,8 +68,6 @@
 
 namespace {
 
-constexpr quint16 ArtNetPort = 6454;
-
 using TestPackets::artDmx;
 using TestPackets::artPollReply;
 using TestPackets::artTimeCode;
@@ -98,7 +96,7 @@ quint16 opCodeOf(const QByteArray &packet)
 
 } // namespace
 
-class tst_Vardolux : public QObject, public WindowFixture
+class tst_Vardolux : public QObject, public PeerWindowFixture
 {
     Q_OBJECT
 
@@ -151,7 +149,6 @@ private slots:
     void networkViewShowsConflict();
 
 private:
-    std::unique_ptr<QUdpSocket> openPeerSocket();
     QList<QByteArray> receiveArtDmx(QUdpSocket *socket, int count, int timeoutMs);
     void activityScreenshot(Vardolux &window, QUdpSocket *peer);
 };
@@ -171,20 +168,6 @@ void tst_Vardolux::init()
 void tst_Vardolux::cleanup()
 {
     dropFiles();
-}
-
-std::unique_ptr<QUdpSocket> tst_Vardolux::openPeerSocket()
-{
-    QString error;
-    const int descriptor = PrivateNetwork::peerUdpSocket(QString(), ArtNetPort, &error);
-    if (descriptor < 0) {
-        qWarning("peer socket: %s", qPrintable(error));
-        return nullptr;
-    }
-    auto socket = std::make_unique<QUdpSocket>();
-    if (!socket->setSocketDescriptor(descriptor))
-        return nullptr;
-    return socket;
 }
 
 // Up to count ArtDmx datagrams that reach the peer within the time; other datagrams are dropped.
@@ -328,18 +311,14 @@ void tst_Vardolux::recordShowsNoDataBeforeAnyPacket()
 
 void tst_Vardolux::recordShowsReceivedFrame()
 {
-    auto peer = openPeerSocket();
-    QVERIFY(peer);
-    auto window = makeWindow();
-    window->recordAction->trigger();
-    QTRY_COMPARE(cellText(*window, 0, 0), QStringLiteral("no data"));
+    std::unique_ptr<QUdpSocket> peer;
+    std::unique_ptr<Vardolux> window;
+    QVERIFY(startRecording(peer, window));
 
     QByteArray levels;
     for (int channel = 0; channel < 24; ++channel)
         levels.append(char(channel * 10 + 5));
-    QVERIFY(peer->writeDatagram(artDmx(0, levels), QHostAddress(PrivateNetwork::LocalAddress),
-                                ArtNetPort)
-            > 0);
+    QVERIFY(sendToWindow(*peer, artDmx(0, levels)));
     QTRY_COMPARE(cellText(*window, 0, 0), QStringLiteral("5"));
 
     QStringList expected(512, QStringLiteral("no data"));
@@ -351,7 +330,7 @@ void tst_Vardolux::recordShowsReceivedFrame()
         QByteArray full;
         for (int channel = 0; channel < 512; ++channel)
             full.append(char((channel * 37) % 256));
-        peer->writeDatagram(artDmx(0, full), QHostAddress(PrivateNetwork::LocalAddress), ArtNetPort);
+        sendToWindow(*peer, artDmx(0, full));
         window->resize(680, 720);
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
@@ -365,46 +344,40 @@ void tst_Vardolux::recordShowsReceivedFrame()
 
 void tst_Vardolux::universeChangeDuringRecording()
 {
-    auto peer = openPeerSocket();
-    QVERIFY(peer);
-    const QHostAddress local(PrivateNetwork::LocalAddress);
-    auto window = makeWindow();
-    window->recordAction->trigger();
-    QTRY_COMPARE(cellText(*window, 0, 0), QStringLiteral("no data"));
-    peer->writeDatagram(artDmx(0, bytes({11, 12})), local, ArtNetPort);
+    std::unique_ptr<QUdpSocket> peer;
+    std::unique_ptr<Vardolux> window;
+    QVERIFY(startRecording(peer, window));
+    sendToWindow(*peer, artDmx(0, bytes({11, 12})));
     QTRY_COMPARE(cellText(*window, 0, 0), QStringLiteral("11"));
 
     // Universe 2 is port-address 1.
     window->universeSpinBox->setValue(2);
     QTRY_COMPARE(cellText(*window, 0, 0), QStringLiteral("no data"));
-    peer->writeDatagram(artDmx(0, bytes({13, 14})), local, ArtNetPort);
+    sendToWindow(*peer, artDmx(0, bytes({13, 14})));
     QTest::qWait(500);
     QCOMPARE(cellText(*window, 0, 0), QStringLiteral("no data"));
-    peer->writeDatagram(artDmx(1, bytes({21, 22, 23})), local, ArtNetPort);
+    sendToWindow(*peer, artDmx(1, bytes({21, 22, 23})));
     QTRY_COMPARE(cellText(*window, 0, 2), QStringLiteral("23"));
 
     // A SubUni of 0x80 and a Net byte: universe 0x0180 + 1.
     window->universeSpinBox->setValue(0x0181);
     QTRY_COMPARE(cellText(*window, 0, 0), QStringLiteral("no data"));
-    peer->writeDatagram(artDmx(0x0180, bytes({99, 98})), local, ArtNetPort);
+    sendToWindow(*peer, artDmx(0x0180, bytes({99, 98})));
     QTRY_COMPARE(cellText(*window, 0, 0), QStringLiteral("99"));
 }
 
 void tst_Vardolux::freezeSurvivesStopAndRecord()
 {
-    auto peer = openPeerSocket();
-    QVERIFY(peer);
-    const QHostAddress local(PrivateNetwork::LocalAddress);
-    auto window = makeWindow();
-    window->recordAction->trigger();
-    QTRY_COMPARE(cellText(*window, 0, 0), QStringLiteral("no data"));
-    peer->writeDatagram(artDmx(0, bytes({11, 11})), local, ArtNetPort);
+    std::unique_ptr<QUdpSocket> peer;
+    std::unique_ptr<Vardolux> window;
+    QVERIFY(startRecording(peer, window));
+    sendToWindow(*peer, artDmx(0, bytes({11, 11})));
     QTRY_COMPARE(cellText(*window, 0, 0), QStringLiteral("11"));
 
     window->freezeAction->trigger();
     QVERIFY(window->frozen);
     QVERIFY(window->freezeAction->isChecked());
-    peer->writeDatagram(artDmx(0, bytes({22, 22})), local, ArtNetPort);
+    sendToWindow(*peer, artDmx(0, bytes({22, 22})));
     QTest::qWait(600);
     QCOMPARE(cellText(*window, 0, 0), QStringLiteral("11"));
 
@@ -418,7 +391,7 @@ void tst_Vardolux::freezeSurvivesStopAndRecord()
     QVERIFY(!window->frozen);
     QVERIFY(!window->freezeAction->isChecked());
     QTRY_COMPARE(cellText(*window, 0, 0), QStringLiteral("no data"));
-    peer->writeDatagram(artDmx(0, bytes({33, 33})), local, ArtNetPort);
+    sendToWindow(*peer, artDmx(0, bytes({33, 33})));
     QTRY_COMPARE(cellText(*window, 0, 0), QStringLiteral("33"));
 
     // Stopped and frozen: Freeze only clears the flag, without a box.
@@ -892,14 +865,11 @@ void tst_Vardolux::exportOnFullDiskKeepsOldFile()
     VARDOLUX_REQUIRE_EMPTY_SMALL_FILE_SYSTEM();
     QFETCH(bool, ontoOldFile);
     const QDir disk(SmallFileSystem::path());
-    auto peer = openPeerSocket();
-    QVERIFY(peer);
-    auto window = makeWindow();
-    window->recordAction->trigger();
-    QTRY_COMPARE(cellText(*window, 0, 0), QStringLiteral("no data"));
+    std::unique_ptr<QUdpSocket> peer;
+    std::unique_ptr<Vardolux> window;
+    QVERIFY(startRecording(peer, window));
     for (int level : {10, 20, 30})
-        peer->writeDatagram(artDmx(0, bytes({level, 7})), QHostAddress(PrivateNetwork::LocalAddress),
-                            ArtNetPort);
+        sendToWindow(*peer, artDmx(0, bytes({level, 7})));
     QTRY_COMPARE(cellText(*window, 0, 0), QStringLiteral("30"));
     QCOMPARE(window->activityViews->m_activity.statistics(0).changes, quint32(2));
 
@@ -932,26 +902,24 @@ void tst_Vardolux::exportOnFullDiskKeepsOldFile()
 // scope holds the spike and the export lists it.
 void tst_Vardolux::glitchBetweenTicksIsCaught()
 {
-    auto peer = openPeerSocket();
-    QVERIFY(peer);
-    const QHostAddress local(PrivateNetwork::LocalAddress);
-    auto window = makeWindow();
+    std::unique_ptr<QUdpSocket> peer;
+    std::unique_ptr<Vardolux> window;
+    QVERIFY(startRecording(peer, window));
     ActivityViews *views = window->activityViews;
-    window->recordAction->trigger();
     views->m_highlightAction->trigger();
     views->m_scopeDock->toggleViewAction()->trigger();
     window->tableView->selectionModel()->select(window->model->index(0, 1),
                                                 QItemSelectionModel::Select);
     QCOMPARE(views->m_trace.channels(), QList<int>{1});
     QTRY_COMPARE(cellText(*window, 0, 1), QStringLiteral("no data"));
-    peer->writeDatagram(artDmx(0, bytes({7, 16, 7})), local, ArtNetPort);
+    sendToWindow(*peer, artDmx(0, bytes({7, 16, 7})));
     QTRY_COMPARE(cellText(*window, 0, 1), QStringLiteral("16"));
     QTest::qWait(300);
     const QModelIndex cell = window->model->index(0, 1);
     QVERIFY(!window->model->data(cell, Qt::BackgroundRole).isValid());
 
     for (int level : {16, 255, 16})
-        peer->writeDatagram(artDmx(0, bytes({7, level, 7})), local, ArtNetPort);
+        sendToWindow(*peer, artDmx(0, bytes({7, level, 7})));
     QTRY_COMPARE(int(views->m_activity.statistics(1).changes), 2);
     QCOMPARE(int(views->m_activity.statistics(1).maximum), 255);
     QCOMPARE(int(views->m_activity.statistics(0).changes), 0);
@@ -971,7 +939,7 @@ void tst_Vardolux::glitchBetweenTicksIsCaught()
     window->freezeAction->trigger();
     const QVariant heldTint = window->model->data(cell, Qt::BackgroundRole);
     const int heldPoints = views->m_trace.size();
-    peer->writeDatagram(artDmx(0, bytes({7, 200, 7})), local, ArtNetPort);
+    sendToWindow(*peer, artDmx(0, bytes({7, 200, 7})));
     QTest::qWait(2500);
     QCOMPARE(int(views->m_activity.statistics(1).changes), 2);
     QCOMPARE(window->model->data(cell, Qt::BackgroundRole), heldTint);
@@ -1077,7 +1045,6 @@ void tst_Vardolux::activityScreenshot(Vardolux &window, QUdpSocket *peer)
     auto *selection = window.tableView->selectionModel();
     selection->select(window.model->index(0, 4), QItemSelectionModel::Select);
     selection->select(window.model->index(0, 8), QItemSelectionModel::Select);
-    const QHostAddress local(PrivateNetwork::LocalAddress);
     QByteArray levels(512, '\0');
     for (int channel = 0; channel < 96; ++channel)
         levels[channel] = char((channel * 37) % 200 + 40);
@@ -1090,7 +1057,7 @@ void tst_Vardolux::activityScreenshot(Vardolux &window, QUdpSocket *peer)
         levels[8] = char(frame % 60 == 30 ? 0 : 180);              // channel 9: drops out
         for (int chase = 19; chase < 23; ++chase)                   // channels 20-23: a chase
             levels[chase] = char((frame * 12 + chase * 64) % 256);
-        peer->writeDatagram(artDmx(0, levels), local, ArtNetPort);
+        sendToWindow(*peer, artDmx(0, levels));
         QTest::qWait(22);
     }
     // At once, while the chase still moved in the last refresh.
