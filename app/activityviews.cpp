@@ -1,5 +1,6 @@
 #include "activityviews.h"
 
+#include "atomicsave.h"
 #include "framehistory.h"
 #include "historycsv.h"
 #include "model.h"
@@ -19,7 +20,6 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMessageBox>
-#include <QSaveFile>
 #include <QStatusBar>
 #include <QTableView>
 #include <QToolButton>
@@ -241,21 +241,15 @@ bool ActivityViews::exportTo(const QString &fileName)
         for (int channel = 0; channel < ChannelActivity::Channels; ++channel)
             channels << channel;
     }
-    // Written aside and renamed only once complete; flushed first, because a full disk shows
-    // only there, and a commit after a failed flush would replace the target by a cut file.
-    QSaveFile file(fileName);
-    bool written = file.open(QIODevice::WriteOnly);
-    if (written && m_history)
-        written = HistoryCsv::write(&file, *m_history, channels, m_history->clockNs());
-    written = written && file.flush();
-    const QString error = file.errorString();
-    if (!written)
-        file.cancelWriting();
-    if (!written || !file.commit()) {
+    QString error;
+    const auto writeHistory = [this, &channels](QIODevice *out) {
+        return !m_history || HistoryCsv::write(out, *m_history, channels, m_history->clockNs());
+    };
+    if (!AtomicSave::save(fileName, writeHistory, &error)) {
         // The recording file's own box, word for word.
         QMessageBox::warning(m_window, QCoreApplication::translate("Vardolux", "Application"),
                              QCoreApplication::translate("Vardolux", "Cannot write file %1:\n%2.")
-                                     .arg(fileName, written ? file.errorString() : error),
+                                     .arg(fileName, error),
                              QMessageBox::Ok);
         return false;
     }

@@ -10,13 +10,17 @@
 // The levels of up to MaxChannels chosen channels over time, at frame resolution: one point
 // for each frame in which one of them changed (and for the first), so that a steady channel
 // costs nothing and a one-frame glitch is a point of its own. Capacity points in a ring made
-// once; the oldest go first.
+// once; the oldest go first. Where no frame arrived for longer than GapIntervals times the
+// stream's interval (and at least MinGapNs), a point without levels at the last frame before
+// the pause ends the line, so that a drop-out shows as a gap instead of a level held through it.
 class ChannelTrace
 {
 public:
     static constexpr int MaxChannels = 8;
     static constexpr int Capacity = 8192;
-    static constexpr qint16 NoLevel = -1; // the frame was shorter than the channel
+    static constexpr qint16 NoLevel = -1; // the frame was shorter than the channel, or none came
+    static constexpr int GapIntervals = 3;
+    static constexpr qint64 MinGapNs = 100'000'000;
 
     struct Point
     {
@@ -40,11 +44,15 @@ public:
     qint64 lastFrameNs() const { return m_lastFrameNs; }
 
 private:
+    void append(const Point &point);
+    void followInterval(qint64 intervalNs);
+
     QList<int> m_channels;
     std::vector<Point> m_points;
     int m_first = 0;
     int m_size = 0;
     qint64 m_lastFrameNs = 0;
+    qint64 m_intervalNs = 0; // the stream's interval between frames, smoothed; 0 before two
 };
 
 #endif // CHANNELTRACE_H

@@ -92,6 +92,8 @@ private slots:
     void channelActivity();
     void channelTrace_data();
     void channelTrace();
+    void channelTraceGaps_data();
+    void channelTraceGaps();
     void activityRoles_data();
     void activityRoles();
     void activityUnderModelTester();
@@ -872,6 +874,64 @@ void tst_Model::channelTrace()
     QCOMPARE(trace.size(), int(ChannelTrace::Capacity));
     QCOMPARE(trace.at(trace.size() - 1).timeNs, (frames.size() + ChannelTrace::Capacity + 4) * Ms);
     QVERIFY(trace.at(0).timeNs < trace.at(1).timeNs);
+}
+
+void tst_Model::channelTraceGaps_data()
+{
+    using Points = QList<QList<int>>; // time in ms, then the level of channel 1
+    QTest::addColumn<Points>("frames");
+    QTest::addColumn<Points>("points");
+
+    // count frames of one level, intervalMs apart, from fromMs.
+    auto stream = [](int fromMs, int count, int intervalMs, int level) {
+        Points frames;
+        for (int frame = 0; frame < count; ++frame)
+            frames << QList<int>{fromMs + frame * intervalMs, level};
+        return frames;
+    };
+    constexpr int NoLevel = ChannelTrace::NoLevel;
+
+    QTest::newRow("44 Hz without a pause: one line")
+            << stream(0, 44, 23, 16) << Points{{0, 16}};
+    QTest::newRow("4 s silence after a flood, then a console")
+            << stream(0, 200, 1, 16) + stream(4199, 10, 23, 0)
+            << Points{{0, 16}, {199, NoLevel}, {4199, 0}};
+    QTest::newRow("the same level on both sides of the pause")
+            << stream(0, 200, 1, 16) + stream(4199, 10, 23, 16)
+            << Points{{0, 16}, {199, NoLevel}, {4199, 16}};
+    QTest::newRow("100 ms in a 44 Hz stream: at least 100 ms is no gap")
+            << stream(0, 10, 23, 16) + stream(307, 10, 23, 16) << Points{{0, 16}};
+    QTest::newRow("101 ms in a 44 Hz stream is a gap")
+            << stream(0, 10, 23, 16) + stream(308, 10, 23, 16)
+            << Points{{0, 16}, {207, NoLevel}, {308, 16}};
+    QTest::newRow("10 Hz: three intervals are no gap")
+            << stream(0, 10, 100, 16) + stream(1200, 10, 100, 16) << Points{{0, 16}};
+    QTest::newRow("10 Hz: a little more than three intervals is a gap")
+            << stream(0, 10, 100, 16) + stream(1220, 10, 100, 16)
+            << Points{{0, 16}, {900, NoLevel}, {1220, 16}};
+    QTest::newRow("44 Hz falling back to once a second: one gap, then a line")
+            << stream(0, 44, 23, 16) + stream(1989, 6, 1000, 16)
+            << Points{{0, 16}, {989, NoLevel}, {1989, 16}};
+    QTest::newRow("frames too short for the channel across the pause")
+            << Points{{0, NoLevel}, {1000, NoLevel}, {1023, 16}}
+            << Points{{0, NoLevel}, {1023, 16}};
+}
+
+void tst_Model::channelTraceGaps()
+{
+    QFETCH(QList<QList<int>>, frames);
+    QFETCH(QList<QList<int>>, points);
+    ChannelTrace trace;
+    trace.setChannels({0});
+    for (const QList<int> &frame : std::as_const(frames)) {
+        const uchar level = uchar(frame.at(1));
+        trace.addFrame(&level, frame.at(1) == ChannelTrace::NoLevel ? 0 : 1, frame.at(0) * Ms);
+    }
+    QList<QList<int>> seen;
+    for (int point = 0; point < trace.size(); ++point)
+        seen << QList<int>{int(trace.at(point).timeNs / Ms), trace.at(point).levels[0]};
+    QCOMPARE(seen, points);
+    QCOMPARE(trace.lastFrameNs(), frames.last().at(0) * Ms);
 }
 
 void tst_Model::activityRoles_data()

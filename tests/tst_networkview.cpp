@@ -78,6 +78,8 @@ private slots:
     void sourceColumns();
     void nodeColumns_data();
     void nodeColumns();
+    void nodePortsThatWork_data();
+    void nodePortsThatWork();
     void nodesKeyedByAddressAndBindIndex();
     void timeCodeColumns_data();
     void timeCodeColumns();
@@ -366,6 +368,61 @@ void tst_NetworkView::nodeColumns()
     QCOMPARE(model.universesAt(model.index(0, NodeTableModel::OutputsColumn)), outputs);
     QCOMPARE(model.universesAt(model.index(0, NodeTableModel::NameColumn)), QList<int>{});
     QCOMPARE(model.data(model.index(0, 0), Qt::ForegroundRole).isValid(), node.gone);
+}
+
+void tst_NetworkView::nodePortsThatWork_data()
+{
+    // Per port, from port 1: PortTypes and GoodInput bytes; every port on one universe, 289.
+    QTest::addColumn<QByteArray>("portTypes");
+    QTest::addColumn<QByteArray>("goodInput");
+    QTest::addColumn<QString>("inputs");
+    QTest::addColumn<QString>("outputs");
+    QTest::addColumn<QStringList>("notListed");
+
+    QTest::newRow("unpatched console: its inputs switched off")
+            << QByteArray("\xc0\xc0\xc0\x00", 4) << QByteArray("\x08\x08\x08\x00", 4)
+            << "" << "289, 289, 289"
+            << QStringList{"Port 1 (universe 289) is disabled and not listed",
+                           "Port 2 (universe 289) is disabled and not listed",
+                           "Port 3 (universe 289) is disabled and not listed"};
+    QTest::newRow("input receiving data")
+            << QByteArray("\x40\x00\x00\x00", 4) << QByteArray("\x80\x00\x00\x00", 4)
+            << "289" << "" << QStringList{};
+    QTest::newRow("disabled beside other status bits; all but disabled")
+            << QByteArray("\x40\x40\x00\x00", 4) << QByteArray("\x8c\xf7\x00\x00", 4)
+            << "289" << "" << QStringList{"Port 1 (universe 289) is disabled and not listed"};
+    QTest::newRow("protocol bits alone: neither direction")
+            << QByteArray("\x05\x05\x05\x05", 4) << QByteArray("\x00\x00\x00\x00", 4)
+            << "" << "" << QStringList{};
+    QTest::newRow("disabled bit on an output-only port")
+            << QByteArray("\x80\x00\x00\x00", 4) << QByteArray("\x08\x00\x00\x00", 4)
+            << "" << "289" << QStringList{};
+}
+
+void tst_NetworkView::nodePortsThatWork()
+{
+    QFETCH(QByteArray, portTypes);
+    QFETCH(QByteArray, goodInput);
+    QFETCH(QString, inputs);
+    QFETCH(QString, outputs);
+    QFETCH(QStringList, notListed);
+    NodeInfo node;
+    node.packetAddress = node.sourceAddress = Console;
+    node.numPorts = 4;
+    for (int port = 0; port < 4; ++port) {
+        node.portTypes[port] = quint8(portTypes.at(port));
+        node.goodInput[port] = quint8(goodInput.at(port));
+        node.swIn[port] = node.swOut[port] = 288;
+    }
+    NodeTableModel model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    model.setNodes({node}, Now);
+    QCOMPARE(text(model, 0, NodeTableModel::InputsColumn), inputs);
+    QCOMPARE(text(model, 0, NodeTableModel::OutputsColumn), outputs);
+    const QModelIndex inputsCell = model.index(0, NodeTableModel::InputsColumn);
+    QCOMPARE(model.universesAt(inputsCell).size(), inputs.isEmpty() ? 0 : inputs.count(',') + 1);
+    const QStringList toolTip = model.data(inputsCell, Qt::ToolTipRole).toString().split('\n');
+    QCOMPARE(toolTip.mid(1), notListed);
 }
 
 void tst_NetworkView::nodesKeyedByAddressAndBindIndex()

@@ -146,6 +146,8 @@ private slots:
     void networkViewOpensAndCloses();
     void doubleClickShowsUniverse_data();
     void doubleClickShowsUniverse();
+    void nodesNoteCountsUnstoredReplies_data();
+    void nodesNoteCountsUnstoredReplies();
     void networkViewShowsConflict();
 
 private:
@@ -1176,6 +1178,40 @@ void tst_Vardolux::doubleClickShowsUniverse()
         menu->actions().at(1)->trigger();
     }
     QCOMPARE(window->universeSpinBox->value(), universe);
+}
+
+void tst_Vardolux::nodesNoteCountsUnstoredReplies_data()
+{
+    QTest::addColumn<quint64>("unstored");
+    QTest::addColumn<bool>("nodesTab");
+    QTest::addColumn<QString>("note");
+
+    QTest::newRow("every reply stored") << quint64(0) << true << QString();
+    QTest::newRow("5000 pages: 3976 beyond the bound")
+            << quint64(3976) << true
+            << "3976 replies from further nodes beyond the table's 1024 were counted but not "
+               "stored";
+    QTest::newRow("beyond the bound, another tab on show") << quint64(3976) << false << QString();
+}
+
+void tst_Vardolux::nodesNoteCountsUnstoredReplies()
+{
+    QFETCH(quint64, unstored);
+    QFETCH(bool, nodesTab);
+    QFETCH(QString, note);
+    auto window = makeWindow();
+    window->networkViewAction->trigger();
+    window->networkTimer->stop(); // the census of this test stands still
+    NetworkDock *dock = window->networkDock;
+    dock->m_tabs->setCurrentWidget(dock->m_nodeView);
+    dock->showUnstoredNodes(unstored);
+    if (!nodesTab)
+        dock->m_tabs->setCurrentIndex(0);
+    auto *label = dock->findChild<QLabel *>(QStringLiteral("unstoredNodesNote"));
+    QVERIFY(label);
+    QCOMPARE(label->isVisibleTo(dock), !note.isEmpty());
+    if (!note.isEmpty())
+        QCOMPARE(label->text(), note);
 }
 
 // The peer plays two consoles that send one universe, and a node that answers polls.

@@ -7,10 +7,12 @@
 
 #include "activityviews.h"
 #include "boxcloser.h"
+#include "channeltrace.h"
 #include "modalwatcher.h"
 #include "model.h"
 #include "nonetwork.h"
 #include "recordingfile.h"
+#include "scopewidget.h"
 #include "smallfilesystem.h"
 #include "testpackets.h"
 #include "windowfixture.h"
@@ -41,6 +43,7 @@
 #include <QWindow>
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <sys/socket.h>
@@ -107,6 +110,8 @@ private slots:
     void activityCommandsAreReachable();
     void exportFailureShowsBox_data();
     void exportFailureShowsBox();
+    void scopeLeavesGapWherePaused_data();
+    void scopeLeavesGapWherePaused();
 
     // Network view
     void contextMenuEndsWithNetworkView();
@@ -1067,6 +1072,67 @@ void tst_Window::exportFailureShowsBox()
              qPrintable(text));
     QCOMPARE(QDir(m_files->path()).entryList(QDir::Files | QDir::Hidden),
              QStringList{QStringLiteral("plain.txt")});
+}
+
+void tst_Window::scopeLeavesGapWherePaused_data()
+{
+    QTest::addColumn<double>("silenceFromSecondsAgo"); // 0: no silence
+    QTest::addColumn<double>("silenceToSecondsAgo");
+    QTest::addColumn<double>("framesPerSecondBefore");
+
+    QTest::newRow("44 Hz throughout") << 0.0 << 0.0 << 44.0;
+    QTest::newRow("4 s silence after a flood, then a console") << 6.0 << 2.0 << 10000.0;
+    QTest::newRow("half a second lost from a 44 Hz stream") << 5.0 << 4.5 << 44.0;
+}
+
+// The scope of a 10 s span, 560 pixels wide, of one channel at level 128: where no frame came
+// for long, its row stays empty; everywhere else the line runs.
+void tst_Window::scopeLeavesGapWherePaused()
+{
+    QFETCH(double, silenceFromSecondsAgo);
+    QFETCH(double, silenceToSecondsAgo);
+    QFETCH(double, framesPerSecondBefore);
+    constexpr qint64 Second = 1'000'000'000;
+    const qint64 nowNs = 70 * Second;
+    auto secondsAgo = [nowNs](double seconds) { return nowNs - qint64(seconds * double(Second)); };
+    ChannelTrace trace;
+    trace.setChannels({0});
+    const uchar level = 128;
+    qint64 timeNs = secondsAgo(11);
+    while (timeNs <= nowNs) {
+        trace.addFrame(&level, 1, timeNs);
+        const bool before = silenceFromSecondsAgo > 0 && timeNs < secondsAgo(silenceFromSecondsAgo);
+        timeNs += qint64(double(Second) / (before ? framesPerSecondBefore : 44.0));
+        if (before && timeNs >= secondsAgo(silenceFromSecondsAgo))
+            timeNs = secondsAgo(silenceToSecondsAgo);
+    }
+    ScopeWidget scope(&trace);
+    scope.resize(560, 220);
+    scope.setSpanSeconds(10);
+    scope.setNow(nowNs);
+    const QImage image = scope.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QRgb color = ScopeWidget::channelColor(0).rgb();
+
+    // The plot as the scope lays it out, between its margins.
+    const int top = 22, bottom = image.height() - 18, left = 34, right = image.width() - 8;
+    const int row = int(std::lround(bottom - (bottom - top) * 128 / 255.0));
+    auto columnOf = [&](double seconds) { return int(right - (right - left) * seconds / 10); };
+    const int gapFrom = columnOf(silenceFromSecondsAgo) + 2;
+    const int gapTo = columnOf(silenceToSecondsAgo) - 2;
+    QList<int> missing;
+    QList<int> drawnInGap;
+    for (int x = left + 1; x < right; ++x) {
+        const bool inGap = silenceFromSecondsAgo > 0 && x >= gapFrom && x <= gapTo;
+        if (inGap && image.pixel(x, row) == color)
+            drawnInGap << x;
+        else if (!inGap && image.pixel(x, row) != color)
+            missing << x;
+    }
+    QCOMPARE(drawnInGap, QList<int>{});
+    // Only the columns beside the gap's ends may go either way.
+    for (int x : std::as_const(missing))
+        QVERIFY2(silenceFromSecondsAgo > 0 && (std::abs(x - gapFrom) <= 3 || std::abs(x - gapTo) <= 3),
+                 qPrintable(QStringLiteral("no line at column %1").arg(x)));
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -1,6 +1,7 @@
 #include "networkdock.h"
 
 #include "artnet.h"
+#include "nodetable.h"
 #include "nodetablemodel.h"
 #include "sourcetablemodel.h"
 #include "timecodetablemodel.h"
@@ -41,13 +42,24 @@ NetworkDock::NetworkDock(QWidget *parent)
     m_timeCodeView = addTable(m_timeCodeModel, &m_timeCodeProxy);
     m_timeCodeView->setObjectName(QStringLiteral("timeCodeView"));
     m_tabs->addTab(m_timeCodeView, tr("Time code"));
-    setWidget(m_tabs);
+    // Under the tabs rather than inside the Nodes page, so the page stays the table itself.
+    m_unstoredNodesNote = new QLabel;
+    m_unstoredNodesNote->setObjectName(QStringLiteral("unstoredNodesNote"));
+    m_unstoredNodesNote->setTextFormat(Qt::PlainText);
+    m_unstoredNodesNote->setVisible(false);
+    auto *page = new QWidget;
+    auto *pageLayout = new QVBoxLayout(page);
+    pageLayout->setContentsMargins(0, 0, 0, 0);
+    pageLayout->addWidget(m_tabs);
+    pageLayout->addWidget(m_unstoredNodesNote);
+    setWidget(page);
 
     connect(m_universeView, &QAbstractItemView::doubleClicked, this,
             &NetworkDock::universeActivated);
     connect(m_universeView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &NetworkDock::refreshSources);
     connect(m_nodeView, &QAbstractItemView::doubleClicked, this, &NetworkDock::nodeActivated);
+    connect(m_tabs, &QTabWidget::currentChanged, this, &NetworkDock::updateNodesNote);
     refreshSources();
 }
 
@@ -116,6 +128,7 @@ void NetworkDock::refresh(artnet &engine, int universeOnShow)
     }
     showCensus(engine.universeTraffic(), engine.nodes(), timeCode, engine.unstoredSources(),
                engine.censusClockMs());
+    showUnstoredNodes(engine.unstoredNodes());
     refreshSources();
 }
 
@@ -138,6 +151,24 @@ void NetworkDock::showCensus(const QList<UniverseTraffic> &universes,
         m_unstoredNote->setText(tr("%1 further senders beyond the table's bounds were counted "
                                    "but not stored")
                                         .arg(unstoredSources));
+}
+
+void NetworkDock::showUnstoredNodes(quint64 replies)
+{
+    if (replies == m_unstoredNodes)
+        return;
+    m_unstoredNodes = replies;
+    // Replies, not nodes: a node beyond the bound is counted again at every poll it answers.
+    m_unstoredNodesNote->setText(tr("%1 replies from further nodes beyond the table's %2 were "
+                                    "counted but not stored")
+                                         .arg(replies)
+                                         .arg(NodeTable::MaxNodes));
+    updateNodesNote();
+}
+
+void NetworkDock::updateNodesNote()
+{
+    m_unstoredNodesNote->setVisible(m_unstoredNodes > 0 && m_tabs->currentWidget() == m_nodeView);
 }
 
 void NetworkDock::showSources(const QList<DmxSource> &sources, qint64 nowMs)

@@ -40,6 +40,8 @@ public:
                     const QList<TimeCodeSource> &timeCode, quint64 unstoredSources,
                     qint64 nowMs);
     void showSources(const QList<DmxSource> &sources, qint64 nowMs);
+    // Replies of nodes beyond the Nodes table's bound, which the engine counted but not stored.
+    void showUnstoredNodes(quint64 replies);
     // The universe (as the spin box shows it) whose senders the Sources table lists.
     int sourcesUniverse() const;
 
@@ -53,6 +55,7 @@ private:
     void universeActivated(const QModelIndex &proxyIndex);
     void nodeActivated(const QModelIndex &proxyIndex);
     void refreshSources();
+    void updateNodesNote();
 
     UniverseTableModel *m_universeModel;
     SourceTableModel *m_sourceModel;
@@ -69,6 +72,8 @@ private:
     QTabWidget *m_tabs = nullptr;
     QLabel *m_sourcesTitle = nullptr;
     QLabel *m_unstoredNote = nullptr;
+    QLabel *m_unstoredNodesNote = nullptr;
+    quint64 m_unstoredNodes = 0;
 
     QHash<quint32, QString> m_nodeNames;
     artnet *m_engine = nullptr;

@@ -9,6 +9,7 @@ namespace {
 constexpr int PortsPerReply = 4;
 constexpr quint8 PortCanInput = 0x40;
 constexpr quint8 PortCanOutput = 0x80;
+constexpr quint8 InputDisabled = 0x08; // GoodInput
 
 QString universeList(const QList<int> &universes)
 {
@@ -43,16 +44,40 @@ QList<int> NodeTableModel::universesAt(const QModelIndex &index) const
     return {};
 }
 
+// A port counts when the node says it can take data in (or put it out) and, for an input, has
+// not switched it off: an unpatched console reports every port, all on the same universe.
+NodeTableModel::PortState NodeTableModel::portState(const NodeInfo &node, int port, bool inputs)
+{
+    if (!(node.portTypes[port] & (inputs ? PortCanInput : PortCanOutput)))
+        return PortAbsent;
+    if (inputs && (node.goodInput[port] & InputDisabled))
+        return PortDisabled;
+    return PortWorking;
+}
+
 QList<int> NodeTableModel::portUniverses(const NodeInfo &node, bool inputs)
 {
     QList<int> universes;
     const int ports = std::min<int>(node.numPorts, PortsPerReply);
     for (int port = 0; port < ports; ++port) {
-        const quint8 wanted = inputs ? PortCanInput : PortCanOutput;
-        if (node.portTypes[port] & wanted)
+        if (portState(node, port, inputs) == PortWorking)
             universes << int(inputs ? node.swIn[port] : node.swOut[port]) + 1;
     }
     return universes;
+}
+
+QString NodeTableModel::portsToolTip(const NodeInfo &node, bool inputs) const
+{
+    QStringList lines{tr("Double-click to show one of these universes")};
+    const int ports = std::min<int>(node.numPorts, PortsPerReply);
+    for (int port = 0; port < ports; ++port) {
+        if (portState(node, port, inputs) == PortDisabled) {
+            lines << tr("Port %1 (universe %2) is disabled and not listed")
+                             .arg(port + 1)
+                             .arg(int(inputs ? node.swIn[port] : node.swOut[port]) + 1);
+        }
+    }
+    return lines.join(QLatin1Char('\n'));
 }
 
 quint64 NodeTableModel::keyOf(const NodeInfo &node) const
@@ -87,7 +112,7 @@ QVariant NodeTableModel::data(const QModelIndex &index, int role) const
         return node.gone ? QVariant(NetworkTexts::staleColour()) : QVariant();
     case Qt::ToolTipRole:
         if (index.column() == InputsColumn || index.column() == OutputsColumn)
-            return tr("Double-click to show one of these universes");
+            return portsToolTip(node, index.column() == InputsColumn);
         return details(node);
     default:
         return QVariant();

@@ -30,7 +30,11 @@ protected:
     bool looksTheSame(const NodeInfo &before, const NodeInfo &after) const override;
 
 private:
+    enum PortState { PortAbsent, PortDisabled, PortWorking };
+
+    static PortState portState(const NodeInfo &node, int port, bool inputs);
     static QList<int> portUniverses(const NodeInfo &node, bool inputs);
+    QString portsToolTip(const NodeInfo &node, bool inputs) const;
     QVariant display(const NodeInfo &node, int column, qint64 nowMs) const override;
     QString details(const NodeInfo &node) const;
 };

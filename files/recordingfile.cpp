@@ -1,11 +1,12 @@
 #include "recordingfile.h"
 
+#include "atomicsave.h"
+
 #include <QDomDocument>
 #include <QDomElement>
 #include <QDomNode>
 #include <QIODevice>
 #include <QLoggingCategory>
-#include <QSaveFile>
 #include <QStringDecoder>
 #include <QXmlStreamReader>
 
@@ -357,25 +358,10 @@ QString RecordingFile::toXml(const QByteArray &levels, int universe)
 bool RecordingFile::save(const QString &fileName, const QByteArray &levels, int universe,
                          QString *errorString)
 {
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly)) {
-        *errorString = file.errorString();
-        return false;
-    }
     const QByteArray text = toXml(levels, universe).toLatin1();
-    // write() only fills QSaveFile's buffer, and commit() reports success even when emptying
-    // that buffer fails: on a full disk it would put an empty file in place of the old one.
-    // Flushing first is where the failure shows.
-    if (file.write(text) != text.size() || !file.flush()) {
-        *errorString = file.errorString();
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit()) {
-        *errorString = file.errorString();
-        return false;
-    }
-    return true;
+    return AtomicSave::save(
+            fileName, [&text](QIODevice *out) { return out->write(text) == text.size(); },
+            errorString);
 }
 
 RecordingFile::Content RecordingFile::read(QIODevice *device)
