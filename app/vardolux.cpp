@@ -99,7 +99,9 @@ Vardolux::Vardolux()
     tableView->setObjectName(QStringLiteral("tableView"));
     tableView->setModel(model);
     tableView->setSelectionModel(selectionModel);
-    tableView->setSelectionMode(QAbstractItemView::MultiSelection);
+    // As every table of the desktop: a click replaces the selection, Ctrl+click toggles a cell,
+    // Shift+click and dragging select a range.
+    tableView->setSelectionMode(QAbstractItemView::ExtendedSelection);
     tableView->horizontalHeader()->setSectionsMovable(true);
     tableView->verticalHeader()->setSectionsMovable(true);
     tableView->horizontalHeader()->setStretchLastSection(true);

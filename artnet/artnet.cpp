@@ -115,7 +115,6 @@ artnet::artnet()
     m_shortName = QStringLiteral("ArtNet by Tesk");
     m_longName = QStringLiteral("ArtNet by www.vardolux.example");
     m_recordMutex = std::make_unique<QMutex>();
-    std::memset(m_receivedPacket, 0, sizeof m_receivedPacket);
     std::memset(m_sendPacket, 0, sizeof m_sendPacket);
     std::memset(m_pollReply, 0, sizeof m_pollReply);
     std::memset(m_timeCode, 0, sizeof m_timeCode);
@@ -142,6 +141,18 @@ artnet::~artnet()
     // Waits for a reader on another thread that is still copying the record buffer.
     m_recordMutex->lock();
     m_recordMutex->unlock();
+}
+
+// The record buffer and colour sinks take the 530-byte working copy of an ArtDmx: its Length
+// cut to one universe, its data from offset 18.
+DmxFrame artnet::workingCopyFrame(const uchar *packet)
+{
+    DmxFrame frame;
+    frame.universe = UniverseKey{DmxProtocol::ArtNet, dmxPortAddress(packet)};
+    frame.universeKnown = true;
+    frame.levels = packet + Dmx::Data;
+    frame.count = quint16(dmxClampedLength(packet));
+    return frame;
 }
 
 void artnet::resetOneShotMessages()
@@ -278,8 +289,10 @@ void artnet::readArtnetPackage()
 
 void artnet::handleDatagram(const QByteArray &datagram, const QHostAddress &sender)
 {
-    if (datagram.size() <= Header::Size)
+    if (datagram.size() <= Header::Size) {
+        countCutArtDmx(datagram, sender);
         return;
+    }
     if (!m_headerCopy) {
         m_headerCopy.reset(new (std::nothrow) uchar[Dmx::MaxSize]);
         if (!m_headerCopy)
@@ -298,11 +311,13 @@ void artnet::handleArtNetPacket(quint16 opCode, const QByteArray &datagram,
                                 const QHostAddress &sender)
 {
     switch (opCode) {
-    case OpCode::Dmx:
-        if (censusRunning())
-            countArtDmx(datagram, sender);
-        handleArtDmx(datagram);
+    case OpCode::Dmx: {
+        DmxFrame frame;
+        readArtDmx(reinterpret_cast<const uchar *>(datagram.constData()), datagram.size(),
+                   sender.toIPv4Address(), &frame);
+        receiveFrame(frame);
         break;
+    }
     case OpCode::Poll:
         if (m_pollMode)
             answerPoll(datagram, sender);
@@ -365,38 +380,43 @@ bool artnet::isWholeArtDmx(const QByteArray &datagram)
                                         datagram.size());
 }
 
-void artnet::handleArtDmx(const QByteArray &datagram)
+// A datagram of 10 to 12 bytes that carries the identifier and the ArtDmx opcode is too short
+// to be handled, but the census shows its sender sent a malformed ArtDmx.
+void artnet::countCutArtDmx(const QByteArray &datagram, const QHostAddress &sender)
 {
+    const auto *bytes = reinterpret_cast<const uchar *>(datagram.constData());
+    if (!censusRunning() || readOpCode(bytes, datagram.size()) != OpCode::Dmx
+        || std::memcmp(bytes + Header::Id, ArtNetId, Header::IdSize) != 0)
+        return;
+    DmxFrame frame;
+    readArtDmx(bytes, datagram.size(), sender.toIPv4Address(), &frame);
+    countFrame(frame);
+}
+
+void artnet::receiveFrame(const DmxFrame &frame)
+{
+    if (censusRunning())
+        countFrame(frame);
     // A packet cut short or lying about its length would put zeros or foreign bytes in place
     // of the console's levels; it is passed over and only counted.
-    if (!isWholeArtDmx(datagram)) {
-        ++m_incompleteDmxCount;
+    if (frame.malformed) {
+        ++m_malformedDmxPassedOver;
         return;
     }
     if (!m_receiveBuffer)
         return;
-    // In a show most packets are for other universes; without a sink nobody takes them, so they
-    // are dropped on their port-address before the packet is copied.
-    const bool sinkInstalled = (m_recordBuffer && m_recordBufferSize != 0)
-            || (m_colors && m_colorCount != 0);
-    if (!sinkInstalled) {
-        if (dmxPortAddress(reinterpret_cast<const uchar *>(datagram.constData())) != m_receiveUniverse)
-            return;
+    if (frame.universe == receiveKey()) {
+        std::memcpy(m_receiveBuffer.get(), frame.levels, frame.count);
+        m_receivedLength = frame.count;
+        if (m_historySink) {
+            if (frame.arrivalNs >= 0)
+                m_historySink->append(m_receiveBuffer.get(), frame.count, frame.arrivalNs);
+            else
+                m_historySink->record(m_receiveBuffer.get(), frame.count);
+        }
     }
-    // Past the data of a short frame the working buffer reads zero, never an older packet.
-    const size_t arrived = size_t(std::min<qsizetype>(datagram.size(), Dmx::MaxSize));
-    std::memcpy(m_receivedPacket, datagram.constData(), arrived);
-    std::memset(m_receivedPacket + arrived, 0, Dmx::MaxSize - arrived);
-
-    if (dmxPortAddress(m_receivedPacket) == m_receiveUniverse) {
-        const uint length = dmxClampedLength(m_receivedPacket);
-        std::memcpy(m_receiveBuffer.get(), m_receivedPacket + Dmx::Data, length);
-        m_receivedLength = quint16(length);
-        if (m_historySink)
-            m_historySink->record(m_receiveBuffer.get(), quint16(length));
-    }
-    copyToRecordBuffer(m_receivedPacket);
-    copyToColors(m_receivedPacket);
+    copyFrameToRecordBuffer(frame);
+    copyFrameToColors(frame);
 }
 
 QString artnet::interfaceAddress(int index) const
@@ -984,17 +1004,28 @@ void artnet::copyIntoRecordTarget(uchar *target, uint start, const uchar *data, 
 
 void artnet::copyToRecordBuffer(const uchar *packet)
 {
-    if (!packet || !m_recordBuffer || m_recordBufferSize == 0)
+    if (packet)
+        copyFrameToRecordBuffer(workingCopyFrame(packet));
+}
+
+void artnet::copyToColors(const uchar *packet)
+{
+    if (packet)
+        copyFrameToColors(workingCopyFrame(packet));
+}
+
+void artnet::copyFrameToRecordBuffer(const DmxFrame &frame)
+{
+    if (!m_recordBuffer || m_recordBufferSize == 0 || frame.universe.protocol != DmxProtocol::ArtNet)
         return;
-    const uint portAddress = dmxPortAddress(packet);
+    const uint portAddress = frame.universe.number;
     if (portAddress < m_receiveUniverse)
         return;
     const uint slot = portAddress - m_receiveUniverse;
-    const uint length = dmxClampedLength(packet);
-    const uint count = std::min<uint>(length, m_universeStride);
+    const uint count = std::min<uint>(frame.count, m_universeStride);
     const uint start = m_universeStride > uint(Dmx::MaxChannels - 1) ? slot * Dmx::MaxChannels
                                                                     : slot * m_universeStride;
-    const uchar *data = packet + Dmx::Data;
+    const uchar *data = frame.levels;
 
     if (m_syncMode != 0 && m_syncClock->elapsed() > 3000)
         m_syncMode = 0;
@@ -1011,19 +1042,19 @@ void artnet::copyToRecordBuffer(const uchar *packet)
     }
 }
 
-void artnet::copyToColors(const uchar *packet)
+void artnet::copyFrameToColors(const DmxFrame &frame)
 {
-    if (!packet || !m_colors || m_colorCount == 0)
+    if (!m_colors || m_colorCount == 0 || frame.universe.protocol != DmxProtocol::ArtNet)
         return;
-    const uint portAddress = dmxPortAddress(packet);
-    const uint length = dmxClampedLength(packet);
+    const uint portAddress = frame.universe.number;
+    const uint length = frame.count;
     const uint perUniverse = m_colorChannels / 3;
     const uint width = perUniverse > uint(Dmx::MaxChannels - 1) ? uint(Dmx::MaxChannels) : perUniverse;
     if (width == 0 || length == 0)
         return;
     const uint first = portAddress * width;
     const uint end = std::min(first + width, m_colorCount);
-    const uchar *data = packet + Dmx::Data;
+    const uchar *data = frame.levels;
     uint j = 0;
     for (uint colour = first; colour < end && j < length; ++colour) {
         QColor &target = m_colors[colour];
@@ -1095,13 +1126,12 @@ void artnet::clearCensus()
         m_nodeTable->clear();
 }
 
-void artnet::countArtDmx(const QByteArray &datagram, const QHostAddress &sender)
+void artnet::countFrame(const DmxFrame &frame)
 {
     // Reading the clock costs as much as the counting; within a drain a few ms are enough.
     if ((++m_censusPackets & 63) == 0)
         m_censusNowMs = m_censusClock.elapsed();
-    m_census->recordDmx(reinterpret_cast<const uchar *>(datagram.constData()),
-                        int(datagram.size()), sender.toIPv4Address(), m_censusNowMs);
+    m_census->recordFrame(frame, m_censusNowMs);
 }
 
 void artnet::countPollReply(const QByteArray &datagram, const QHostAddress &sender)
@@ -1139,6 +1169,11 @@ quint64 artnet::unstoredSources() const
 quint64 artnet::malformedDmx() const
 {
     return m_census ? m_census->malformedDmx() : 0;
+}
+
+quint64 artnet::malformedDmxWithoutSource() const
+{
+    return m_census ? m_census->malformedWithoutSource() : 0;
 }
 
 QList<NodeInfo> artnet::nodes() const

@@ -62,7 +62,7 @@ public:
     static bool isWholeArtDmx(const QByteArray &datagram);
     // ArtDmx passed over since the engine was made because they were cut inside their header
     // or carried fewer data bytes than their Length claims.
-    quint64 incompleteDmxCount() const { return m_incompleteDmxCount; }
+    quint64 incompleteDmxCount() const { return m_malformedDmxPassedOver; }
 
     // Interface discovery
     bool discoverInterfaces();
@@ -123,7 +123,9 @@ public:
     QList<UniverseTraffic> universeTraffic() const;   // sorted by port-address
     QList<DmxSource> dmxSources(quint16 portAddress) const; // in order of first arrival
     quint64 unstoredSources() const;                   // beyond the bounds, counted once each
-    quint64 malformedDmx() const;                      // ArtDmx passed over as malformed
+    quint64 malformedDmx() const;                      // ArtDmx passed over as malformed, counted
+                                                       // by the census
+    quint64 malformedDmxWithoutSource() const;         // of them, from senders without a source
     QList<NodeInfo> nodes() const;                     // by source address, then BindIndex
     quint64 malformedPollReplies() const;              // shorter than 207 bytes
     quint64 unstoredNodes() const;                     // replies beyond the table's bound
@@ -151,7 +153,13 @@ private:
     void handleArtNetPacket(quint16 opCode, const QByteArray &datagram, const QHostAddress &sender);
     void handleMadrixPacket(quint16 opCode, const QByteArray &datagram);
     void answerPoll(const QByteArray &datagram, const QHostAddress &sender);
-    void handleArtDmx(const QByteArray &datagram);
+    void countCutArtDmx(const QByteArray &datagram, const QHostAddress &sender);
+    // Everything that takes received levels is fed from here, with the frame decoded once.
+    void receiveFrame(const DmxFrame &frame);
+    UniverseKey receiveKey() const { return UniverseKey{DmxProtocol::ArtNet, m_receiveUniverse}; }
+    void copyFrameToRecordBuffer(const DmxFrame &frame);
+    void copyFrameToColors(const DmxFrame &frame);
+    static DmxFrame workingCopyFrame(const uchar *packet);
     void updateTimeCodeSources(const QByteArray &datagram, const QHostAddress &sender);
     void syncStep(const QByteArray &datagram, bool &announce, const char *announcement);
     void copyIntoRecordTarget(uchar *target, uint start, const uchar *data, uint count) const;
@@ -173,7 +181,7 @@ private:
         return m_census && (m_receiving || m_censusEnabled || m_nodePolling) && !m_censusSuppressed;
     }
     void makeCensus();
-    void countArtDmx(const QByteArray &datagram, const QHostAddress &sender);
+    void countFrame(const DmxFrame &frame);
     void countPollReply(const QByteArray &datagram, const QHostAddress &sender);
     void pollNodes();
 
@@ -207,7 +215,6 @@ private:
     bool m_pollMode;
 
     // Working buffers, allocated with the engine and reused for every packet.
-    uchar m_receivedPacket[ArtNetPackets::Dmx::MaxSize];
     uchar m_sendPacket[ArtNetPackets::Dmx::MaxSize];
     uchar m_pollReply[ArtNetPackets::PollReply::Size];
     uchar m_timeCode[ArtNetPackets::TimeCode::Size];
@@ -216,7 +223,7 @@ private:
     std::unique_ptr<FrameHistory> m_frameHistory; // made once, at the first setFrameHistoryKept
     FrameHistory *m_historySink = nullptr;        // m_frameHistory while kept, else null
     quint64 m_datagramsRead = 0; // datagrams taken from the socket, for tests and measurements
-    quint64 m_incompleteDmxCount = 0;
+    quint64 m_malformedDmxPassedOver = 0; // by the receiver, whether the census runs or not
     bool m_portShared = false;
     NetworkChangeWatcher *m_networkWatcher = nullptr;
     QTimer *m_rediscoveryTimer = nullptr;   // gathers a burst of change messages into one scan

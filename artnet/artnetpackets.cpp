@@ -144,6 +144,21 @@ uint dmxClampedLength(const uchar *datagram)
     return std::min<uint>(dmxLengthField(datagram, Dmx::HeaderSize), Dmx::MaxChannels);
 }
 
+void readArtDmx(const uchar *datagram, qsizetype size, quint32 sender, DmxFrame *frame)
+{
+    frame->source = SourceIdentity::artNet(sender, size > Dmx::Physical ? datagram[Dmx::Physical] : 0);
+    frame->sequence = size > Dmx::Sequence ? datagram[Dmx::Sequence] : 0;
+    frame->priority = 0;
+    frame->universeKnown = size > Dmx::Net;
+    frame->universe = UniverseKey{DmxProtocol::ArtNet,
+                                  frame->universeKnown ? qFromLittleEndian<quint16>(datagram + Dmx::SubUni)
+                                                       : quint16(0)};
+    frame->lengthField = dmxLengthField(datagram, size);
+    frame->malformed = !isWholeArtDmx(size, frame->lengthField);
+    frame->levels = size >= Dmx::Data ? datagram + Dmx::Data : nullptr;
+    frame->count = frame->malformed ? 0 : std::min<quint16>(frame->lengthField, Dmx::MaxChannels);
+}
+
 void readArtTimeCode(const uchar *datagram, qsizetype size, TimeCodeSource *timeCode)
 {
     quint8 t[TimeCode::Size] = {};

@@ -1,6 +1,8 @@
 #ifndef ARTNETPACKETS_H
 #define ARTNETPACKETS_H
 
+#include "dmxframe.h"
+
 #include <QByteArray>
 #include <QtGlobal>
 
@@ -53,7 +55,7 @@ constexpr int LengthHi = 16;  // length, big-endian
 constexpr int LengthLo = 17;
 constexpr int Data = 18;
 constexpr int HeaderSize = 18;
-constexpr int MaxChannels = 512;
+constexpr int MaxChannels = DmxFrame::MaxChannels;
 constexpr int MinSendChannels = 2;
 constexpr int MaxSize = HeaderSize + MaxChannels; // 530
 } // namespace Dmx
@@ -165,6 +167,11 @@ quint16 dmxLengthField(const uchar *datagram, qsizetype size);
 // An ArtDmx that holds its whole header and as many data bytes as its Length field says.
 bool isWholeArtDmx(qsizetype size, quint16 lengthField);
 bool isWholeArtDmx(const uchar *datagram, qsizetype size);
+// An ArtDmx (identifier and opcode already checked) from an IPv4 sender, decoded once for
+// everything that takes its levels. A datagram cut anywhere after the opcode, or carrying fewer
+// data bytes than its Length claims, gives a malformed frame; one cut before Net names no
+// universe. The frame's levels point into the datagram; its arrival time is left as it was.
+void readArtDmx(const uchar *datagram, qsizetype size, quint32 sender, DmxFrame *frame);
 // Of a whole ArtDmx: its port-address (Net << 8 | SubUni), and its Length cut to what one
 // universe holds.
 quint16 dmxPortAddress(const uchar *datagram);

@@ -266,10 +266,17 @@ void modelHandleDatagram(EngineModel &model, const QByteArray &datagram)
 
 void modelCensus(EngineModel &model, const QByteArray &datagram, quint32 sender)
 {
-    if (!hasId(datagram, ArtNetId))
-        return;
     CensusModel &census = model.census;
     const bool running = model.receiving || census.enabled || census.polling;
+    // 10 to 12 bytes with the identifier and the ArtDmx opcode: too short to be handled, but
+    // a malformed ArtDmx for the census.
+    const bool cutArtDmx = datagram.size() >= Header::OpCode + 2 && datagram.size() <= Header::Size
+            && std::memcmp(datagram.constData(), ArtNetId, sizeof ArtNetId) == 0
+            && opCodeOf(datagram) == 0x5000;
+    if (cutArtDmx && running)
+        ++census.malformedDmx;
+    if (!hasId(datagram, ArtNetId))
+        return;
     const int arrived = std::min<int>(int(datagram.size()), DatagramReader::DefaultCapacity);
     if (opCodeOf(datagram) == 0x2100 && running && arrived < NodeTable::MinReplySize)
         ++census.shortReplies;

@@ -1,7 +1,7 @@
 #ifndef CHANNELACTIVITY_H
 #define CHANNELACTIVITY_H
 
-#include "artnetpackets.h"
+#include "dmxframe.h"
 
 #include <QtGlobal>
 
@@ -15,7 +15,7 @@
 class ChannelActivity
 {
 public:
-    static constexpr int Channels = ArtNetPackets::Dmx::MaxChannels;
+    static constexpr int Channels = DmxFrame::MaxChannels;
     static constexpr qint64 RecentNs = 2'000'000'000;
 
     enum Recency {

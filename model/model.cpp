@@ -1,6 +1,6 @@
 #include "model.h"
 
-#include "artnetpackets.h"
+#include "dmxframe.h"
 #include "channelactivity.h"
 
 #include <QColor>
@@ -12,7 +12,7 @@
 namespace {
 
 // One DMX universe: only the first 512 cells of the grid can ever hold a level.
-constexpr int UniverseSize = ArtNetPackets::Dmx::MaxChannels;
+constexpr int UniverseSize = DmxFrame::MaxChannels;
 constexpr int HighestLevel = 255;
 constexpr int LevelsPerBar = 16;
 

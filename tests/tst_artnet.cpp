@@ -81,6 +81,8 @@ private slots:
     void frameHistoryOfReceiveUniverse();
     void censusWithoutRecording_data();
     void censusWithoutRecording();
+    void malformedCountedPerSender_data();
+    void malformedCountedPerSender();
 
     // Diagnostics
     void diagnostics_data();
@@ -621,6 +623,56 @@ void tst_artnet::censusWithoutRecording()
     QCOMPARE(peer->writeDatagram(fromPeer, engineAddress, 6454), qint64(fromPeer.size()));
     QTRY_COMPARE_WITH_TIMEOUT(engine->m_datagramsRead, stopped + 1, 2000);
     QCOMPARE(engine->dmxSources(0).at(0).packets, quint64(recording ? 3 : 2));
+}
+
+void tst_artnet::malformedCountedPerSender_data()
+{
+    QTest::addColumn<QByteArray>("datagram");
+    QTest::addColumn<bool>("malformed");  // counted against its sender by the census
+    QTest::addColumn<bool>("passedOver"); // counted by the receiver as well
+
+    const QByteArray full = artDmx(4, 0, 24, ramp(24));
+    QTest::newRow("9 bytes: cut inside the opcode") << full.left(9) << false << false;
+    QTest::newRow("10 bytes: identifier and ArtDmx opcode") << full.left(10) << true << false;
+    QTest::newRow("11 bytes") << full.left(11) << true << false;
+    QTest::newRow("12 bytes: up to the protocol version") << full.left(12) << true << false;
+    QTest::newRow("13 bytes: cut inside the header") << full.left(13) << true << true;
+    QTest::newRow("15 bytes: cut inside the port-address") << full.left(15) << true << true;
+    QTest::newRow("Length 24 with 10 values") << full.left(28) << true << true;
+    QByteArray poll = full.left(12);
+    poll[9] = char(0x20);
+    QTest::newRow("12 bytes of another opcode") << poll << false << false;
+    QByteArray madrix = full.left(12);
+    madrix.replace(0, 8, QByteArray("MadrixN", 8));
+    QTest::newRow("12 bytes of another identifier") << madrix << false << false;
+}
+
+void tst_artnet::malformedCountedPerSender()
+{
+    QFETCH(QByteArray, datagram);
+    QFETCH(bool, malformed);
+    QFETCH(bool, passedOver);
+
+    auto engine = newEngine();
+    QVERIFY(engine->setCensusEnabled(true));
+    const QHostAddress console(QStringLiteral("2.0.0.1"));
+    const QHostAddress other(QStringLiteral("2.0.0.2"));
+    engine->handleDatagram(datagram, console);
+    engine->handleDatagram(datagram, console);
+    const quint64 count = malformed ? 2 : 0;
+    QCOMPARE(engine->malformedDmx(), count);
+    QCOMPARE(engine->incompleteDmxCount(), passedOver ? count : 0);
+    QVERIFY(engine->universeTraffic().isEmpty());
+    // The sender named no universe yet: no Sources row can show them.
+    QCOMPARE(engine->malformedDmxWithoutSource(), count);
+
+    engine->handleDatagram(artDmx(4, 0, 2, ramp(2)), console);
+    engine->handleDatagram(artDmx(4, 0, 2, ramp(2)), other);
+    const QList<DmxSource> sources = engine->dmxSources(4);
+    QCOMPARE(sources.size(), 2);
+    QCOMPARE(sources.at(0).malformed, count);
+    QCOMPARE(sources.at(1).malformed, quint64(0));
+    QCOMPARE(engine->malformedDmxWithoutSource(), quint64(0));
 }
 
 void tst_artnet::burstDrainedInOnePass()

@@ -1159,6 +1159,13 @@ void tst_Vardolux::doubleClickShowsUniverse()
     node.swOut[0] = table == QLatin1String("two ports") ? 0x20 : 0x11;
     node.swOut[1] = 0x21;
     dock->showCensus({four, ten}, {node}, {}, 0, 1000);
+    // Malformed ArtDmx that no Sources row can show get a note of their own, only while any.
+    dock->showMalformedWithoutSource(3);
+    QVERIFY(dock->m_malformedNote->isVisibleTo(dock));
+    QCOMPARE(dock->m_malformedNote->text(),
+             QStringLiteral("3 malformed ArtDmx from senders that named no universe"));
+    dock->showMalformedWithoutSource(0);
+    QVERIFY(!dock->m_malformedNote->isVisibleTo(dock));
 
     QTableView *view = dock->m_universeView;
     QModelIndex cell = dock->m_universeProxy->index(1, UniverseTableModel::UniverseColumn);
@@ -1274,6 +1281,10 @@ void tst_Vardolux::networkViewShowsConflict()
     node->writeDatagram(artPollReply(0x02000014, "Peer desk", 4), local, ArtNetPort);
     // The media server on the same host sends EBU time code, then moves on by a frame.
     node->writeDatagram(artTimeCode(4, 3, 2, 1, 1), local, ArtNetPort);
+    // An ArtDmx cut after its protocol version names no universe; its sender, 2.0.0.20, named
+    // one in other packets, so its Sources row shows it and the note under the Universes table
+    // stays hidden.
+    node->writeDatagram(artDmx(0, levels).left(12), local, ArtNetPort);
 
     UniverseTableModel *universes = window->networkDock->m_universeModel;
     SourceTableModel *sources = window->networkDock->m_sourceModel;
@@ -1287,6 +1298,10 @@ void tst_Vardolux::networkViewShowsConflict()
     for (int source = 0; source < 2; ++source)
         addresses << sources->data(sources->index(source, SourceTableModel::AddressColumn))
                              .toString();
+    const int first = addresses.at(0) == QLatin1String("2.0.0.20") ? 0 : 1;
+    QTRY_COMPARE(sources->data(sources->index(first, SourceTableModel::MalformedColumn)).toInt(), 1);
+    QCOMPARE(sources->data(sources->index(1 - first, SourceTableModel::MalformedColumn)).toInt(), 0);
+    QVERIFY(!window->networkDock->m_malformedNote->isVisible());
     addresses.sort();
     QCOMPARE(addresses, (QStringList{"2.0.0.20", "2.0.0.21"}));
     QTRY_VERIFY(sources->data(sources->index(1, SourceTableModel::SequenceErrorsColumn)).toInt()

@@ -28,6 +28,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QMessageBox>
 #include <QScreen>
 #include <QSettings>
@@ -42,6 +43,7 @@
 #include <QWidgetAction>
 #include <QWindow>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -50,6 +52,13 @@
 #include <unistd.h>
 
 using TestPackets::bytes;
+
+namespace {
+
+// How a test clicks a cell of the channel table.
+enum ClickWay { Click, CtrlClick, ShiftClick, DragTo };
+
+} // namespace
 
 class tst_Window : public QObject, public WindowFixture
 {
@@ -62,6 +71,8 @@ private slots:
 
     // Construction and commands
     void tableViewIsSetUp();
+    void tableSelection_data();
+    void tableSelection();
     void actions_data();
     void actions();
     void menusInOrder();
@@ -151,7 +162,7 @@ void tst_Window::tableViewIsSetUp()
     QCOMPARE(window->centralWidget(), view);
     QCOMPARE(view->model(), window->model);
     QCOMPARE(view->selectionModel()->model(), window->model);
-    QCOMPARE(view->selectionMode(), QAbstractItemView::MultiSelection);
+    QCOMPARE(view->selectionMode(), QAbstractItemView::ExtendedSelection);
     QVERIFY(view->horizontalHeader()->sectionsMovable());
     QVERIFY(view->verticalHeader()->sectionsMovable());
     QVERIFY(view->horizontalHeader()->stretchLastSection());
@@ -161,16 +172,6 @@ void tst_Window::tableViewIsSetUp()
     QVERIFY2(view->columnWidth(0) >= textWidth,
              qPrintable(QStringLiteral("column %1 < text %2").arg(view->columnWidth(0)).arg(textWidth)));
     QCOMPARE(view->columnWidth(1), view->columnWidth(0));
-
-    // Clicking cells one after another keeps them all selected.
-    window->resize(900, 700);
-    window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
-                      view->visualRect(window->model->index(0, 0)).center());
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
-                      view->visualRect(window->model->index(1, 2)).center());
-    QCOMPARE(view->selectionModel()->selectedIndexes().size(), 2);
 
     // The last column reaches the right edge, also after fitting the columns to their texts.
     auto lastColumnEnd = [view] {
@@ -182,6 +183,77 @@ void tst_Window::tableViewIsSetUp()
     window->viewDecimalAction->trigger();
     window->optimizeAction->trigger();
     QCOMPARE(lastColumnEnd(), view->viewport()->width());
+}
+
+void tst_Window::tableSelection_data()
+{
+    // Cells by channel index (0-based, 16 to a row), each with how it is clicked.
+    QTest::addColumn<QList<int>>("cells");
+    QTest::addColumn<QList<int>>("ways");
+    QTest::addColumn<QList<int>>("selected");
+
+    QTest::newRow("a click replaces the selection")
+            << QList<int>{9, 25} << QList<int>{Click, Click} << QList<int>{25};
+    QTest::newRow("back to channel 10 only with one click")
+            << QList<int>{0, 1, 2, 9} << QList<int>{Click, CtrlClick, CtrlClick, Click}
+            << QList<int>{9};
+    QTest::newRow("Ctrl+click adds a cell")
+            << QList<int>{9, 25} << QList<int>{Click, CtrlClick} << QList<int>{9, 25};
+    QTest::newRow("Ctrl+click on a selected cell takes it out")
+            << QList<int>{9, 25, 9} << QList<int>{Click, CtrlClick, CtrlClick} << QList<int>{25};
+    QTest::newRow("Shift+click selects the block between")
+            << QList<int>{9, 20} << QList<int>{Click, ShiftClick}
+            << QList<int>{4, 5, 6, 7, 8, 9, 20, 21, 22, 23, 24, 25};
+    QTest::newRow("dragging selects the cells passed over")
+            << QList<int>{0, 2} << QList<int>{Click, DragTo} << QList<int>{0, 1, 2};
+    QTest::newRow("a block of 18: the scope keeps the first 8")
+            << QList<int>{0, 37} << QList<int>{Click, ShiftClick}
+            << QList<int>{0, 1, 2, 3, 4, 5, 16, 17, 18, 19, 20, 21, 32, 33, 34, 35, 36, 37};
+}
+
+void tst_Window::tableSelection()
+{
+    QFETCH(QList<int>, cells);
+    QFETCH(QList<int>, ways);
+    QFETCH(QList<int>, selected);
+    auto window = makeWindow();
+    window->resize(900, 700);
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    QTableView *view = window->tableView;
+    QWidget *viewport = view->viewport();
+    auto pointOf = [&](int channel) {
+        return view->visualRect(window->model->index(channel / 16, channel % 16)).center();
+    };
+    for (int i = 0; i < cells.size(); ++i) {
+        const QPoint point = pointOf(cells.at(i));
+        switch (ways.at(i)) {
+        case Click:
+            QTest::mouseClick(viewport, Qt::LeftButton, {}, point);
+            break;
+        case CtrlClick:
+            QTest::mouseClick(viewport, Qt::LeftButton, Qt::ControlModifier, point);
+            break;
+        case ShiftClick:
+            QTest::mouseClick(viewport, Qt::LeftButton, Qt::ShiftModifier, point);
+            break;
+        case DragTo: {
+            // The button stays down from the cell before to this one.
+            const QPoint from = pointOf(cells.at(i - 1));
+            QTest::mousePress(viewport, Qt::LeftButton, {}, from);
+            QMouseEvent move(QEvent::MouseMove, point, viewport->mapToGlobal(point), Qt::NoButton,
+                             Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(viewport, &move);
+            QTest::mouseRelease(viewport, Qt::LeftButton, {}, point);
+        }
+        }
+    }
+    QList<int> channels;
+    for (const QModelIndex &index : view->selectionModel()->selectedIndexes())
+        channels << index.row() * 16 + index.column();
+    std::sort(channels.begin(), channels.end());
+    QCOMPARE(channels, selected);
+    QCOMPARE(window->activityViews->m_trace.channels(), selected.mid(0, ChannelTrace::MaxChannels));
 }
 
 void tst_Window::actions_data()

@@ -71,6 +71,15 @@ QWidget *NetworkDock::createUniversesPage()
     m_sourceView = addTable(m_sourceModel, &m_sourceProxy);
     m_sourceView->setObjectName(QStringLiteral("sourceView"));
 
+    m_malformedNote = new QLabel;
+    m_malformedNote->setObjectName(QStringLiteral("malformedNote"));
+    m_malformedNote->setVisible(false);
+    auto *universes = new QWidget;
+    auto *universesLayout = new QVBoxLayout(universes);
+    universesLayout->setContentsMargins(0, 0, 0, 0);
+    universesLayout->addWidget(m_universeView);
+    universesLayout->addWidget(m_malformedNote);
+
     m_sourcesTitle = new QLabel;
     m_unstoredNote = new QLabel;
     m_unstoredNote->setVisible(false);
@@ -83,7 +92,7 @@ QWidget *NetworkDock::createUniversesPage()
     sourcesLayout->addWidget(m_unstoredNote);
 
     auto *splitter = new QSplitter(Qt::Vertical);
-    splitter->addWidget(m_universeView);
+    splitter->addWidget(universes);
     splitter->addWidget(sources);
     return splitter;
 }
@@ -128,6 +137,7 @@ void NetworkDock::refresh(artnet &engine, int universeOnShow)
     }
     showCensus(engine.universeTraffic(), engine.nodes(), timeCode, engine.unstoredSources(),
                engine.censusClockMs());
+    showMalformedWithoutSource(engine.malformedDmxWithoutSource());
     showUnstoredNodes(engine.unstoredNodes());
     refreshSources();
 }
@@ -151,6 +161,15 @@ void NetworkDock::showCensus(const QList<UniverseTraffic> &universes,
         m_unstoredNote->setText(tr("%1 further senders beyond the table's bounds were counted "
                                    "but not stored")
                                         .arg(unstoredSources));
+}
+
+// Cut ArtDmx from a sender that never named a universe have no row in the Sources table.
+void NetworkDock::showMalformedWithoutSource(quint64 count)
+{
+    m_malformedNote->setVisible(count > 0);
+    if (count > 0)
+        m_malformedNote->setText(tr("%1 malformed ArtDmx from senders that named no universe")
+                                         .arg(count));
 }
 
 void NetworkDock::showUnstoredNodes(quint64 replies)

@@ -40,6 +40,7 @@ public:
                     const QList<TimeCodeSource> &timeCode, quint64 unstoredSources,
                     qint64 nowMs);
     void showSources(const QList<DmxSource> &sources, qint64 nowMs);
+    void showMalformedWithoutSource(quint64 count);
     // Replies of nodes beyond the Nodes table's bound, which the engine counted but not stored.
     void showUnstoredNodes(quint64 replies);
     // The universe (as the spin box shows it) whose senders the Sources table lists.
@@ -72,6 +73,7 @@ private:
     QTabWidget *m_tabs = nullptr;
     QLabel *m_sourcesTitle = nullptr;
     QLabel *m_unstoredNote = nullptr;
+    QLabel *m_malformedNote = nullptr;
     QLabel *m_unstoredNodesNote = nullptr;
     quint64 m_unstoredNodes = 0;
 

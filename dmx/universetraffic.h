@@ -1,12 +1,17 @@
 #ifndef UNIVERSETRAFFIC_H
 #define UNIVERSETRAFFIC_H
 
+#include "sourceidentity.h"
+
 #include <QtGlobal>
 
-// The ArtDmx traffic of one port-address, summed over its sources.
+// The DMX traffic of one universe, summed over its sources.
 struct UniverseTraffic
 {
-    quint16 portAddress = 0;     // universe number as the spin box shows it is portAddress + 1
+    DmxProtocol protocol = DmxProtocol::ArtNet;
+    // The universe's number in its protocol: for Art-Net the port-address, whose universe
+    // number as the spin box shows it is portAddress + 1.
+    quint16 portAddress = 0;
     int sources = 0;             // sources stored for it
     int liveSources = 0;
     quint32 moreSources = 0;     // sources seen beyond the per-universe bound, not stored

@@ -1,7 +1,7 @@
 #ifndef FRAMEHISTORY_H
 #define FRAMEHISTORY_H
 
-#include "artnetpackets.h"
+#include "dmxframe.h"
 
 #include <QElapsedTimer>
 #include <QtGlobal>
@@ -17,7 +17,7 @@ class FrameHistory
 public:
     static constexpr int Capacity = 8192;  // 60 s at up to 136 frames/s
     static constexpr qint64 SpanNs = 60'000'000'000;
-    static constexpr int FrameSize = ArtNetPackets::Dmx::MaxChannels;
+    static constexpr int FrameSize = DmxFrame::MaxChannels;
 
     FrameHistory();
 

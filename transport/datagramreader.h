@@ -23,7 +23,8 @@ public:
     using Handler = std::function<void(const QByteArray &datagram, const QHostAddress &sender)>;
 
     static constexpr int DefaultBatchSize = 64;
-    // Larger than any Art-Net packet (the biggest, ArtFirmwareMaster, has 1060 bytes).
+    // Larger than any lighting-control datagram (Art-Net's biggest, ArtFirmwareMaster, has 1060
+    // bytes; an sACN data packet at most 638).
     static constexpr int DefaultCapacity = 2048;
 
     explicit DatagramReader(QUdpSocket *socket = nullptr, int batchSize = DefaultBatchSize,

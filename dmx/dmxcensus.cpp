@@ -1,0 +1,363 @@
+#include "dmxcensus.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// The rate is counted in buckets of 100 ms: the last ten whole buckets are the last second,
+// the eleventh is the one filling now.
+constexpr qint64 BucketMs = 100;
+constexpr int WholeBuckets = 10;
+constexpr int Buckets = WholeBuckets + 1;
+
+constexpr int SenderSlots = 2 * DmxCensus::MaxSenders; // half full at most: probes end soon
+constexpr int UnstoredBits = 1 << 20;
+
+quint32 mix(quint32 value)
+{
+    value ^= value >> 16;
+    value *= 0x7feb352dU;
+    value ^= value >> 15;
+    value *= 0x846ca68bU;
+    value ^= value >> 16;
+    return value;
+}
+
+} // namespace
+
+struct DmxCensus::Source
+{
+    SourceIdentity identity;
+    quint8 priority = 0;
+    quint8 lastSequence = 0;   // 0: no expectation for the next packet
+    quint16 lastLength = 0;
+    int next = -1;             // next source of the same universe
+    int sender = -1;           // its sender address's slot, -1 when that table was full
+    qint64 firstSeenMs = 0;
+    qint64 lastSeenMs = 0;
+    quint64 packets = 0;
+    quint32 gaps = 0;
+    quint32 outOfOrder = 0;
+    qint64 newestBucket = 0;
+    quint32 buckets[Buckets] = {};
+};
+
+struct DmxCensus::Universe
+{
+    UniverseKey key;
+    int first = -1;
+    int last = -1;
+    int lastHit = -1;          // most packets come from the source of the packet before
+    int count = 0;
+    quint32 more = 0;
+    qint64 lastSeenMs = 0;
+};
+
+struct DmxCensus::Sender
+{
+    quint32 address = 0;
+    bool used = false;
+    bool syncSeen = false;
+    qint64 lastSyncMs = 0;
+    quint64 malformed = 0;
+    int sources = 0;           // stored sources from this address
+};
+
+DmxCensus::DmxCensus()
+    : m_sources(new Source[MaxSources]),
+      m_universes(new Universe[MaxUniverses]),
+      m_senders(new Sender[SenderSlots]),
+      m_universeIndex(new quint16[DmxProtocolCount * NumbersPerProtocol]()),
+      m_unstoredSeen(new quint64[UnstoredBits / 64]())
+{
+}
+
+DmxCensus::~DmxCensus() = default;
+
+void DmxCensus::clear()
+{
+    std::fill_n(m_sources.get(), MaxSources, Source());
+    std::fill_n(m_universes.get(), MaxUniverses, Universe());
+    std::fill_n(m_senders.get(), SenderSlots, Sender());
+    std::memset(m_universeIndex.get(), 0, DmxProtocolCount * NumbersPerProtocol * sizeof(quint16));
+    std::memset(m_unstoredSeen.get(), 0, UnstoredBits / 8);
+    m_sourceCount = 0;
+    m_universeCount = 0;
+    m_senderCount = 0;
+    m_unstoredSources = 0;
+    m_malformedDmx = 0;
+}
+
+void DmxCensus::recordFrame(const DmxFrame &frame, qint64 nowMs)
+{
+    if (frame.malformed || !frame.universeKnown) {
+        recordMalformed(frame.source.address);
+        return;
+    }
+    Universe *universe = universeFor(frame.universe, nowMs);
+    if (!universe) {
+        if (firstTimeUnstored(frame.universe, frame.source))
+            ++m_unstoredSources;
+        return;
+    }
+    universe->lastSeenMs = nowMs;
+    Source *source = sourceFor(*universe, frame, nowMs);
+    if (!source) {
+        if (firstTimeUnstored(frame.universe, frame.source)) {
+            ++universe->more;
+            ++m_unstoredSources;
+        }
+        return;
+    }
+    countSequence(*source, frame.sequence, nowMs);
+    countRate(*source, nowMs);
+    source->lastSeenMs = nowMs;
+    ++source->packets;
+    source->lastLength = frame.lengthField;
+    source->priority = frame.priority;
+}
+
+void DmxCensus::recordMalformed(quint32 sender)
+{
+    ++m_malformedDmx;
+    if (Sender *from = senderFor(sender))
+        ++from->malformed;
+}
+
+void DmxCensus::recordSync(quint32 sender, qint64 nowMs)
+{
+    if (Sender *from = senderFor(sender)) {
+        from->syncSeen = true;
+        from->lastSyncMs = nowMs;
+    }
+}
+
+DmxCensus::Universe *DmxCensus::universeFor(UniverseKey key, qint64 nowMs)
+{
+    const quint16 slot = m_universeIndex[indexOf(key)];
+    if (slot != 0)
+        return &m_universes[slot - 1];
+    if (m_universeCount >= MaxUniverses)
+        return nullptr;
+    Universe &universe = m_universes[m_universeCount++];
+    universe = Universe();
+    universe.key = key;
+    universe.lastSeenMs = nowMs;
+    m_universeIndex[indexOf(key)] = quint16(m_universeCount);
+    return &universe;
+}
+
+DmxCensus::Source *DmxCensus::sourceFor(Universe &universe, const DmxFrame &frame, qint64 nowMs)
+{
+    if (universe.lastHit >= 0) {
+        Source &hit = m_sources[universe.lastHit];
+        if (hit.identity == frame.source)
+            return &hit;
+    }
+    for (int i = universe.first; i >= 0; i = m_sources[i].next) {
+        Source &source = m_sources[i];
+        if (source.identity == frame.source) {
+            universe.lastHit = i;
+            return &source;
+        }
+    }
+    if (universe.count >= MaxSourcesPerUniverse || m_sourceCount >= MaxSources)
+        return nullptr;
+    const int index = m_sourceCount++;
+    Source &source = m_sources[index];
+    source = Source();
+    source.identity = frame.source;
+    source.firstSeenMs = nowMs;
+    source.lastSeenMs = nowMs;
+    source.newestBucket = nowMs / BucketMs;
+    Sender *sender = senderFor(frame.source.address);
+    source.sender = sender ? int(sender - m_senders.get()) : -1;
+    if (sender)
+        ++sender->sources;
+    if (universe.last >= 0)
+        m_sources[universe.last].next = index;
+    else
+        universe.first = index;
+    universe.last = index;
+    universe.lastHit = index;
+    ++universe.count;
+    return &source;
+}
+
+DmxCensus::Sender *DmxCensus::senderFor(quint32 address)
+{
+    for (quint32 probe = mix(address) % SenderSlots;; probe = (probe + 1) % SenderSlots) {
+        Sender &sender = m_senders[probe];
+        if (sender.used && sender.address == address)
+            return &sender;
+        if (sender.used)
+            continue;
+        if (m_senderCount >= MaxSenders)
+            return nullptr;
+        ++m_senderCount;
+        sender = Sender();
+        sender.used = true;
+        sender.address = address;
+        return &sender;
+    }
+}
+
+const DmxCensus::Sender *DmxCensus::findSender(quint32 address) const
+{
+    for (quint32 probe = mix(address) % SenderSlots;; probe = (probe + 1) % SenderSlots) {
+        const Sender &slot = m_senders[probe];
+        if (!slot.used)
+            return nullptr;
+        if (slot.address == address)
+            return &slot;
+    }
+}
+
+quint64 DmxCensus::malformedFrom(quint32 sender) const
+{
+    const Sender *from = findSender(sender);
+    return from ? from->malformed : 0;
+}
+
+quint64 DmxCensus::malformedWithoutSource() const
+{
+    quint64 count = 0;
+    for (int i = 0; i < SenderSlots; ++i) {
+        const Sender &sender = m_senders[i];
+        if (sender.used && sender.sources == 0)
+            count += sender.malformed;
+    }
+    return count;
+}
+
+// A source beyond the bounds is counted once however often it sends, by a bit of its own in a
+// fixed set; once very many were counted, two may share a bit, so the count is a lower bound.
+bool DmxCensus::firstTimeUnstored(UniverseKey key, const SourceIdentity &source)
+{
+    quint32 who = source.address;
+    if (source.protocol != DmxProtocol::ArtNet) {
+        for (int i = 0; i < SourceIdentity::CidSize; i += 4)
+            who ^= mix(quint32(source.cid[i]) << 24 | quint32(source.cid[i + 1]) << 16
+                       | quint32(source.cid[i + 2]) << 8 | source.cid[i + 3]);
+    }
+    const quint32 where = quint32(indexOf(key)) << 8 | source.physical;
+    const quint32 hash = mix(mix(who) ^ where) % UnstoredBits;
+    quint64 &word = m_unstoredSeen[hash / 64];
+    const quint64 bit = quint64(1) << (hash % 64);
+    if (word & bit)
+        return false;
+    word |= bit;
+    return true;
+}
+
+// Sequence numbers run 1 to 255 and wrap to 1; 0 means the sender does not number its packets.
+// A repeat of the last number, or one up to OutOfOrderWindow behind it, arrived out of order and
+// leaves the expectation as it was. Any other number than the successor means packets were lost
+// or the sender started afresh (a console restarted): one gap, and the count follows the new
+// number, so that a restart is one error and not one for every packet until the old number
+// comes round again. After a silence of a keep-alive period a sender starts afresh unnoticed.
+void DmxCensus::countSequence(Source &source, quint8 sequence, qint64 nowMs)
+{
+    constexpr int OutOfOrderWindow = 20;
+    if (sequence == 0) {
+        source.lastSequence = 0;
+        return;
+    }
+    if (source.lastSequence != 0 && nowMs - source.lastSeenMs < LiveMs) {
+        const int ahead = (int(sequence) - int(source.lastSequence) + 255) % 255;
+        if (ahead == 0 || ahead >= 255 - OutOfOrderWindow) {
+            ++source.outOfOrder;
+            return;
+        }
+        if (ahead != 1)
+            ++source.gaps;
+    }
+    source.lastSequence = sequence;
+}
+
+void DmxCensus::countRate(Source &source, qint64 nowMs)
+{
+    const qint64 bucket = std::max(nowMs / BucketMs, source.newestBucket);
+    const qint64 passed = bucket - source.newestBucket;
+    if (passed >= Buckets) {
+        std::fill_n(source.buckets, Buckets, 0);
+    } else {
+        for (qint64 k = 1; k <= passed; ++k)
+            source.buckets[(source.newestBucket + k) % Buckets] = 0;
+    }
+    source.newestBucket = bucket;
+    ++source.buckets[bucket % Buckets];
+}
+
+DmxSource DmxCensus::copyOf(const Source &source, qint64 nowMs) const
+{
+    DmxSource copy;
+    copy.protocol = source.identity.protocol;
+    copy.address = source.identity.address;
+    copy.physical = source.identity.physical;
+    copy.cid = source.identity.cid;
+    copy.priority = source.priority;
+    copy.firstSeenMs = source.firstSeenMs;
+    copy.lastSeenMs = source.lastSeenMs;
+    copy.packets = source.packets;
+    copy.lastLength = source.lastLength;
+    copy.sequenceGaps = source.gaps;
+    copy.sequenceOutOfOrder = source.outOfOrder;
+    copy.live = nowMs - source.lastSeenMs < LiveMs;
+    // The last second: the ten whole buckets before the one filling now. The clock starts at
+    // 0, so in its first second there are fewer, and none before 0.
+    const qint64 now = nowMs / BucketMs;
+    quint64 packets = 0;
+    for (qint64 b = std::max({now - WholeBuckets, source.newestBucket - WholeBuckets, qint64(0)});
+         b <= std::min(now - 1, source.newestBucket); ++b)
+        packets += source.buckets[b % Buckets];
+    copy.rateHz = double(packets) * 1000.0 / double(WholeBuckets * BucketMs);
+    if (source.sender >= 0) {
+        const Sender &sender = m_senders[source.sender];
+        copy.malformed = sender.malformed;
+        copy.sendsSync = sender.syncSeen && nowMs - sender.lastSyncMs < LiveMs;
+    }
+    return copy;
+}
+
+QList<DmxSource> DmxCensus::sources(UniverseKey key, qint64 nowMs) const
+{
+    QList<DmxSource> list;
+    const quint16 slot = m_universeIndex[indexOf(key)];
+    if (slot == 0)
+        return list;
+    const Universe &universe = m_universes[slot - 1];
+    list.reserve(universe.count);
+    for (int i = universe.first; i >= 0; i = m_sources[i].next)
+        list.append(copyOf(m_sources[i], nowMs));
+    return list;
+}
+
+QList<UniverseTraffic> DmxCensus::universes(qint64 nowMs) const
+{
+    QList<UniverseTraffic> list;
+    list.reserve(m_universeCount);
+    for (int u = 0; u < m_universeCount; ++u) {
+        const Universe &universe = m_universes[u];
+        UniverseTraffic traffic;
+        traffic.protocol = universe.key.protocol;
+        traffic.portAddress = universe.key.number;
+        traffic.sources = universe.count;
+        traffic.moreSources = universe.more;
+        traffic.lastSeenMs = universe.lastSeenMs;
+        for (int i = universe.first; i >= 0; i = m_sources[i].next) {
+            const DmxSource source = copyOf(m_sources[i], nowMs);
+            traffic.sequenceErrors += source.sequenceGaps + source.sequenceOutOfOrder;
+            if (!source.live)
+                continue;
+            ++traffic.liveSources;
+            traffic.rateHz += source.rateHz;
+        }
+        list.append(traffic);
+    }
+    std::sort(list.begin(), list.end(), [](const UniverseTraffic &a, const UniverseTraffic &b) {
+        return a.protocol != b.protocol ? a.protocol < b.protocol : a.portAddress < b.portAddress;
+    });
+    return list;
+}

@@ -1,0 +1,86 @@
+#ifndef DMXCENSUS_H
+#define DMXCENSUS_H
+
+#include "dmxframe.h"
+#include "dmxsource.h"
+#include "universetraffic.h"
+
+#include <QList>
+#include <QtGlobal>
+
+#include <memory>
+
+// Who sends which universe: every decoded DMX frame is counted against its source (Art-Net:
+// sender IPv4 address + Physical byte; sACN: CID) and its universe, keyed by protocol and
+// number. Knows no socket and no packet layout: it is fed decoded frames and the time, so it can
+// be tested and fuzzed on its own.
+//
+// Whatever a hostile network sends, the tables stay as they were made: at most
+// MaxSourcesPerUniverse sources per universe, MaxSources in all, MaxUniverses universes and
+// MaxSenders sender addresses. Sources beyond the bounds are counted, not stored. Nothing is
+// allocated after construction.
+class DmxCensus
+{
+public:
+    static constexpr int MaxSourcesPerUniverse = 64;
+    static constexpr int MaxSources = 4096;
+    static constexpr int MaxUniverses = 4096;
+    static constexpr int MaxSenders = 4096;
+    static constexpr qint64 LiveMs = 4000; // Art-Net's keep-alive limit
+
+    DmxCensus();
+    ~DmxCensus();
+    DmxCensus(const DmxCensus &) = delete;
+    DmxCensus &operator=(const DmxCensus &) = delete;
+
+    // A malformed frame counts against its sender's address only, whether or not it named a
+    // universe.
+    void recordFrame(const DmxFrame &frame, qint64 nowMs);
+    // A synchronisation packet (ArtSync) from an IPv4 sender.
+    void recordSync(quint32 sender, qint64 nowMs);
+    void clear();
+
+    // Copies for a reader, as of nowMs.
+    QList<UniverseTraffic> universes(qint64 nowMs) const; // by protocol, then number
+    QList<DmxSource> sources(UniverseKey key, qint64 nowMs) const; // in order of first arrival
+    quint64 unstoredSources() const { return m_unstoredSources; } // distinct, counted once each
+    quint64 malformedDmx() const { return m_malformedDmx; }
+    quint64 malformedFrom(quint32 sender) const;
+    // Malformed frames from sender addresses of which no source is stored: the Sources table
+    // cannot show them.
+    quint64 malformedWithoutSource() const;
+
+private:
+    struct Source;
+    struct Universe;
+    struct Sender;
+
+    void recordMalformed(quint32 sender);
+    Universe *universeFor(UniverseKey key, qint64 nowMs);
+    Source *sourceFor(Universe &universe, const DmxFrame &frame, qint64 nowMs);
+    Sender *senderFor(quint32 address);
+    const Sender *findSender(quint32 address) const;
+    bool firstTimeUnstored(UniverseKey key, const SourceIdentity &source);
+    static void countSequence(Source &source, quint8 sequence, qint64 nowMs);
+    static void countRate(Source &source, qint64 nowMs);
+    DmxSource copyOf(const Source &source, qint64 nowMs) const;
+    static int indexOf(UniverseKey key)
+    {
+        return int(key.protocol) * NumbersPerProtocol + key.number;
+    }
+
+    static constexpr int NumbersPerProtocol = 1 << 16;
+
+    std::unique_ptr<Source[]> m_sources;
+    std::unique_ptr<Universe[]> m_universes;
+    std::unique_ptr<Sender[]> m_senders;        // open addressing on the IPv4 address
+    std::unique_ptr<quint16[]> m_universeIndex; // protocol and number -> universe slot + 1, 0 = none
+    std::unique_ptr<quint64[]> m_unstoredSeen;  // bit set of unstored sources already counted
+    int m_sourceCount = 0;
+    int m_universeCount = 0;
+    int m_senderCount = 0;
+    quint64 m_unstoredSources = 0;
+    quint64 m_malformedDmx = 0;
+};
+
+#endif // DMXCENSUS_H
