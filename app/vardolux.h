@@ -28,6 +28,7 @@ class Vardolux : public QMainWindow
     friend class tst_Vardolux;
     friend class tst_Window;
     friend class WindowFixture;
+    friend class PeerWindowFixture;
 
 public:
     Vardolux();
