@@ -1,12 +1,11 @@
 #include "vardolux.h"
 
 #include "activityviews.h"
-#include "artnet.h"
 #include "artnetpackets.h"
+#include "capturesession.h"
 #include "model.h"
-#include "networkdock.h"
+#include "networkview.h"
 #include "recordingfile.h"
-#include "universeindicator.h"
 #include "vardoluxversion.h"
 
 #include <QAction>
@@ -35,7 +34,6 @@
 #include <QToolBar>
 
 #include <algorithm>
-#include <limits>
 
 namespace {
 
@@ -52,13 +50,9 @@ constexpr int TableColumns = 16;
 constexpr int FrameBufferSize = ArtNetPackets::Dmx::MaxChannels;
 constexpr int RecordIntervalMs = 200;
 constexpr int ConfirmationTimeoutMs = 2000;
-// Rates are counted over a second; a faster refresh of the network view shows nothing new.
-constexpr int NetworkRefreshMs = 500;
 // The box shows port-addresses 1-based.
 constexpr int FirstUniverse = 1;
 constexpr int LastUniverse = ArtNetPackets::PortAddressCount;
-// What the engine's 1-based 16-bit universe number can take at all.
-constexpr int LargestEngineUniverse = std::numeric_limits<quint16>::max() + 1;
 constexpr int SmallestSendableFrame = ArtNetPackets::Dmx::MinSendChannels;
 constexpr int LargestSendableFrame = ArtNetPackets::Dmx::MaxChannels;
 
@@ -80,6 +74,21 @@ QString mailLink()
             + QStringLiteral("</a>");
 }
 
+// What this program says about itself in its poll replies.
+CaptureSession::Identity nodeIdentity()
+{
+    CaptureSession::Identity identity;
+    identity.versionHi = quint8(VersionMajor);
+    identity.versionLo = quint8(VersionMinor);
+    identity.oemHi = OemHi;
+    identity.oemLo = OemLo;
+    identity.shortName = ProgramName;
+    identity.longName =
+            QStringLiteral("%1 V%2.%3 by ").arg(ProgramName).arg(VersionMajor).arg(VersionMinor)
+            + WebHost;
+    return identity;
+}
+
 // Qt reads "[*]" in a title as the modified mark; a file name may contain it literally.
 QString escapedForTitle(QString name)
 {
@@ -88,7 +97,7 @@ QString escapedForTitle(QString name)
 
 } // namespace
 
-Vardolux::Vardolux()
+Vardolux::Vardolux() : session(std::make_unique<CaptureSession>())
 {
     model = new Model(TableRows, TableColumns, this);
     model->setObjectName(QStringLiteral("model"));
@@ -128,11 +137,11 @@ Vardolux::Vardolux()
 Vardolux::~Vardolux()
 {
     // Hiding the dock as it goes would call back into the half-destroyed window.
-    if (networkDock)
-        disconnect(networkDock->toggleViewAction(), nullptr, this, nullptr);
+    if (networkView)
+        disconnect(networkViewAction, nullptr, networkView, nullptr);
     stop();
-    delete engine;
     engine = nullptr;
+    session.reset();
     delete[] frameBuffer;
     frameBuffer = nullptr;
 }
@@ -314,7 +323,7 @@ QMenu *Vardolux::createPopupMenu()
     if (!menu)
         menu = new QMenu(this);
     addActivityMenuEntries(menu);
-    addNetworkViewEntries(menu);
+    networkView->addMenuEntries(menu);
     return menu;
 }
 
@@ -328,77 +337,13 @@ void Vardolux::addActivityMenuEntries(QMenu *menu)
 
 void Vardolux::createNetworkView()
 {
-    networkDock = new NetworkDock(this);
-    networkDock->hide();
-    addDockWidget(Qt::BottomDockWidgetArea, networkDock);
-    // The dock's own entry would duplicate networkViewAction in the context menu.
-    networkDock->toggleViewAction()->setVisible(false);
-    connect(networkDock->toggleViewAction(), &QAction::toggled, this,
-            &Vardolux::setNetworkViewOpen);
-    connect(networkDock, &NetworkDock::universeChosen, universeSpinBox, &QSpinBox::setValue);
-
-    networkViewAction = new QAction(tr("&Network View"), this);
-    networkViewAction->setObjectName(QStringLiteral("networkViewAction"));
-    networkViewAction->setShortcut(QKeySequence(tr("F6")));
-    networkViewAction->setStatusTip(tr("Show the universes, their senders, the nodes and the "
-                                       "time code on the network"));
-    networkViewAction->setCheckable(true);
-    connect(networkViewAction, &QAction::triggered, this, &Vardolux::setNetworkViewOpen);
-    addAction(networkViewAction);
-
-    universeIndicator = new UniverseIndicator;
-    statusBar()->addPermanentWidget(universeIndicator);
-    connect(universeIndicator, &UniverseIndicator::clicked, this,
-            [this] { setNetworkViewOpen(true); });
-
-    networkTimer = new QTimer(this);
-    connect(networkTimer, &QTimer::timeout, this, &Vardolux::refreshNetworkView);
-    connect(universeSpinBox, &QSpinBox::valueChanged, this, &Vardolux::refreshNetworkView);
-    networkTimer->start(NetworkRefreshMs);
-}
-
-void Vardolux::addNetworkViewEntries(QMenu *menu)
-{
-    menu->addSeparator();
-    menu->addAction(networkViewAction);
-}
-
-void Vardolux::setNetworkViewOpen(bool open)
-{
-    networkViewAction->setChecked(open);
-    if (open) {
-        networkDock->show();
-        networkDock->raise();
-    } else {
-        networkDock->hide();
-    }
-    if (open == networkViewOpen)
-        return;
-    networkViewOpen = open;
-    if (open) {
-        // Listens as Record does, but leaves the table's universe and the run state alone.
-        ensureEngine();
-        if (!engine->openSocket())
-            reportPortFailure();
-        engine->setCensusEnabled(true);
-        engine->startNodePolling();
-    } else if (engine) {
-        engine->stopNodePolling();
-        engine->setCensusEnabled(false);
-    }
-    refreshNetworkView();
-}
-
-void Vardolux::refreshNetworkView()
-{
-    const int universe = universeSpinBox->value();
-    if (!engine) {
-        universeIndicator->showSources(universe, {});
-        return;
-    }
-    universeIndicator->showSources(universe, engine->dmxSources(quint16(universe - 1)));
-    if (networkViewOpen)
-        networkDock->refresh(*engine, universe);
+    networkView = new NetworkView(this, session.get(), universeSpinBox);
+    connect(networkView, &NetworkView::sessionNeeded, this, [this] { ensureEngine(); });
+    connect(networkView, &NetworkView::portUnavailable, this, &Vardolux::reportPortFailure);
+    networkDock = networkView->dock();
+    universeIndicator = networkView->indicator();
+    networkViewAction = networkView->toggleAction();
+    networkTimer = networkView->refreshTimer();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -464,17 +409,8 @@ void Vardolux::about()
 
 bool Vardolux::ensureEngine()
 {
-    if (!engine)
-        engine = new artnet();
-
-    engine->m_versionHi = quint8(VersionMajor);
-    engine->m_versionLo = quint8(VersionMinor);
-    engine->m_oemHi = OemHi;
-    engine->m_oemLo = OemLo;
-    engine->m_shortName = ProgramName;
-    engine->m_longName =
-            QStringLiteral("%1 V%2.%3 by ").arg(ProgramName).arg(VersionMajor).arg(VersionMinor)
-            + WebHost;
+    session->start(nodeIdentity());
+    engine = session->artNetEngine();
 
     pollMode();
     return setUniverse(universeSpinBox->value());
@@ -485,7 +421,7 @@ bool Vardolux::record()
     stop();
     recordTimer = new QTimer(this);
     ensureEngine();
-    engine->setFrameHistoryKept(true);
+    session->keepHistory();
     if (!frameBuffer)
         frameBuffer = new unsigned char[FrameBufferSize]();
     connect(recordTimer, &QTimer::timeout, this, &Vardolux::recordDataTimeOut);
@@ -493,7 +429,7 @@ bool Vardolux::record()
 
     checkRunCommand(recordAction);
 
-    if (engine->openSocket())
+    if (session->openPort())
         reportPortOpened();
     else
         reportPortFailure();
@@ -508,13 +444,13 @@ void Vardolux::recordDataTimeOut()
         return;
     frameLength = FrameBufferSize;
     std::fill(frameBuffer, frameBuffer + FrameBufferSize, 0);
-    if (!engine)
+    if (!session->started())
         return;
-    if (!engine->readUniverse(frameBuffer, &frameLength))
+    if (!session->readLevels(frameBuffer, &frameLength))
         return;
     if (frameLength > FrameBufferSize)
         frameLength = FrameBufferSize;
-    activityViews->refresh(engine->frameHistory());
+    activityViews->refresh(session->history());
     showFrame(frameBuffer, frameLength);
 }
 
@@ -561,9 +497,9 @@ QByteArray Vardolux::levelsOnShow(bool allCells) const
 
 bool Vardolux::sendFrame(const QByteArray &frame)
 {
-    if (!engine)
+    if (!session->started())
         return false;
-    if (!engine->openSocket()) {
+    if (!session->openPort()) {
         reportPortFailure();
         return false;
     }
@@ -576,9 +512,7 @@ bool Vardolux::sendFrame(const QByteArray &frame)
                                          .arg(LargestSendableFrame));
         return false;
     }
-    const qint64 sent = engine->sendDmx(reinterpret_cast<const uchar *>(frame.constData()),
-                                        quint16(frame.size()), quint16(universeSpinBox->value()),
-                                        nullptr);
+    const qint64 sent = session->send(frame, universeSpinBox->value());
     // For example no route for the broadcast: the show network is down or not configured.
     if (sent < 0) {
         statusBar()->showMessage(tr("Nothing sent: the network refused the ArtDmx packet"));
@@ -598,7 +532,7 @@ void Vardolux::reportPortOpened()
         statusBar()->clearMessage();
     // Beside another program that holds the port with address reuse, the kernel gives each
     // unicast datagram to one of the two: the table may then miss what a console sends.
-    if (engine && engine->portShared() && !sharedPortReported) {
+    if (session->portShared() && !sharedPortReported) {
         sharedPortReported = true;
         statusBar()->showMessage(tr("Art-Net port 6454 is shared with another program: unicast "
                                     "packets may go to it instead"));
@@ -607,7 +541,7 @@ void Vardolux::reportPortOpened()
 
 void Vardolux::updateSendingNote()
 {
-    const quint16 universe = engine ? engine->sendingUniverse() : 0;
+    const int universe = session->sendingUniverse();
     if (!sending || universe == 0) {
         sendingLabel->hide();
         sendingLabel->clear();
@@ -615,7 +549,7 @@ void Vardolux::updateSendingNote()
     }
     sendingLabel->setText(tr("Sending universe %1 on %2")
                                   .arg(QString::number(universe),
-                                       engine->sendNetworks().join(QStringLiteral(", "))));
+                                       session->sendNetworks().join(QStringLiteral(", "))));
     sendingLabel->show();
 }
 
@@ -623,7 +557,7 @@ bool Vardolux::send()
 {
     stop();
     ensureEngine();
-    if (engine) {
+    if (session->started()) {
         sendFrame(levelsOnShow(false));
         sending = true;
     }
@@ -639,10 +573,7 @@ bool Vardolux::stop()
         delete recordTimer;
         recordTimer = nullptr;
     }
-    if (engine) {
-        engine->stopSending();
-        engine->stopReceiving();
-    }
+    session->stop();
     sending = false;
     updateSendingNote();
     checkRunCommand(stopAction);
@@ -683,18 +614,15 @@ bool Vardolux::optimize()
 
 bool Vardolux::setUniverse(int Universe)
 {
-    if (!engine || Universe < FirstUniverse || Universe > LargestEngineUniverse)
-        return false;
-    engine->setReceiveUniverse(quint16(Universe));
-    return true;
+    return session->setUniverse(Universe);
 }
 
 void Vardolux::pollMode()
 {
-    if (!engine || !pollModeAction)
+    if (!session->started() || !pollModeAction)
         return;
     const bool wanted = pollModeAction->isChecked();
-    if (engine->setPollMode(wanted))
+    if (session->setPollMode(wanted))
         reportPortOpened();
     else if (wanted)
         reportPortFailure();
@@ -826,7 +754,7 @@ void Vardolux::loadFile(const QString &fileName)
         // Only one universe is on show; the 16-bit length must not wrap for an oversized frame.
         const int shown = std::min(int(frame.size()), FrameBufferSize);
         showFrame(reinterpret_cast<const unsigned char *>(frame.constData()), quint16(shown));
-        if (sending && engine)
+        if (sending && session->started())
             allSent = sendFrame(frame) && allSent;
     }
     if (sending)

@@ -6,6 +6,8 @@
 #include <QMainWindow>
 #include <QString>
 
+#include <memory>
+
 class QAction;
 class QCloseEvent;
 class QLabel;
@@ -17,9 +19,11 @@ class QTimer;
 class QToolBar;
 class Model;
 class NetworkDock;
+class NetworkView;
 class UniverseIndicator;
 class artnet;
 class ActivityViews;
+class CaptureSession;
 
 // The main window: the channel table of one universe and every command of the program.
 class Vardolux : public QMainWindow
@@ -28,6 +32,7 @@ class Vardolux : public QMainWindow
     friend class tst_Vardolux;
     friend class tst_Window;
     friend class WindowFixture;
+    friend class PeerWindowFixture;
 
 public:
     Vardolux();
@@ -107,12 +112,7 @@ private:
     // Shows the table in `mode` (a Model::ViewMode) and checks that mode's command alone.
     void switchViewMode(int mode);
 
-    // The network view: a dock of the census, the status bar's word on the universe on show,
-    // F6, and their entries in the window's context menu.
     void createNetworkView();
-    void addNetworkViewEntries(QMenu *menu);
-    void setNetworkViewOpen(bool open);
-    void refreshNetworkView();
 
     Model *model = nullptr;
     QTableView *tableView = nullptr;
@@ -149,6 +149,9 @@ private:
     QAction *aboutAction = nullptr;
     QAction *aboutQtAction = nullptr;
 
+    // What the commands ask of the network goes through the session; engine is the session's
+    // Art-Net engine once made, for those that need the class itself.
+    std::unique_ptr<CaptureSession> session;
     artnet *engine = nullptr;
     QTimer *recordTimer = nullptr;
     unsigned char *frameBuffer = nullptr;
@@ -159,11 +162,12 @@ private:
     bool sharedPortReported = false;
     ActivityViews *activityViews = nullptr;
 
+    // The network view, and its parts that the window's tests reach.
+    NetworkView *networkView = nullptr;
     NetworkDock *networkDock = nullptr;
     UniverseIndicator *universeIndicator = nullptr;
     QAction *networkViewAction = nullptr;
     QTimer *networkTimer = nullptr;
-    bool networkViewOpen = false;
 };
 
 #endif // VARDOLUX_H

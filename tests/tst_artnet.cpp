@@ -145,6 +145,8 @@ private:
 // ---------------------------------------------------------------------------------------------
 // Packets as controllers send them, byte by byte.
 
+using TestPackets::artSync;
+using TestPackets::artTimeCode;
 using TestPackets::header;
 
 static QByteArray artDmx(quint8 subUni, quint8 net, quint16 length, const QByteArray &data)
@@ -165,21 +167,6 @@ static QByteArray syncPacket(const char *id, quint16 opCode, quint8 value)
     QByteArray packet = header(opCode, id);
     packet += char(value);              // 12: sync value
     packet += char(0);
-    return packet;
-}
-
-static QByteArray timeCodePacket(quint8 frames, quint8 seconds, quint8 minutes, quint8 hours,
-                                 quint8 type)
-{
-    QByteArray packet = header(0x9700);
-    packet += char(0);                  // 12: Filler1
-    packet += char(0);                  // 13: Filler2
-    packet += char(frames);             // 14
-    packet += char(seconds);            // 15
-    packet += char(minutes);            // 16
-    packet += char(hours);              // 17
-    packet += char(type);               // 18
-    packet += char(0);                  // 19
     return packet;
 }
 
@@ -619,6 +606,15 @@ void tst_artnet::censusWithoutRecording()
     QCOMPARE(sources.at(0).packets, quint64(2));
     QCOMPARE(sources.at(0).sequenceGaps, quint32(1));
     QCOMPARE(QHostAddress(sources.at(1).address), engineAddress);
+    QVERIFY(!sources.at(0).sendsSync);
+
+    // An ArtSync marks every source at the address it came from.
+    const quint64 beforeSync = engine->m_datagramsRead;
+    QCOMPARE(peer->writeDatagram(TestPackets::artSync(), engineAddress, 6454),
+             qint64(TestPackets::ArtSyncSize));
+    QTRY_COMPARE_WITH_TIMEOUT(engine->m_datagramsRead, beforeSync + 1, 2000);
+    QVERIFY(engine->dmxSources(0).at(0).sendsSync);
+    QVERIFY(!engine->dmxSources(0).at(1).sendsSync);
 
     // Closing the network view stops the census only where Record does not keep it going.
     engine->setCensusEnabled(false);
@@ -720,12 +716,11 @@ void tst_artnet::diagnostics_data()
     QTest::addColumn<QByteArray>("expected");
     QTest::addColumn<qint16>("syncMode");
 
-    const QByteArray artSync = syncPacket("Art-Net", 0x5200, 3);
     QTest::newRow("ArtPollReply every time")
         << Datagrams{header(0x2100) + QByteArray(228, '\0'), header(0x2100) + QByteArray(228, '\0')}
         << QByteArray("Art-Net PollReplyArt-Net PollReply") << qint16(0);
     QTest::newRow("ArtSync 0x5200 is not implemented, every time")
-        << Datagrams{artSync, artSync}
+        << Datagrams{artSync(), artSync()}
         << QByteArray("receive not implemented OpCode at time 0x5200\n"
                       "receive not implemented OpCode at time 0x5200\n")
         << qint16(0);
@@ -733,7 +728,7 @@ void tst_artnet::diagnostics_data()
         << Datagrams{header(0xF8AB) + QByteArray(2, '\0')}
         << QByteArray("receive not implemented OpCode at time 0xF8AB\n") << qint16(0);
     QTest::newRow("Art-Net time code once")
-        << Datagrams{timeCodePacket(1, 2, 3, 4, 1), timeCodePacket(2, 2, 3, 4, 1)}
+        << Datagrams{artTimeCode(1, 2, 3, 4, 1), artTimeCode(2, 2, 3, 4, 1)}
         << QByteArray("receiving Art-Net TIMECODE ...") << qint16(0);
     QTest::newRow("Art-Net sync pre once")
         << Datagrams{syncPacket("Art-Net", 0x5101, 0), syncPacket("Art-Net", 0x5101, 2)}
@@ -1491,17 +1486,17 @@ void tst_artnet::timeCodeFromTwoSenders()
     QVERIFY(engine->openSocket());
     {
         StdoutCapture once; // the first time code is announced
-        deliver(*engine, timeCodePacket(1, 2, 3, 4, 1));
+        deliver(*engine, artTimeCode(1, 2, 3, 4, 1));
     }
-    deliver(*engine, timeCodePacket(24, 59, 58, 23, 3));
+    deliver(*engine, artTimeCode(24, 59, 58, 23, 3));
     QCOMPARE(engine->m_timeCodeSources->size(), 1);
 
     const quint64 before = engine->m_datagramsRead;
-    QCOMPARE(peer->writeDatagram(timeCodePacket(5, 6, 7, 8, 2),
+    QCOMPARE(peer->writeDatagram(artTimeCode(5, 6, 7, 8, 2),
                                  QHostAddress(PrivateNetwork::LocalAddress), 6454), 20);
     QTRY_VERIFY(engine->m_datagramsRead > before);
     // A short packet: the fields that did not arrive read as zero.
-    deliver(*engine, timeCodePacket(9, 10, 11, 12, 1).left(16));
+    deliver(*engine, artTimeCode(9, 10, 11, 12, 1).left(16));
 
     TimeCodeSource source;
     QHostAddress sender;
@@ -1524,7 +1519,7 @@ void tst_artnet::timeCodeSourceBounds()
     QVERIFY(!engine->timeCodeSource(&source, nullptr, 0)); // none yet
     {
         StdoutCapture once; // the first time code is announced
-        deliver(*engine, timeCodePacket(1, 2, 3, 4, 0));
+        deliver(*engine, artTimeCode(1, 2, 3, 4, 0));
     }
     QVERIFY(engine->timeCodeSource(&source, nullptr, 0));
     QVERIFY(!engine->timeCodeSource(&source, nullptr, 1));
@@ -1539,12 +1534,12 @@ void tst_artnet::sendTimeCodeTargets()
     QVERIFY(peer);
     auto engine = newEngine();
     const quint8 timeCode[5] = {12, 34, 56, 7, 2};
-    const QByteArray expected = timeCodePacket(12, 34, 56, 7, 2);
+    const QByteArray expected = artTimeCode(12, 34, 56, 7, 2);
 
     {
         // The engine hears its own broadcasts; the announcement of the first is not wanted.
         StdoutCapture once;
-        engine->handleDatagram(timeCodePacket(0, 0, 0, 0, 0), QHostAddress(QStringLiteral("192.0.2.1")));
+        engine->handleDatagram(artTimeCode(0, 0, 0, 0, 0), QHostAddress(QStringLiteral("192.0.2.1")));
     }
     const QHostAddress target(PrivateNetwork::PeerAddress);
     QCOMPARE(engine->sendTimeCode(timeCode, &target), qint64(20));

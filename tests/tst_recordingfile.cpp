@@ -180,21 +180,18 @@ void tst_RecordingFile::saveOnFullFileSystemKeepsOldFile_data()
 
 void tst_RecordingFile::saveOnFullFileSystemKeepsOldFile()
 {
-    VARDOLUX_REQUIRE_SMALL_FILE_SYSTEM();
+    VARDOLUX_REQUIRE_EMPTY_SMALL_FILE_SYSTEM();
     QFETCH(bool, existing);
-    QString why;
-    QVERIFY2(SmallFileSystem::clear(&why), qPrintable(why));
-    const QDir disk(SmallFileSystem::path());
-    const QString path = disk.filePath(QStringLiteral("rec.xml"));
+    const QString path = QDir(SmallFileSystem::path()).filePath(QStringLiteral("rec.xml"));
     QString error;
     if (existing)
         QVERIFY2(RecordingFile::save(path, bytes({1, 2, 3}), 1, &error), qPrintable(error));
-    QVERIFY2(SmallFileSystem::fill(&why), qPrintable(why));
-    const QStringList filesBefore = disk.entryList(QDir::Files | QDir::Hidden);
+    VARDOLUX_FILL_SMALL_FILE_SYSTEM();
+    const QStringList filesBefore = SmallFileSystem::files();
 
     QVERIFY(!RecordingFile::save(path, QByteArray(512, '\x7f'), 2, &error));
     QCOMPARE(error, QString::fromLocal8Bit(strerror(ENOSPC)));
-    QCOMPARE(disk.entryList(QDir::Files | QDir::Hidden), filesBefore);
+    QCOMPARE(SmallFileSystem::files(), filesBefore);
     if (existing) {
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));

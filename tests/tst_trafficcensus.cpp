@@ -2,6 +2,7 @@
 // and what the network view shows comes out (sources, live and conflict, rate, Sequence errors,
 // the bounds against a hostile network, malformed packets per sender, ArtSync).
 #include "artnet.h"
+#include "testpackets.h"
 #include "trafficcensus.h"
 
 #include <QTest>
@@ -17,22 +18,13 @@ constexpr quint32 ip(quint8 a, quint8 b, quint8 c, quint8 d)
 constexpr quint32 ConsoleA = ip(2, 0, 0, 1);
 constexpr quint32 ConsoleB = ip(2, 0, 0, 2);
 
+// An ArtDmx of levels 0x7F whose Length field says length, carrying dataBytes of them (all when
+// negative).
 QByteArray artDmx(quint16 portAddress, quint8 sequence = 0, quint8 physical = 0,
                   quint16 length = 2, int dataBytes = -1)
 {
-    QByteArray packet("Art-Net", 8);        //  0: identifier and its zero byte
-    packet += char(0x00);                   //  8: OpCode 0x5000, low byte first
-    packet += char(0x50);                   //  9
-    packet += char(0);                      // 10: ProtVerHi
-    packet += char(14);                     // 11: ProtVerLo
-    packet += char(sequence);               // 12: Sequence
-    packet += char(physical);               // 13: Physical
-    packet += char(portAddress & 0xFF);     // 14: SubUni
-    packet += char(portAddress >> 8);       // 15: Net
-    packet += char(length >> 8);            // 16: LengthHi
-    packet += char(length & 0xFF);          // 17: Length
-    packet += QByteArray(dataBytes < 0 ? length : dataBytes, char(0x7F)); // 18: data
-    return packet;
+    const QByteArray data(dataBytes < 0 ? length : dataBytes, char(0x7F));
+    return TestPackets::artDmxClaiming(portAddress, length, data, sequence, physical);
 }
 
 void feed(TrafficCensus &census, const QByteArray &datagram, quint32 sender, qint64 nowMs)

@@ -22,7 +22,7 @@
 #include "timecodetablemodel.h"
 #include "universeindicator.h"
 #include "universetablemodel.h"
-#include "windowfixture.h"
+#include "peerwindowfixture.h"
 
 #include <QAbstractItemModelTester>
 #include <QAction>
@@ -77,48 +77,10 @@
 
 namespace {
 
-constexpr quint16 ArtNetPort = 6454;
-
 using TestPackets::artDmx;
+using TestPackets::artPollReply;
+using TestPackets::artTimeCode;
 using TestPackets::bytes;
-
-// An ArtPollReply as a one-port output node sends it, 239 bytes long.
-QByteArray artPollReply(quint32 ipv4, const QByteArray &shortName, quint16 outputPortAddress)
-{
-    QByteArray packet(239, '\0');
-    packet.replace(0, 8, QByteArray("Art-Net\0", 8)); // ID
-    packet[8] = 0x00;                                  // OpCode ArtPollReply 0x2100, low first
-    packet[9] = 0x21;
-    for (int byte = 0; byte < 4; ++byte)               // IP address, most significant first
-        packet[10 + byte] = char(ipv4 >> (24 - 8 * byte));
-    packet[14] = char(0x36);                           // Port 6454, low byte first
-    packet[15] = char(0x19);
-    packet[16] = 1;                                    // VersInfoHi, VersInfoLo: 1.4
-    packet[17] = 4;
-    packet[18] = char(outputPortAddress >> 8);         // NetSwitch
-    packet[19] = char((outputPortAddress >> 4) & 0x0f); // SubSwitch
-    packet.replace(26, shortName.size(), shortName);   // ShortName
-    packet[173] = 1;                                   // NumPortsLo
-    packet[174] = char(0x80);                          // PortTypes[0]: output
-    packet[182] = char(0x80);                          // GoodOutput[0]: data being sent
-    packet[190] = char(outputPortAddress & 0x0f);      // SwOut[0]
-    const char mac[6] = {0x02, 0x00, 0x00, 0x00, 0x00, 0x14};
-    packet.replace(201, 6, QByteArray(mac, 6));        // MAC
-    packet[211] = 1;                                   // BindIndex
-    return packet;
-}
-
-// An ArtTimeCode packet.
-QByteArray artTimeCode(int hours, int minutes, int seconds, int frames, int type)
-{
-    QByteArray packet("Art-Net\0", 8);               // ID
-    packet += bytes({0x00, 0x97});                   // OpCode ArtTimeCode 0x9700, low byte first
-    packet += bytes({0x00, 14});                     // ProtVerHi, ProtVerLo
-    packet += bytes({0x00, 0x00});                   // Filler1, Filler2
-    packet += bytes({frames, seconds, minutes, hours, type});
-    packet += bytes({0x00});                         // Spare
-    return packet;
-}
 
 // QTest::mouseDClick of Qt 6.4 reaches an item view's viewport without a double-click that the
 // view recognises (it sees only a second press); a click and then the double-click event is
@@ -151,7 +113,7 @@ quint16 opCodeOf(const QByteArray &packet)
 
 } // namespace
 
-class tst_Vardolux : public QObject, public WindowFixture
+class tst_Vardolux : public QObject, public PeerWindowFixture
 {
     Q_OBJECT
 
@@ -207,7 +169,6 @@ private slots:
     void networkViewShowsConflict();
 
 private:
-    std::unique_ptr<QUdpSocket> openPeerSocket();
     QList<QByteArray> receiveArtDmx(QUdpSocket *socket, int count, int timeoutMs);
     void activityScreenshot(Vardolux &window, QUdpSocket *peer);
 };
@@ -227,20 +188,6 @@ void tst_Vardolux::init()
 void tst_Vardolux::cleanup()
 {
     dropFiles();
-}
-
-std::unique_ptr<QUdpSocket> tst_Vardolux::openPeerSocket()
-{
-    QString error;
-    const int descriptor = PrivateNetwork::peerUdpSocket(QString(), ArtNetPort, &error);
-    if (descriptor < 0) {
-        qWarning("peer socket: %s", qPrintable(error));
-        return nullptr;
-    }
-    auto socket = std::make_unique<QUdpSocket>();
-    if (!socket->setSocketDescriptor(descriptor))
-        return nullptr;
-    return socket;
 }
 
 // Up to count ArtDmx datagrams that reach the peer within the time; other datagrams are dropped.
@@ -384,18 +331,14 @@ void tst_Vardolux::recordShowsNoDataBeforeAnyPacket()
 
 void tst_Vardolux::recordShowsReceivedFrame()
 {
-    auto peer = openPeerSocket();
-    QVERIFY(peer);
-    auto window = makeWindow();
-    window->recordAction->trigger();
-    QTRY_COMPARE(cellText(*window, 0, 0), QStringLiteral("no data"));
+    std::unique_ptr<QUdpSocket> peer;
+    std::unique_ptr<Vardolux> window;
+    QVERIFY(startRecording(peer, window));
 
     QByteArray levels;
     for (int channel = 0; channel < 24; ++channel)
         levels.append(char(channel * 10 + 5));
-    QVERIFY(peer->writeDatagram(artDmx(0, levels), QHostAddress(PrivateNetwork::LocalAddress),
-                                ArtNetPort)
-            > 0);
+    QVERIFY(sendToWindow(*peer, artDmx(0, levels)));
     QTRY_COMPARE(cellText(*window, 0, 0), QStringLiteral("5"));
 
     QStringList expected(512, QStringLiteral("no data"));
@@ -407,7 +350,7 @@ void tst_Vardolux::recordShowsReceivedFrame()
         QByteArray full;
         for (int channel = 0; channel < 512; ++channel)
             full.append(char((channel * 37) % 256));
-        peer->writeDatagram(artDmx(0, full), QHostAddress(PrivateNetwork::LocalAddress), ArtNetPort);
+        sendToWindow(*peer, artDmx(0, full));
         window->resize(680, 720);
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
@@ -421,46 +364,40 @@ void tst_Vardolux::recordShowsReceivedFrame()
 
 void tst_Vardolux::universeChangeDuringRecording()
 {
-    auto peer = openPeerSocket();
-    QVERIFY(peer);
-    const QHostAddress local(PrivateNetwork::LocalAddress);
-    auto window = makeWindow();
-    window->recordAction->trigger();
-    QTRY_COMPARE(cellText(*window, 0, 0), QStringLiteral("no data"));
-    peer->writeDatagram(artDmx(0, bytes({11, 12})), local, ArtNetPort);
+    std::unique_ptr<QUdpSocket> peer;
+    std::unique_ptr<Vardolux> window;
+    QVERIFY(startRecording(peer, window));
+    sendToWindow(*peer, artDmx(0, bytes({11, 12})));
     QTRY_COMPARE(cellText(*window, 0, 0), QStringLiteral("11"));
 
     // Universe 2 is port-address 1.
     window->universeSpinBox->setValue(2);
     QTRY_COMPARE(cellText(*window, 0, 0), QStringLiteral("no data"));
-    peer->writeDatagram(artDmx(0, bytes({13, 14})), local, ArtNetPort);
+    sendToWindow(*peer, artDmx(0, bytes({13, 14})));
     QTest::qWait(500);
     QCOMPARE(cellText(*window, 0, 0), QStringLiteral("no data"));
-    peer->writeDatagram(artDmx(1, bytes({21, 22, 23})), local, ArtNetPort);
+    sendToWindow(*peer, artDmx(1, bytes({21, 22, 23})));
     QTRY_COMPARE(cellText(*window, 0, 2), QStringLiteral("23"));
 
     // A SubUni of 0x80 and a Net byte: universe 0x0180 + 1.
     window->universeSpinBox->setValue(0x0181);
     QTRY_COMPARE(cellText(*window, 0, 0), QStringLiteral("no data"));
-    peer->writeDatagram(artDmx(0x0180, bytes({99, 98})), local, ArtNetPort);
+    sendToWindow(*peer, artDmx(0x0180, bytes({99, 98})));
     QTRY_COMPARE(cellText(*window, 0, 0), QStringLiteral("99"));
 }
 
 void tst_Vardolux::freezeSurvivesStopAndRecord()
 {
-    auto peer = openPeerSocket();
-    QVERIFY(peer);
-    const QHostAddress local(PrivateNetwork::LocalAddress);
-    auto window = makeWindow();
-    window->recordAction->trigger();
-    QTRY_COMPARE(cellText(*window, 0, 0), QStringLiteral("no data"));
-    peer->writeDatagram(artDmx(0, bytes({11, 11})), local, ArtNetPort);
+    std::unique_ptr<QUdpSocket> peer;
+    std::unique_ptr<Vardolux> window;
+    QVERIFY(startRecording(peer, window));
+    sendToWindow(*peer, artDmx(0, bytes({11, 11})));
     QTRY_COMPARE(cellText(*window, 0, 0), QStringLiteral("11"));
 
     window->freezeAction->trigger();
     QVERIFY(window->frozen);
     QVERIFY(window->freezeAction->isChecked());
-    peer->writeDatagram(artDmx(0, bytes({22, 22})), local, ArtNetPort);
+    sendToWindow(*peer, artDmx(0, bytes({22, 22})));
     QTest::qWait(600);
     QCOMPARE(cellText(*window, 0, 0), QStringLiteral("11"));
 
@@ -474,7 +411,7 @@ void tst_Vardolux::freezeSurvivesStopAndRecord()
     QVERIFY(!window->frozen);
     QVERIFY(!window->freezeAction->isChecked());
     QTRY_COMPARE(cellText(*window, 0, 0), QStringLiteral("no data"));
-    peer->writeDatagram(artDmx(0, bytes({33, 33})), local, ArtNetPort);
+    sendToWindow(*peer, artDmx(0, bytes({33, 33})));
     QTRY_COMPARE(cellText(*window, 0, 0), QStringLiteral("33"));
 
     // Stopped and frozen: Freeze only clears the flag, without a box.
@@ -945,19 +882,14 @@ void tst_Vardolux::exportOnFullDiskKeepsOldFile_data()
 // cut or empty file is left behind.
 void tst_Vardolux::exportOnFullDiskKeepsOldFile()
 {
-    VARDOLUX_REQUIRE_SMALL_FILE_SYSTEM();
+    VARDOLUX_REQUIRE_EMPTY_SMALL_FILE_SYSTEM();
     QFETCH(bool, ontoOldFile);
-    QString why;
-    QVERIFY2(SmallFileSystem::clear(&why), qPrintable(why));
     const QDir disk(SmallFileSystem::path());
-    auto peer = openPeerSocket();
-    QVERIFY(peer);
-    auto window = makeWindow();
-    window->recordAction->trigger();
-    QTRY_COMPARE(cellText(*window, 0, 0), QStringLiteral("no data"));
+    std::unique_ptr<QUdpSocket> peer;
+    std::unique_ptr<Vardolux> window;
+    QVERIFY(startRecording(peer, window));
     for (int level : {10, 20, 30})
-        peer->writeDatagram(artDmx(0, bytes({level, 7})), QHostAddress(PrivateNetwork::LocalAddress),
-                            ArtNetPort);
+        sendToWindow(*peer, artDmx(0, bytes({level, 7})));
     QTRY_COMPARE(cellText(*window, 0, 0), QStringLiteral("30"));
     QCOMPARE(window->activityViews->m_activity.statistics(0).changes, quint32(2));
 
@@ -969,8 +901,8 @@ void tst_Vardolux::exportOnFullDiskKeepsOldFile()
         before = fileBytes(target);
         QVERIFY(before.startsWith("time_ms,channel,level\n"));
     }
-    QVERIFY2(SmallFileSystem::fill(&why), qPrintable(why));
-    const QStringList filesBefore = disk.entryList(QDir::Files | QDir::Hidden);
+    VARDOLUX_FILL_SMALL_FILE_SYSTEM();
+    const QStringList filesBefore = SmallFileSystem::files();
 
     BoxCloser closer;
     QVERIFY(!window->activityViews->exportTo(target));
@@ -980,7 +912,7 @@ void tst_Vardolux::exportOnFullDiskKeepsOldFile()
     QCOMPARE(closer.boxes.first().text,
              QStringLiteral("Cannot write file %1:\n%2.")
                      .arg(target, QString::fromLocal8Bit(strerror(ENOSPC))));
-    QCOMPARE(disk.entryList(QDir::Files | QDir::Hidden), filesBefore);
+    QCOMPARE(SmallFileSystem::files(), filesBefore);
     if (ontoOldFile)
         QCOMPARE(fileBytes(target), before);
 }
@@ -990,26 +922,24 @@ void tst_Vardolux::exportOnFullDiskKeepsOldFile()
 // scope holds the spike and the export lists it.
 void tst_Vardolux::glitchBetweenTicksIsCaught()
 {
-    auto peer = openPeerSocket();
-    QVERIFY(peer);
-    const QHostAddress local(PrivateNetwork::LocalAddress);
-    auto window = makeWindow();
+    std::unique_ptr<QUdpSocket> peer;
+    std::unique_ptr<Vardolux> window;
+    QVERIFY(startRecording(peer, window));
     ActivityViews *views = window->activityViews;
-    window->recordAction->trigger();
     views->m_highlightAction->trigger();
     views->m_scopeDock->toggleViewAction()->trigger();
     window->tableView->selectionModel()->select(window->model->index(0, 1),
                                                 QItemSelectionModel::Select);
     QCOMPARE(views->m_trace.channels(), QList<int>{1});
     QTRY_COMPARE(cellText(*window, 0, 1), QStringLiteral("no data"));
-    peer->writeDatagram(artDmx(0, bytes({7, 16, 7})), local, ArtNetPort);
+    sendToWindow(*peer, artDmx(0, bytes({7, 16, 7})));
     QTRY_COMPARE(cellText(*window, 0, 1), QStringLiteral("16"));
     QTest::qWait(300);
     const QModelIndex cell = window->model->index(0, 1);
     QVERIFY(!window->model->data(cell, Qt::BackgroundRole).isValid());
 
     for (int level : {16, 255, 16})
-        peer->writeDatagram(artDmx(0, bytes({7, level, 7})), local, ArtNetPort);
+        sendToWindow(*peer, artDmx(0, bytes({7, level, 7})));
     QTRY_COMPARE(int(views->m_activity.statistics(1).changes), 2);
     QCOMPARE(int(views->m_activity.statistics(1).maximum), 255);
     QCOMPARE(int(views->m_activity.statistics(0).changes), 0);
@@ -1029,7 +959,7 @@ void tst_Vardolux::glitchBetweenTicksIsCaught()
     window->freezeAction->trigger();
     const QVariant heldTint = window->model->data(cell, Qt::BackgroundRole);
     const int heldPoints = views->m_trace.size();
-    peer->writeDatagram(artDmx(0, bytes({7, 200, 7})), local, ArtNetPort);
+    sendToWindow(*peer, artDmx(0, bytes({7, 200, 7})));
     QTest::qWait(2500);
     QCOMPARE(int(views->m_activity.statistics(1).changes), 2);
     QCOMPARE(window->model->data(cell, Qt::BackgroundRole), heldTint);
@@ -1203,7 +1133,6 @@ void tst_Vardolux::activityScreenshot(Vardolux &window, QUdpSocket *peer)
     auto *selection = window.tableView->selectionModel();
     selection->select(window.model->index(0, 4), QItemSelectionModel::Select);
     selection->select(window.model->index(0, 8), QItemSelectionModel::Select);
-    const QHostAddress local(PrivateNetwork::LocalAddress);
     QByteArray levels(512, '\0');
     for (int channel = 0; channel < 96; ++channel)
         levels[channel] = char((channel * 37) % 200 + 40);
@@ -1216,7 +1145,7 @@ void tst_Vardolux::activityScreenshot(Vardolux &window, QUdpSocket *peer)
         levels[8] = char(frame % 60 == 30 ? 0 : 180);              // channel 9: drops out
         for (int chase = 19; chase < 23; ++chase)                   // channels 20-23: a chase
             levels[chase] = char((frame * 12 + chase * 64) % 256);
-        peer->writeDatagram(artDmx(0, levels), local, ArtNetPort);
+        sendToWindow(*peer, artDmx(0, levels));
         QTest::qWait(22);
     }
     // At once, while the chase still moved in the last refresh.
@@ -1437,7 +1366,7 @@ void tst_Vardolux::networkViewShowsConflict()
             5000);
     node->writeDatagram(artPollReply(0x02000014, "Peer desk", 4), local, ArtNetPort);
     // The media server on the same host sends EBU time code, then moves on by a frame.
-    node->writeDatagram(artTimeCode(1, 2, 3, 4, 1), local, ArtNetPort);
+    node->writeDatagram(artTimeCode(4, 3, 2, 1, 1), local, ArtNetPort);
     // An ArtDmx cut after its protocol version names no universe; its sender, 2.0.0.20, named
     // one in other packets, so its Sources row shows it and the note under the Universes table
     // stays hidden.
@@ -1482,7 +1411,7 @@ void tst_Vardolux::networkViewShowsConflict()
 
     TimeCodeTableModel *timeCode = window->networkDock->m_timeCodeModel;
     QTRY_COMPARE(timeCode->rowCount(), 1);
-    node->writeDatagram(artTimeCode(1, 2, 3, 5, 1), local, ArtNetPort);
+    node->writeDatagram(artTimeCode(5, 3, 2, 1, 1), local, ArtNetPort);
     QTRY_COMPARE(timeCode->data(timeCode->index(0, TimeCodeTableModel::TimeColumn)).toString(),
                  QStringLiteral("01:02:03:05"));
     QCOMPARE(timeCode->data(timeCode->index(0, TimeCodeTableModel::SenderColumn)).toString(),

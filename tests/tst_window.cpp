@@ -921,10 +921,8 @@ void tst_Window::saveOnFullDiskKeepsRecording_data()
 
 void tst_Window::saveOnFullDiskKeepsRecording()
 {
-    VARDOLUX_REQUIRE_SMALL_FILE_SYSTEM();
+    VARDOLUX_REQUIRE_EMPTY_SMALL_FILE_SYSTEM();
     QFETCH(bool, ontoCurrentFile);
-    QString why;
-    QVERIFY2(SmallFileSystem::clear(&why), qPrintable(why));
     const QDir disk(SmallFileSystem::path());
 
     auto window = makeWindow();
@@ -938,8 +936,8 @@ void tst_Window::saveOnFullDiskKeepsRecording()
     window->documentWasModified();
     const QString title = window->windowTitle();
     window->statusBar()->clearMessage();
-    QVERIFY2(SmallFileSystem::fill(&why), qPrintable(why));
-    const QStringList filesBefore = disk.entryList(QDir::Files | QDir::Hidden);
+    VARDOLUX_FILL_SMALL_FILE_SYSTEM();
+    const QStringList filesBefore = SmallFileSystem::files();
 
     showFrame(*window, bytes({9, 9, 9}));
     const QString target = ontoCurrentFile ? current : disk.filePath(QStringLiteral("new.xml"));
@@ -963,14 +961,14 @@ void tst_Window::saveOnFullDiskKeepsRecording()
              QStringLiteral("Cannot write file %1:\n%2.")
                      .arg(target, QString::fromLocal8Bit(strerror(ENOSPC))));
     QCOMPARE(fileBytes(current), before);
-    QCOMPARE(disk.entryList(QDir::Files | QDir::Hidden), filesBefore); // no empty new.xml
+    QCOMPARE(SmallFileSystem::files(), filesBefore); // no empty new.xml
     QCOMPARE(window->currentFile, current);
     QCOMPARE(window->windowTitle(), title);
     QVERIFY(window->isWindowModified());
     QVERIFY(window->statusBar()->currentMessage().isEmpty());
 
     // Once there is room again, the same command saves.
-    QVERIFY2(SmallFileSystem::clear(&why), qPrintable(why));
+    VARDOLUX_CLEAR_SMALL_FILE_SYSTEM();
     QVERIFY(window->saveFile(target));
     QCOMPARE(fileBytes(target),
              RecordingFile::toXml(bytes({9, 9, 9}) + QByteArray(509, '\0'), 1).toLatin1());

@@ -1,6 +1,5 @@
 #include "networkdock.h"
 
-#include "artnet.h"
 #include "nodetable.h"
 #include "nodetablemodel.h"
 #include "sourcetablemodel.h"
@@ -123,22 +122,13 @@ QTableView *NetworkDock::addTable(QAbstractItemModel *model, QSortFilterProxyMod
     return view;
 }
 
-void NetworkDock::refresh(artnet &engine, int universeOnShow)
+void NetworkDock::showCensus(const CensusSnapshot &census, int universeOnShow)
 {
-    m_engine = &engine;
     m_universeOnShow = universeOnShow;
-    QList<TimeCodeSource> timeCode;
-    TimeCodeSource source;
-    QHostAddress sender;
-    for (int index = 0; engine.timeCodeSource(&source, &sender, index); ++index) {
-        // The engine hands the sender out beside the record, not in it.
-        source.sender = sender;
-        timeCode << source;
-    }
-    showCensus(engine.universeTraffic(), engine.nodes(), timeCode, engine.unstoredSources(),
-               engine.censusClockMs());
-    showMalformedWithoutSource(engine.malformedDmxWithoutSource());
-    showUnstoredNodes(engine.unstoredNodes());
+    showCensus(census.universes, census.nodes, census.timeCode, census.unstoredSources,
+               census.nowMs);
+    showMalformedWithoutSource(census.malformedWithoutSource);
+    showUnstoredNodes(census.unstoredNodes);
     refreshSources();
 }
 
@@ -207,8 +197,7 @@ void NetworkDock::refreshSources()
 {
     const int universe = sourcesUniverse();
     m_sourcesTitle->setText(tr("Sources of universe %1").arg(universe));
-    if (m_engine)
-        showSources(m_engine->dmxSources(quint16(universe - 1)), m_engine->censusClockMs());
+    emit sourcesWanted(universe);
 }
 
 void NetworkDock::universeActivated(const QModelIndex &proxyIndex)

@@ -1,6 +1,7 @@
 #ifndef NETWORKDOCK_H
 #define NETWORKDOCK_H
 
+#include "censussnapshot.h"
 #include "dmxsource.h"
 #include "nodeinfo.h"
 #include "timecodesource.h"
@@ -19,10 +20,10 @@ class QTabWidget;
 class SourceTableModel;
 class TimeCodeTableModel;
 class UniverseTableModel;
-class artnet;
 
-// The network view: which universes are live and who sends each, which nodes answer polls,
-// and which time code arrives. It only asks the engine, on the window's timer.
+// The network view's dock: which universes are live and who sends each, which nodes answer
+// polls, and which time code arrives. It shows the snapshots it is handed and asks for the
+// senders of a universe by a signal; it holds no engine.
 class NetworkDock : public QDockWidget
 {
     Q_OBJECT
@@ -32,9 +33,9 @@ class NetworkDock : public QDockWidget
 public:
     explicit NetworkDock(QWidget *parent = nullptr);
 
-    // Reads the engine's census into the tables. universeOnShow: the spin box's number, whose
-    // senders the Sources table lists while no universe is selected.
-    void refresh(artnet &engine, int universeOnShow);
+    // Shows a census in the tables. universeOnShow: the spin box's number, whose senders the
+    // Sources table lists while no universe is selected.
+    void showCensus(const CensusSnapshot &census, int universeOnShow);
 
     void showCensus(const QList<UniverseTraffic> &universes, const QList<NodeInfo> &nodes,
                     const QList<TimeCodeSource> &timeCode, quint64 unstoredSources,
@@ -49,6 +50,8 @@ public:
 signals:
     // The user asked to see this universe (as the spin box shows it) in the channel table.
     void universeChosen(int universe);
+    // The Sources table lists this universe now; showSources() answers.
+    void sourcesWanted(int universe);
 
 private:
     QTableView *addTable(QAbstractItemModel *model, QSortFilterProxyModel **proxy);
@@ -78,7 +81,6 @@ private:
     quint64 m_unstoredNodes = 0;
 
     QHash<quint32, QString> m_nodeNames;
-    artnet *m_engine = nullptr;
     int m_universeOnShow = 1;
 };
 

@@ -92,31 +92,27 @@ bool NodeTableModel::looksTheSame(const NodeInfo &before, const NodeInfo &after)
     return showsTheSameTexts(before, after);
 }
 
-QVariant NodeTableModel::data(const QModelIndex &index, int role) const
+QVariant NodeTableModel::sortValue(const NodeInfo &node, int column) const
 {
-    if (!isCell(index))
-        return QVariant();
-    const NodeInfo &node = recordAt(index.row());
-    switch (role) {
-    case Qt::DisplayRole:
-        return display(node, index.column(), nowMs());
-    case SortRole:
-        if (index.column() == AddressColumn)
-            return node.packetAddress;
-        if (index.column() == LastSeenColumn)
-            return node.lastSeenMs;
-        return display(node, index.column(), nowMs());
-    case Qt::ForegroundRole:
-        if (index.column() == WarningColumn)
-            return NetworkTexts::warningColour();
-        return node.gone ? QVariant(NetworkTexts::staleColour()) : QVariant();
-    case Qt::ToolTipRole:
-        if (index.column() == InputsColumn || index.column() == OutputsColumn)
-            return portsToolTip(node, index.column() == InputsColumn);
-        return details(node);
-    default:
-        return QVariant();
-    }
+    if (column == AddressColumn)
+        return node.packetAddress;
+    if (column == LastSeenColumn)
+        return node.lastSeenMs;
+    return display(node, column, nowMs());
+}
+
+QVariant NodeTableModel::foreground(const NodeInfo &node, int column) const
+{
+    if (column == WarningColumn)
+        return NetworkTexts::warningColour();
+    return node.gone ? QVariant(NetworkTexts::staleColour()) : QVariant();
+}
+
+QVariant NodeTableModel::toolTip(const NodeInfo &node, int column) const
+{
+    if (column == InputsColumn || column == OutputsColumn)
+        return portsToolTip(node, column == InputsColumn);
+    return details(node);
 }
 
 QVariant NodeTableModel::display(const NodeInfo &node, int column, qint64 nowMs) const

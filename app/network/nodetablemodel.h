@@ -23,8 +23,6 @@ public:
     // cell; empty for any other cell.
     QList<int> universesAt(const QModelIndex &index) const;
 
-    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
-
 protected:
     quint64 keyOf(const NodeInfo &node) const override;
     bool looksTheSame(const NodeInfo &before, const NodeInfo &after) const override;
@@ -36,6 +34,9 @@ private:
     static QList<int> portUniverses(const NodeInfo &node, bool inputs);
     QString portsToolTip(const NodeInfo &node, bool inputs) const;
     QVariant display(const NodeInfo &node, int column, qint64 nowMs) const override;
+    QVariant sortValue(const NodeInfo &node, int column) const override;
+    QVariant foreground(const NodeInfo &node, int column) const override;
+    QVariant toolTip(const NodeInfo &node, int column) const override;
     QString details(const NodeInfo &node) const;
 };
 

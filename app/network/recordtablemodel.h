@@ -43,6 +43,29 @@ public:
         return QAbstractTableModel::headerData(section, orientation, role);
     }
 
+    // One answer for every model: the role picks which of the record's small functions says it.
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const final
+    {
+        if (!isCell(index))
+            return QVariant();
+        const Record &record = m_rows.at(index.row());
+        const int column = index.column();
+        switch (role) {
+        case Qt::DisplayRole:
+            return display(record, column, m_nowMs);
+        case SortRole:
+            return sortValue(record, column);
+        case Qt::ForegroundRole:
+            return foreground(record, column);
+        case Qt::ToolTipRole:
+            return toolTip(record, column);
+        case Qt::TextAlignmentRole:
+            return alignment(column);
+        default:
+            return QVariant();
+        }
+    }
+
     const Record &recordAt(int row) const { return m_rows.at(row); }
 
 protected:
@@ -53,6 +76,16 @@ protected:
     virtual bool looksTheSame(const Record &before, const Record &after) const = 0;
     // What a cell shows for a record at nowMs.
     virtual QVariant display(const Record &record, int column, qint64 nowMs) const = 0;
+    // The cell's value for SortRole; its text unless a number, address or age sorts better.
+    virtual QVariant sortValue(const Record &record, int column) const
+    {
+        return display(record, column, m_nowMs);
+    }
+    virtual QVariant foreground(const Record &, int) const { return QVariant(); }
+    virtual QVariant toolTip(const Record &, int) const { return QVariant(); }
+    // Numbers sit right; a column without an alignment of its own takes the view's.
+    virtual QVariant alignment(int) const { return QVariant(); }
+    static QVariant rightAligned() { return int(Qt::AlignRight | Qt::AlignVCenter); }
     // Whether every cell of the row shows the same for after, now, as for before at the
     // previous refresh.
     bool showsTheSameTexts(const Record &before, const Record &after) const

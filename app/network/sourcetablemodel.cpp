@@ -31,36 +31,30 @@ bool SourceTableModel::looksTheSame(const SourceRow &before, const SourceRow &af
     return showsTheSameTexts(before, after);
 }
 
-QVariant SourceTableModel::data(const QModelIndex &index, int role) const
+QVariant SourceTableModel::foreground(const SourceRow &row, int) const
 {
-    if (!isCell(index))
+    return row.source.live ? QVariant() : QVariant(NetworkTexts::staleColour());
+}
+
+QVariant SourceTableModel::toolTip(const SourceRow &row, int column) const
+{
+    if (column == SequenceErrorsColumn)
+        return tr("%1 packets skipped ahead, %2 arrived out of order")
+                .arg(row.source.sequenceGaps)
+                .arg(row.source.sequenceOutOfOrder);
+    if (column == RateColumn)
+        return tr("%1 packets, the last with %2 channels")
+                .arg(row.source.packets)
+                .arg(row.source.lastLength);
+    return QVariant();
+}
+
+QVariant SourceTableModel::alignment(int column) const
+{
+    if (column == AddressColumn || column == NodeColumn || column == LastSeenColumn
+        || column == SyncColumn)
         return QVariant();
-    const SourceRow &row = recordAt(index.row());
-    switch (role) {
-    case Qt::DisplayRole:
-        return display(row, index.column(), nowMs());
-    case SortRole:
-        return sortValue(row, index.column());
-    case Qt::ForegroundRole:
-        return row.source.live ? QVariant() : QVariant(NetworkTexts::staleColour());
-    case Qt::ToolTipRole:
-        if (index.column() == SequenceErrorsColumn)
-            return tr("%1 packets skipped ahead, %2 arrived out of order")
-                    .arg(row.source.sequenceGaps)
-                    .arg(row.source.sequenceOutOfOrder);
-        if (index.column() == RateColumn)
-            return tr("%1 packets, the last with %2 channels")
-                    .arg(row.source.packets)
-                    .arg(row.source.lastLength);
-        return QVariant();
-    case Qt::TextAlignmentRole:
-        if (index.column() == AddressColumn || index.column() == NodeColumn
-            || index.column() == LastSeenColumn || index.column() == SyncColumn)
-            return QVariant();
-        return int(Qt::AlignRight | Qt::AlignVCenter);
-    default:
-        return QVariant();
-    }
+    return rightAligned();
 }
 
 QVariant SourceTableModel::display(const SourceRow &row, int column, qint64 nowMs) const

@@ -29,15 +29,16 @@ public:
     void setSources(const QList<DmxSource> &sources, const QHash<quint32, QString> &nodeNames,
                     qint64 nowMs);
 
-    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
-
 protected:
     quint64 keyOf(const SourceRow &row) const override;
     bool looksTheSame(const SourceRow &before, const SourceRow &after) const override;
 
 private:
     QVariant display(const SourceRow &row, int column, qint64 nowMs) const override;
-    QVariant sortValue(const SourceRow &row, int column) const;
+    QVariant sortValue(const SourceRow &row, int column) const override;
+    QVariant foreground(const SourceRow &row, int column) const override;
+    QVariant toolTip(const SourceRow &row, int column) const override;
+    QVariant alignment(int column) const override;
 };
 
 #endif // SOURCETABLEMODEL_H

@@ -53,17 +53,9 @@ bool TimeCodeTableModel::looksTheSame(const TimeCodeRow &before, const TimeCodeR
             && runningAt(before, previousNowMs()) == runningAt(after, nowMs());
 }
 
-QVariant TimeCodeTableModel::data(const QModelIndex &index, int role) const
+QVariant TimeCodeTableModel::sortValue(const TimeCodeRow &row, int column) const
 {
-    if (!isCell(index))
-        return QVariant();
-    const TimeCodeRow &row = recordAt(index.row());
-    if (role == Qt::DisplayRole)
-        return display(row, index.column(), nowMs());
-    if (role == SortRole)
-        return index.column() == SenderColumn ? QVariant(row.address)
-                                              : display(row, index.column(), nowMs());
-    return QVariant();
+    return column == SenderColumn ? QVariant(row.address) : display(row, column, nowMs());
 }
 
 QVariant TimeCodeTableModel::display(const TimeCodeRow &row, int column, qint64 nowMs) const

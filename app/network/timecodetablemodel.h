@@ -28,8 +28,6 @@ public:
     void setSources(const QList<TimeCodeSource> &sources, qint64 nowMs);
     bool isRunning(int row) const;
 
-    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
-
 protected:
     quint64 keyOf(const TimeCodeRow &row) const override;
     bool looksTheSame(const TimeCodeRow &before, const TimeCodeRow &after) const override;
@@ -38,6 +36,7 @@ private:
     static bool sameTime(const TimeCodeSource &a, const TimeCodeSource &b);
     bool runningAt(const TimeCodeRow &row, qint64 nowMs) const;
     QVariant display(const TimeCodeRow &row, int column, qint64 nowMs) const override;
+    QVariant sortValue(const TimeCodeRow &row, int column) const override;
 };
 
 #endif // TIMECODETABLEMODEL_H

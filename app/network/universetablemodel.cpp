@@ -30,38 +30,31 @@ bool UniverseTableModel::looksTheSame(const UniverseTraffic &before,
     return showsTheSameTexts(before, after);
 }
 
-QVariant UniverseTableModel::data(const QModelIndex &index, int role) const
+QVariant UniverseTableModel::foreground(const UniverseTraffic &universe, int) const
 {
-    if (!isCell(index))
+    if (universe.conflict())
+        return NetworkTexts::warningColour();
+    if (universe.liveSources == 0)
+        return NetworkTexts::staleColour();
+    return QVariant();
+}
+
+QVariant UniverseTableModel::toolTip(const UniverseTraffic &universe, int column) const
+{
+    if (column == WarningColumn && universe.conflict())
+        return tr("%1 senders are live on this universe; the nodes take the levels of "
+                  "either, so the lights flicker between them.")
+                .arg(universe.liveSources);
+    if (column == SourcesColumn && universe.moreSources > 0)
+        return tr("%1 further senders were seen but not stored").arg(universe.moreSources);
+    return QVariant();
+}
+
+QVariant UniverseTableModel::alignment(int column) const
+{
+    if (column == NetSubUniColumn || column == WarningColumn || column == LastSeenColumn)
         return QVariant();
-    const UniverseTraffic &universe = recordAt(index.row());
-    switch (role) {
-    case Qt::DisplayRole:
-        return display(universe, index.column(), nowMs());
-    case SortRole:
-        return sortValue(universe, index.column());
-    case Qt::ForegroundRole:
-        if (universe.conflict())
-            return NetworkTexts::warningColour();
-        if (universe.liveSources == 0)
-            return NetworkTexts::staleColour();
-        return QVariant();
-    case Qt::ToolTipRole:
-        if (index.column() == WarningColumn && universe.conflict())
-            return tr("%1 senders are live on this universe; the nodes take the levels of "
-                      "either, so the lights flicker between them.")
-                    .arg(universe.liveSources);
-        if (index.column() == SourcesColumn && universe.moreSources > 0)
-            return tr("%1 further senders were seen but not stored").arg(universe.moreSources);
-        return QVariant();
-    case Qt::TextAlignmentRole:
-        if (index.column() == NetSubUniColumn || index.column() == WarningColumn
-            || index.column() == LastSeenColumn)
-            return QVariant();
-        return int(Qt::AlignRight | Qt::AlignVCenter);
-    default:
-        return QVariant();
-    }
+    return rightAligned();
 }
 
 QVariant UniverseTableModel::display(const UniverseTraffic &universe, int column,

@@ -20,15 +20,16 @@ public:
     // The universe number as the spin box shows it.
     int universeAt(int row) const;
 
-    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
-
 protected:
     quint64 keyOf(const UniverseTraffic &universe) const override;
     bool looksTheSame(const UniverseTraffic &before, const UniverseTraffic &after) const override;
 
 private:
     QVariant display(const UniverseTraffic &universe, int column, qint64 nowMs) const override;
-    QVariant sortValue(const UniverseTraffic &universe, int column) const;
+    QVariant sortValue(const UniverseTraffic &universe, int column) const override;
+    QVariant foreground(const UniverseTraffic &universe, int column) const override;
+    QVariant toolTip(const UniverseTraffic &universe, int column) const override;
+    QVariant alignment(int column) const override;
 };
 
 #endif // UNIVERSETABLEMODEL_H

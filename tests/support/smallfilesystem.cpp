@@ -55,6 +55,11 @@ bool isInside(QString *why)
     return true;
 }
 
+QStringList files()
+{
+    return QDir(path()).entryList(QDir::Files | QDir::Hidden);
+}
+
 bool clear(QString *why)
 {
     QDir directory(path());

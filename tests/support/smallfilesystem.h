@@ -2,6 +2,7 @@
 #define SMALLFILESYSTEM_H
 
 #include <QString>
+#include <QStringList>
 
 // The small tmpfs that tests/fulldisk-run mounts in a private mount namespace, for tests of what
 // a save does when the disk is full. Outside it these tests skip.
@@ -20,6 +21,9 @@ bool clear(QString *why);
 // Fills it with a filler file until the kernel refuses more, and checks that no block is left.
 bool fill(QString *why);
 
+// The names of the files in it, hidden ones included: what a failed write must leave as it was.
+QStringList files();
+
 } // namespace SmallFileSystem
 
 #define VARDOLUX_REQUIRE_SMALL_FILE_SYSTEM()                                                    \
@@ -29,6 +33,25 @@ bool fill(QString *why);
             QSKIP(qPrintable(QStringLiteral("needs the full file system of tests/fulldisk-run "  \
                                             "(ctest runs it as the _fulldisk test): ")         \
                              + why_));                                                         \
+    } while (false)
+
+#define VARDOLUX_CLEAR_SMALL_FILE_SYSTEM()                                                      \
+    do {                                                                                       \
+        QString why_;                                                                          \
+        QVERIFY2(SmallFileSystem::clear(&why_), qPrintable(why_));                             \
+    } while (false)
+
+#define VARDOLUX_FILL_SMALL_FILE_SYSTEM()                                                       \
+    do {                                                                                       \
+        QString why_;                                                                          \
+        QVERIFY2(SmallFileSystem::fill(&why_), qPrintable(why_));                              \
+    } while (false)
+
+// The start of every full-disk test: skipped outside fulldisk-run, else an empty file system.
+#define VARDOLUX_REQUIRE_EMPTY_SMALL_FILE_SYSTEM()                                              \
+    do {                                                                                       \
+        VARDOLUX_REQUIRE_SMALL_FILE_SYSTEM();                                                  \
+        VARDOLUX_CLEAR_SMALL_FILE_SYSTEM();                                                    \
     } while (false)
 
 #endif // SMALLFILESYSTEM_H

@@ -1,0 +1,80 @@
+#ifndef CAPTURESESSION_H
+#define CAPTURESESSION_H
+
+#include "censussnapshot.h"
+#include "dmxsource.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class FrameHistory;
+class artnet;
+
+// Everything the window asks of the network, in one place: recording the universe on show,
+// sending a frame, answering polls and listening for the network view. The engine is made at
+// the first start() and kept until the session ends; before that nothing opens a socket.
+// Universe numbers are 1-based, as the spin box shows them.
+class CaptureSession
+{
+public:
+    // What this program says about itself in its poll replies.
+    struct Identity
+    {
+        quint8 versionHi = 0;
+        quint8 versionLo = 0;
+        quint8 oemHi = 0;
+        quint8 oemLo = 0;
+        QString shortName;
+        QString longName;
+    };
+
+    CaptureSession();
+    ~CaptureSession();
+    CaptureSession(const CaptureSession &) = delete;
+    CaptureSession &operator=(const CaptureSession &) = delete;
+
+    // Makes the engine on the first call; every call gives it the identity again.
+    void start(const Identity &identity);
+    bool started() const { return bool(m_artNet); }
+    // The Art-Net engine, for those that need the class itself; null before start().
+    artnet *artNetEngine() const { return m_artNet.get(); }
+
+    // False while the port cannot be opened (another program holds it without sharing).
+    bool openPort();
+    bool portShared() const;
+    bool setPollMode(bool on);
+    // The universe that readLevels() and the frame history follow; false outside 1 to 65536.
+    bool setUniverse(int universe);
+
+    // Recording: the frames of the universe are kept with their arrival times from now on.
+    void keepHistory();
+    const FrameHistory *history() const;
+    // The latest levels of the universe; length in: room in buffer, out: bytes copied.
+    bool readLevels(uchar *buffer, quint16 *length);
+
+    // Sending: once now, then repeated until stop(). Results as the engine's sendDmx: the
+    // datagram size, or below 0 when nothing went out.
+    qint64 send(const QByteArray &frame, int universe);
+    int sendingUniverse() const;      // 0 while nothing is repeated
+    QStringList sendNetworks() const; // the networks the repeated frame reaches
+    // Ends recording and sending; listening and poll replies go on.
+    void stop();
+
+    // Listening for the network view: counts every sender and polls for nodes, beside what
+    // recording needs. Returns whether the port is open.
+    bool startListening();
+    void stopListening();
+    bool listening() const;
+    CensusSnapshot census() const;
+    QList<DmxSource> sources(int universe) const; // in order of first arrival
+    qint64 clockMs() const;
+
+private:
+    std::unique_ptr<artnet> m_artNet;
+};
+
+#endif // CAPTURESESSION_H
