@@ -146,16 +146,23 @@ uint dmxClampedLength(const uchar *datagram)
 
 void readArtDmx(const uchar *datagram, qsizetype size, quint32 sender, DmxFrame *frame)
 {
-    frame->source = SourceIdentity::artNet(sender, size > Dmx::Physical ? datagram[Dmx::Physical] : 0);
+    // Every ArtDmx passes here: each field is read once, and nothing is called.
+    frame->source.protocol = DmxProtocol::ArtNet;
+    frame->source.address = sender;
+    frame->source.physical = size > Dmx::Physical ? datagram[Dmx::Physical] : 0;
     frame->sequence = size > Dmx::Sequence ? datagram[Dmx::Sequence] : 0;
     frame->priority = 0;
+    frame->universe.protocol = DmxProtocol::ArtNet;
     frame->universeKnown = size > Dmx::Net;
-    frame->universe = UniverseKey{DmxProtocol::ArtNet,
-                                  frame->universeKnown ? qFromLittleEndian<quint16>(datagram + Dmx::SubUni)
-                                                       : quint16(0)};
-    frame->lengthField = dmxLengthField(datagram, size);
-    frame->malformed = !isWholeArtDmx(size, frame->lengthField);
-    frame->levels = size >= Dmx::Data ? datagram + Dmx::Data : nullptr;
+    frame->universe.number = frame->universeKnown
+            ? quint16(datagram[Dmx::SubUni] | quint16(datagram[Dmx::Net]) << 8)
+            : quint16(0);
+    const bool headerArrived = size >= Dmx::HeaderSize;
+    frame->lengthField = headerArrived
+            ? quint16(quint16(datagram[Dmx::LengthHi]) << 8 | datagram[Dmx::LengthLo])
+            : quint16(0);
+    frame->malformed = !headerArrived || size - Dmx::HeaderSize < qsizetype(frame->lengthField);
+    frame->levels = headerArrived ? datagram + Dmx::Data : nullptr;
     frame->count = frame->malformed ? 0 : std::min<quint16>(frame->lengthField, Dmx::MaxChannels);
 }
 

@@ -170,7 +170,8 @@ bool isWholeArtDmx(const uchar *datagram, qsizetype size);
 // An ArtDmx (identifier and opcode already checked) from an IPv4 sender, decoded once for
 // everything that takes its levels. A datagram cut anywhere after the opcode, or carrying fewer
 // data bytes than its Length claims, gives a malformed frame; one cut before Net names no
-// universe. The frame's levels point into the datagram; its arrival time is left as it was.
+// universe. The frame's levels point into the datagram; its arrival time and the source's CID
+// (no Art-Net field) are left as they were.
 void readArtDmx(const uchar *datagram, qsizetype size, quint32 sender, DmxFrame *frame);
 // Of a whole ArtDmx: its port-address (Net << 8 | SubUni), and its Length cut to what one
 // universe holds.
