@@ -69,6 +69,7 @@ fuzz_runs() {
         -DVARDOLUX_FORCE_ASSERTS=ON -DBUILD_TESTING=OFF -DVARDOLUX_BENCH=OFF
     fuzz/run-fuzzer build-fuzz fuzz_datagram "${FUZZ_SECONDS:-60}"
     fuzz/run-fuzzer build-fuzz fuzz_recordingfile "${FUZZ_SECONDS:-60}"
+    fuzz/run-fuzzer build-fuzz fuzz_sacn "${FUZZ_SECONDS:-60}"
 }
 
 # Qt's own static checks (clazy, default level) over the program's code, without tests,

@@ -4,6 +4,8 @@
 datagram/: inputs of fuzz_datagram: an 8-byte engine state, then one datagram or a command
 list (the layout is described at the top of fuzz_datagram.cpp).
 recordingfile/: recording files as the program writes them, and a few it must survive.
+sacn/: inputs of fuzz_sacn: a settings byte, then time steps and sACN datagrams (the layout is
+described at the top of fuzz_sacn.cpp).
 """
 import os
 import struct
@@ -246,6 +248,63 @@ def recording_seeds():
     }
 
 
+def flags_length(length):
+    return struct.pack(">H", 0x7000 | length)
+
+
+def sacn_root(vector, cid, rest):
+    return (struct.pack(">HH", 0x0010, 0) + b"ASC-E1.17\x00\x00\x00"
+            + flags_length(22 + len(rest)) + struct.pack(">I", vector) + cid + rest)
+
+
+def sacn_data(cid, values, universe=1, priority=100, sequence=0, options=0, start_code=0,
+              name=b"Seed Console"):
+    dmp = bytes([0x02, 0xA1]) + struct.pack(">HHH", 0, 1, len(values) + 1) + bytes([start_code])
+    dmp = flags_length(2 + len(dmp) + len(values)) + dmp + bytes(values)
+    framing = (struct.pack(">I", 2) + name.ljust(64, b"\x00")[:64]
+               + struct.pack(">BHBBH", priority, 0, sequence, options, universe) + dmp)
+    return sacn_root(4, cid, flags_length(2 + len(framing)) + framing)
+
+
+def sacn_sync(cid, sequence, address):
+    framing = struct.pack(">IBHH", 1, sequence, address, 0)
+    return sacn_root(8, cid, flags_length(2 + len(framing)) + framing)
+
+
+def sacn_discovery(cid, page, last_page, universes):
+    layer = struct.pack(">IBB", 1, page, last_page) + b"".join(struct.pack(">H", u) for u in universes)
+    framing = (struct.pack(">I", 2) + b"Seed Console".ljust(64, b"\x00") + bytes(4)
+               + flags_length(2 + len(layer)) + layer)
+    return sacn_root(8, cid, flags_length(2 + len(framing)) + framing)
+
+
+def sacn_record(datagram, step=1):
+    return bytes([step, 1]) + struct.pack("<H", len(datagram)) + datagram
+
+
+def sacn_fields(source, priority, sequence, values, step=1, options=0, start_code=0, universe=0):
+    return (bytes([step, 0, source, priority, sequence, options, start_code, universe])
+            + struct.pack("<H", len(values)) + bytes(values))
+
+
+def sacn_seeds():
+    a, b = bytes([0xA0] * 16), bytes([0xB0] * 16)
+    return {
+        "data-512": b"\x00" + sacn_record(sacn_data(a, ramp(512))),
+        "data-then-terminated": b"\x00" + sacn_record(sacn_data(a, ramp(8)))
+        + sacn_record(sacn_data(a, ramp(8), sequence=1, options=0x40)),
+        "per-address-priority": b"\x00" + sacn_record(sacn_data(a, ramp(24)))
+        + sacn_record(sacn_data(a, [100, 0, 200] * 8, sequence=1, start_code=0xDD)),
+        "preview-accepted": b"\x01" + sacn_record(sacn_data(b, ramp(4), options=0x80)),
+        "sync": b"\x00" + sacn_record(sacn_sync(a, 3, 7)),
+        "discovery": b"\x00" + sacn_record(sacn_discovery(a, 0, 1, [1, 2, 7, 63999])),
+        "two-sources": b"\x00" + sacn_fields(1, 100, 0, ramp(16)) + sacn_fields(2, 150, 0, [9] * 8)
+        + sacn_fields(1, 100, 1, ramp(16, 5), step=200) + sacn_fields(2, 150, 250, [0] * 4),
+        "lost-and-back": b"\x00" + sacn_fields(1, 120, 10, ramp(4)) + sacn_fields(2, 100, 0, [7] * 4)
+        + sacn_fields(1, 120, 5, ramp(4), step=130),
+    }
+
+
 def write(directory, seeds):
     path = os.path.join(HERE, "corpus", directory)
     os.makedirs(path, exist_ok=True)
@@ -258,3 +317,4 @@ def write(directory, seeds):
 if __name__ == "__main__":
     write("datagram", datagram_seeds())
     write("recordingfile", recording_seeds())
+    write("sacn", sacn_seeds())

@@ -198,4 +198,102 @@ QByteArray artPollReply(quint32 ip, const QByteArray &shortName, quint16 portAdd
     return artPollReply(node);
 }
 
+namespace {
+
+void append16(QByteArray &packet, quint16 value)
+{
+    packet.append(char(value >> 8)).append(char(value & 0xFF));
+}
+
+void append32(QByteArray &packet, quint32 value)
+{
+    append16(packet, quint16(value >> 16));
+    append16(packet, quint16(value & 0xFFFF));
+}
+
+void appendName(QByteArray &packet, const QByteArray &name)
+{
+    packet.append(name.left(64)).append(64 - int(name.left(64).size()), '\0');
+}
+
+// Preamble size, postamble size, identifier, the root PDU's flags and length (patched by
+// closeLayers), its vector and the CID.
+QByteArray sacnRoot(quint32 vector, const QByteArray &cid)
+{
+    QByteArray packet;
+    append16(packet, 0x0010);
+    append16(packet, 0x0000);
+    packet.append("ASC-E1.17", 9).append(3, '\0');
+    append16(packet, 0);
+    append32(packet, vector);
+    packet.append(cid.left(16)).append(16 - int(cid.left(16).size()), '\0');
+    return packet;
+}
+
+// Every layer's length runs from its flags to the packet's end.
+void closeLayers(QByteArray &packet, std::initializer_list<int> flagsOffsets)
+{
+    for (int offset : flagsOffsets) {
+        const int length = int(packet.size()) - offset;
+        packet[offset] = char(0x70 | (length >> 8));
+        packet[offset + 1] = char(length & 0xFF);
+    }
+}
+
+} // namespace
+
+QByteArray sacnData(const SacnData &data)
+{
+    QByteArray packet = sacnRoot(0x00000004, data.cid);
+    const int framing = int(packet.size());
+    append16(packet, 0);
+    append32(packet, 0x00000002);
+    appendName(packet, data.sourceName);
+    packet.append(char(data.priority));
+    append16(packet, data.syncAddress);
+    packet.append(char(data.sequence)).append(char(data.options));
+    append16(packet, data.universe);
+    const int dmp = int(packet.size());
+    append16(packet, 0);
+    packet.append(char(0x02)).append(char(0xA1));
+    append16(packet, 0x0000);
+    append16(packet, 0x0001);
+    append16(packet, quint16(data.values.size() + 1));
+    packet.append(char(data.startCode)).append(data.values);
+    closeLayers(packet, {16, framing, dmp});
+    return packet;
+}
+
+QByteArray sacnSync(const QByteArray &cid, quint8 sequence, quint16 syncAddress)
+{
+    QByteArray packet = sacnRoot(0x00000008, cid);
+    const int framing = int(packet.size());
+    append16(packet, 0);
+    append32(packet, 0x00000001);
+    packet.append(char(sequence));
+    append16(packet, syncAddress);
+    append16(packet, 0);
+    closeLayers(packet, {16, framing});
+    return packet;
+}
+
+QByteArray sacnDiscovery(const QByteArray &cid, const QByteArray &sourceName, quint8 page,
+                         quint8 lastPage, const QList<quint16> &universes)
+{
+    QByteArray packet = sacnRoot(0x00000008, cid);
+    const int framing = int(packet.size());
+    append16(packet, 0);
+    append32(packet, 0x00000002);
+    appendName(packet, sourceName);
+    append32(packet, 0);
+    const int discovery = int(packet.size());
+    append16(packet, 0);
+    append32(packet, 0x00000001);
+    packet.append(char(page)).append(char(lastPage));
+    for (quint16 universe : universes)
+        append16(packet, universe);
+    closeLayers(packet, {16, framing, discovery});
+    return packet;
+}
+
 } // namespace TestPackets

@@ -86,6 +86,25 @@ QByteArray artPollReply(const PollReply &node);
 // 02:00:00:00:00 and ip's last byte.
 QByteArray artPollReply(quint32 ip, const QByteArray &shortName, quint16 portAddress);
 
+// sACN (ANSI E1.31) packets, each layer appended in the order the standard lays it out, with
+// every flags-and-length field (0x7 and twelve bits) covering its layer to the packet's end.
+struct SacnData
+{
+    QByteArray cid = QByteArray(16, '\x5C');
+    QByteArray sourceName = "Test Console"; // its 64-byte field, zero-padded; cut at 64 bytes
+    quint8 priority = 100;
+    quint16 syncAddress = 0;
+    quint8 sequence = 0;
+    quint8 options = 0;        // 0x80 preview, 0x40 stream terminated, 0x20 force sync
+    quint16 universe = 1;
+    quint8 startCode = 0;
+    QByteArray values;         // the slots after the start code
+};
+QByteArray sacnData(const SacnData &packet);
+QByteArray sacnSync(const QByteArray &cid, quint8 sequence, quint16 syncAddress);
+QByteArray sacnDiscovery(const QByteArray &cid, const QByteArray &sourceName, quint8 page,
+                         quint8 lastPage, const QList<quint16> &universes);
+
 } // namespace TestPackets
 
 #endif // TESTPACKETS_H
