@@ -123,10 +123,14 @@ public:
     void stopNodePolling();
     bool nodePolling() const { return m_nodePolling; }
     void clearCensus();
+    // Forgets the sources that fell silent, the universes left without one and the nodes that
+    // count as gone, with what was counted beyond the bounds.
+    void forgetSilent();
     qint64 censusClockMs() const;
     QList<UniverseTraffic> universeTraffic() const;   // sorted by port-address
     QList<DmxSource> dmxSources(quint16 portAddress) const; // in order of first arrival
     quint64 unstoredSources() const;                   // beyond the bounds, counted once each
+    quint64 unlistedUniverses() const;                 // beyond the universe bound, once each
     quint64 malformedDmx() const;                      // ArtDmx passed over as malformed, counted
                                                        // by the census
     quint64 malformedDmxWithoutSource() const;         // of them, from senders without a source

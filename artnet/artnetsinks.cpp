@@ -281,6 +281,14 @@ void artnet::clearCensus()
         m_nodeTable->clear();
 }
 
+void artnet::forgetSilent()
+{
+    if (m_census)
+        m_census->forgetSilent(censusClockMs());
+    if (m_nodeTable)
+        m_nodeTable->forgetGone();
+}
+
 void artnet::countFrame(const DmxFrame &frame)
 {
     m_census->recordFrame(frame, censusMs(frame.arrivalNs));
@@ -317,6 +325,11 @@ QList<DmxSource> artnet::dmxSources(quint16 portAddress) const
 quint64 artnet::unstoredSources() const
 {
     return m_census ? m_census->unstoredSources() : 0;
+}
+
+quint64 artnet::unlistedUniverses() const
+{
+    return m_census ? m_census->unlistedUniverses() : 0;
 }
 
 quint64 artnet::malformedDmx() const

@@ -20,7 +20,8 @@ struct NodeTable::Entry
 NodeTable::NodeTable()
     : m_entries(new Entry[MaxNodes]),
       m_keys(new quint64[MaxNodes]()),
-      m_order(new quint16[MaxNodes]())
+      m_order(new quint16[MaxNodes]()),
+      m_keptSlot(new quint16[MaxNodes]())
 {
 }
 
@@ -31,6 +32,32 @@ void NodeTable::clear()
     m_count = 0;
     m_polled = false;
     m_malformed = 0;
+    m_unstored = 0;
+}
+
+void NodeTable::forgetGone()
+{
+    constexpr quint16 Dropped = 0xffff;
+    int kept = 0;
+    for (int i = 0; i < m_count; ++i) {
+        if (m_entries[i].missedPolls >= MissedPollsGone) {
+            m_keptSlot[i] = Dropped;
+            continue;
+        }
+        if (kept != i)
+            m_entries[kept] = m_entries[i];
+        m_keptSlot[i] = quint16(kept++);
+    }
+    // The keys keep their order; only the dropped ones go.
+    int position = 0;
+    for (int p = 0; p < m_count; ++p) {
+        const quint16 slot = m_keptSlot[m_order[p]];
+        if (slot == Dropped)
+            continue;
+        m_keys[position] = m_keys[p];
+        m_order[position++] = slot;
+    }
+    m_count = kept;
     m_unstored = 0;
 }
 

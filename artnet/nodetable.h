@@ -31,6 +31,8 @@ public:
     // An ArtPoll went out: every node that did not reply since the poll before has missed one.
     void pollSent();
     void clear();
+    // Forgets the nodes that count as gone, in place; the count beyond the bound starts afresh.
+    void forgetGone();
 
     QList<NodeInfo> nodes() const; // sorted by source address, then BindIndex
     quint64 malformedReplies() const { return m_malformed; }
@@ -46,6 +48,7 @@ private:
     std::unique_ptr<Entry[]> m_entries;
     std::unique_ptr<quint64[]> m_keys;  // sorted: source address << 8 | BindIndex
     std::unique_ptr<quint16[]> m_order; // entry of each key
+    std::unique_ptr<quint16[]> m_keptSlot; // while forgetting: an entry's new slot
     int m_count = 0;
     bool m_polled = false;
     quint64 m_malformed = 0;

@@ -13,6 +13,7 @@ constexpr int Buckets = WholeBuckets + 1;
 
 constexpr int SenderSlots = 2 * DmxCensus::MaxSenders; // half full at most: probes end soon
 constexpr int UnstoredBits = 1 << 20;
+constexpr int UniverseKeys = DmxProtocolCount * (1 << 16);
 
 quint32 mix(quint32 value)
 {
@@ -69,7 +70,9 @@ DmxCensus::DmxCensus()
       m_universes(new Universe[MaxUniverses]),
       m_senders(new Sender[SenderSlots]),
       m_universeIndex(new quint16[DmxProtocolCount * NumbersPerProtocol]()),
-      m_unstoredSeen(new quint64[UnstoredBits / 64]())
+      m_unstoredSeen(new quint64[UnstoredBits / 64]()),
+      m_unlistedSeen(new quint64[UniverseKeys / 64]()),
+      m_keptSlot(new int[MaxSources]())
 {
 }
 
@@ -81,12 +84,11 @@ void DmxCensus::clear()
     std::fill_n(m_universes.get(), MaxUniverses, Universe());
     std::fill_n(m_senders.get(), SenderSlots, Sender());
     std::memset(m_universeIndex.get(), 0, DmxProtocolCount * NumbersPerProtocol * sizeof(quint16));
-    std::memset(m_unstoredSeen.get(), 0, UnstoredBits / 8);
     m_sourceCount = 0;
     m_universeCount = 0;
     m_senderCount = 0;
-    m_unstoredSources = 0;
     m_malformedDmx = 0;
+    forgetUnstored();
 }
 
 void DmxCensus::recordFrame(const DmxFrame &frame, qint64 nowMs)
@@ -99,13 +101,18 @@ void DmxCensus::recordFrame(const DmxFrame &frame, qint64 nowMs)
     if (!universe) {
         if (firstTimeUnstored(frame.universe, frame.source))
             ++m_unstoredSources;
+        if (firstTimeUnlisted(frame.universe))
+            ++m_unlistedUniverses;
         return;
     }
     universe->lastSeenMs = nowMs;
     Source *source = sourceFor(*universe, frame, nowMs);
     if (!source) {
         if (firstTimeUnstored(frame.universe, frame.source)) {
-            ++universe->more;
+            // "(+n)" beside a universe counts its own senders beyond its bound, not those that
+            // found the whole table full.
+            if (universe->count >= MaxSourcesPerUniverse)
+                ++universe->more;
             ++m_unstoredSources;
         }
         return;
@@ -249,6 +256,96 @@ bool DmxCensus::firstTimeUnstored(UniverseKey key, const SourceIdentity &source)
         return false;
     word |= bit;
     return true;
+}
+
+bool DmxCensus::firstTimeUnlisted(UniverseKey key)
+{
+    const int index = indexOf(key);
+    quint64 &word = m_unlistedSeen[index / 64];
+    const quint64 bit = quint64(1) << (index % 64);
+    if (word & bit)
+        return false;
+    word |= bit;
+    return true;
+}
+
+void DmxCensus::forgetSilent(qint64 nowMs)
+{
+    dropSilentSources(nowMs);
+    dropUniversesWithoutSource(nowMs);
+    forgetUnstored();
+}
+
+// In place: the kept sources move down to the first slots, in their order, and every list
+// follows them; the scratch table of new slots was made with the census.
+void DmxCensus::dropSilentSources(qint64 nowMs)
+{
+    int kept = 0;
+    for (int i = 0; i < m_sourceCount; ++i) {
+        const Source &source = m_sources[i];
+        const bool live = nowMs - source.lastSeenMs < LiveMs;
+        m_keptSlot[i] = live ? kept++ : -1;
+        if (!live && source.sender >= 0)
+            --m_senders[source.sender].sources;
+    }
+    for (int u = 0; u < m_universeCount; ++u)
+        relinkKeptSources(m_universes[u]);
+    for (int i = 0; i < m_sourceCount; ++i) {
+        if (m_keptSlot[i] >= 0 && m_keptSlot[i] != i)
+            m_sources[m_keptSlot[i]] = m_sources[i];
+    }
+    m_sourceCount = kept;
+}
+
+// Links the universe's kept sources by their new slots; the old ones are still in place.
+void DmxCensus::relinkKeptSources(Universe &universe)
+{
+    int previous = -1; // old slot of the last kept source
+    int i = universe.first;
+    universe.first = universe.last = universe.lastHit = -1;
+    universe.count = 0;
+    while (i >= 0) {
+        const int next = m_sources[i].next;
+        if (m_keptSlot[i] >= 0) {
+            if (previous >= 0)
+                m_sources[previous].next = m_keptSlot[i];
+            else
+                universe.first = m_keptSlot[i];
+            universe.last = m_keptSlot[i];
+            ++universe.count;
+            previous = i;
+        }
+        i = next;
+    }
+    if (previous >= 0)
+        m_sources[previous].next = -1;
+}
+
+void DmxCensus::dropUniversesWithoutSource(qint64 nowMs)
+{
+    int kept = 0;
+    for (int u = 0; u < m_universeCount; ++u) {
+        const Universe &universe = m_universes[u];
+        const int index = indexOf(universe.key);
+        if (universe.count == 0 && nowMs - universe.lastSeenMs >= LiveMs) {
+            m_universeIndex[index] = 0;
+            continue;
+        }
+        if (kept != u)
+            m_universes[kept] = universe;
+        m_universeIndex[index] = quint16(++kept);
+    }
+    m_universeCount = kept;
+}
+
+void DmxCensus::forgetUnstored()
+{
+    std::memset(m_unstoredSeen.get(), 0, UnstoredBits / 8);
+    std::memset(m_unlistedSeen.get(), 0, UniverseKeys / 8);
+    for (int u = 0; u < m_universeCount; ++u)
+        m_universes[u].more = 0;
+    m_unstoredSources = 0;
+    m_unlistedUniverses = 0;
 }
 
 // Sequence numbers run 1 to 255 and wrap to 1; 0 means the sender does not number its packets.

@@ -17,8 +17,8 @@
 //
 // Whatever a hostile network sends, the tables stay as they were made: at most
 // MaxSourcesPerUniverse sources per universe, MaxSources in all, MaxUniverses universes and
-// MaxSenders sender addresses. Sources beyond the bounds are counted, not stored. Nothing is
-// allocated after construction.
+// MaxSenders sender addresses. Sources and universes beyond the bounds are counted, not stored.
+// Nothing is allocated after construction, not even to forget what fell silent.
 class DmxCensus
 {
 public:
@@ -39,11 +39,17 @@ public:
     // A synchronisation packet (ArtSync) from an IPv4 sender.
     void recordSync(quint32 sender, qint64 nowMs);
     void clear();
+    // Forgets the sources that are no longer live and the universes left without one, so that
+    // a flood gone by leaves room and no rows; what was counted beyond the bounds starts afresh.
+    // Senders' malformed and sync counts stay.
+    void forgetSilent(qint64 nowMs);
 
     // Copies for a reader, as of nowMs.
     QList<UniverseTraffic> universes(qint64 nowMs) const; // by protocol, then number
     QList<DmxSource> sources(UniverseKey key, qint64 nowMs) const; // in order of first arrival
     quint64 unstoredSources() const { return m_unstoredSources; } // distinct, counted once each
+    // Universes that carried frames while MaxUniverses were stored, each counted once.
+    quint64 unlistedUniverses() const { return m_unlistedUniverses; }
     quint64 malformedDmx() const { return m_malformedDmx; }
     quint64 malformedFrom(quint32 sender) const;
     // Malformed frames from sender addresses of which no source is stored: the Sources table
@@ -61,6 +67,11 @@ private:
     Sender *senderFor(quint32 address);
     const Sender *findSender(quint32 address) const;
     bool firstTimeUnstored(UniverseKey key, const SourceIdentity &source);
+    bool firstTimeUnlisted(UniverseKey key);
+    void dropSilentSources(qint64 nowMs);
+    void relinkKeptSources(Universe &universe);
+    void dropUniversesWithoutSource(qint64 nowMs);
+    void forgetUnstored();
     static void countSequence(Source &source, quint8 sequence, qint64 nowMs);
     static void countRate(Source &source, qint64 nowMs);
     DmxSource copyOf(const Source &source, qint64 nowMs) const;
@@ -76,10 +87,13 @@ private:
     std::unique_ptr<Sender[]> m_senders;        // open addressing on the IPv4 address
     std::unique_ptr<quint16[]> m_universeIndex; // protocol and number -> universe slot + 1, 0 = none
     std::unique_ptr<quint64[]> m_unstoredSeen;  // bit set of unstored sources already counted
+    std::unique_ptr<quint64[]> m_unlistedSeen;  // bit set of unlisted universes already counted
+    std::unique_ptr<int[]> m_keptSlot;          // while forgetting: a source's new slot, or -1
     int m_sourceCount = 0;
     int m_universeCount = 0;
     int m_senderCount = 0;
     quint64 m_unstoredSources = 0;
+    quint64 m_unlistedUniverses = 0;
     quint64 m_malformedDmx = 0;
 };
 

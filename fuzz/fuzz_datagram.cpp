@@ -48,6 +48,7 @@
 #include <optional>
 #include <poll.h>
 #include <set>
+#include <tuple>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <vector>
@@ -92,7 +93,8 @@ struct CensusModel
     // lower bounds.
     bool known = true;
     std::map<quint16, std::vector<Source>> universes;
-    std::map<quint16, std::set<std::pair<quint32, quint8>>> more; // beyond the bounds
+    std::map<quint16, std::set<std::pair<quint32, quint8>>> more; // beyond a universe's own
+    std::set<std::tuple<quint16, quint32, quint8>> unstored;       // beyond any bound
     int stored = 0;
     quint64 malformedDmx = 0;    // while the census ran
     quint64 incompleteDmx = 0;   // by the receiver, census or not
@@ -102,6 +104,7 @@ struct CensusModel
     {
         universes.clear();
         more.clear();
+        unstored.clear();
         stored = 0;
         malformedDmx = 0;
         shortReplies = 0;
@@ -306,7 +309,10 @@ void modelCensus(EngineModel &model, const QByteArray &datagram, quint32 sender)
         sources.push_back({sender, physical, 1, quint16(length)});
         ++census.stored;
     } else {
-        census.more[portAddress].insert({sender, physical});
+        // A universe's "(+n)" counts its own senders beyond its bound, not a full table.
+        if (int(sources.size()) >= TrafficCensus::MaxSourcesPerUniverse)
+            census.more[portAddress].insert({sender, physical});
+        census.unstored.insert({portAddress, sender, physical});
     }
 }
 
@@ -522,15 +528,14 @@ void checkCensus(artnet &engine, const EngineModel &model)
             }
         }
         REQUIRE(universes.size() == listed);
-        quint64 more = 0;
         for (const UniverseTraffic &traffic : universes) {
-            const auto unstored = census.more.find(traffic.portAddress);
+            const auto beyond = census.more.find(traffic.portAddress);
             REQUIRE(traffic.moreSources
-                    == (unstored == census.more.end() ? 0 : unstored->second.size()));
-            more += traffic.moreSources;
+                    == (beyond == census.more.end() ? 0 : beyond->second.size()));
         }
         // Counted once each by a bit of its own, so two may share one: a lower bound.
-        REQUIRE(engine.unstoredSources() <= more && (engine.unstoredSources() == 0) == (more == 0));
+        REQUIRE(engine.unstoredSources() <= census.unstored.size()
+                && (engine.unstoredSources() == 0) == census.unstored.empty());
     }
 
     const QList<NodeInfo> nodes = engine.nodes();

@@ -3,6 +3,7 @@
 
 #include "sacnmessage.h"
 
+#include <QByteArray>
 #include <QString>
 #include <QtGlobal>
 

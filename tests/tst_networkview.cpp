@@ -1,5 +1,7 @@
-// The network view's tables and the status-bar indicator, fed with census records directly:
-// what each column says, how the tables follow the census in place, and how they sort.
+// The network view's tables, dock and status-bar indicator, fed with census records directly:
+// what each column says, how the tables follow the census in place, how they sort and filter,
+// and what the dock notes and asks for.
+#include "networkdock.h"
 #include "networktexts.h"
 #include "nodetablemodel.h"
 #include "sourcetablemodel.h"
@@ -8,7 +10,11 @@
 #include "universetablemodel.h"
 
 #include <QAbstractItemModelTester>
+#include <QAction>
 #include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QToolButton>
 #include <QItemSelectionModel>
 #include <QSignalSpy>
 #include <QSortFilterProxyModel>
@@ -87,6 +93,10 @@ private slots:
     void indicator_data();
     void indicator();
     void indicatorClickAsksForView();
+    void dockFiltersAndNotes_data();
+    void dockFiltersAndNotes();
+    void dockAsksForSources();
+    void dockOffersToForgetSilent();
 };
 
 void tst_NetworkView::universeColumns_data()
@@ -574,6 +584,94 @@ void tst_NetworkView::indicatorClickAsksForView()
     QCOMPARE(clicked.size(), 0);
     QTest::mouseClick(&indicator, Qt::LeftButton);
     QCOMPARE(clicked.size(), 1);
+}
+
+void tst_NetworkView::dockFiltersAndNotes_data()
+{
+    QTest::addColumn<int>("live");
+    QTest::addColumn<int>("silent");
+    QTest::addColumn<quint64>("unlisted");
+    QTest::addColumn<bool>("userChoseAll"); // unchecked the box before the census came
+    QTest::addColumn<int>("rowsShown");
+    QTest::addColumn<QString>("note");
+
+    QTest::newRow("a few silent universes stay listed, grey")
+            << 3 << 5 << quint64(0) << false << 8 << QString();
+    QTest::newRow("40 silent universes: still a screenful")
+            << 2 << 40 << quint64(0) << false << 42 << QString();
+    QTest::newRow("41 silent universes: live only, by itself")
+            << 2 << 41 << quint64(0) << false << 2 << QString();
+    QTest::newRow("the user's choice of all stands")
+            << 2 << 41 << quint64(0) << true << 43 << QString();
+    QTest::newRow("a flood beyond the bound")
+            << 1 << 4095 << quint64(19067) << false << 1
+            << "19067 further universes beyond the table's 4096 were counted but not listed";
+}
+
+void tst_NetworkView::dockFiltersAndNotes()
+{
+    QFETCH(int, live);
+    QFETCH(int, silent);
+    QFETCH(quint64, unlisted);
+    QFETCH(bool, userChoseAll);
+    QFETCH(int, rowsShown);
+    QFETCH(QString, note);
+
+    NetworkDock dock;
+    if (userChoseAll) {
+        dock.m_liveOnlyBox->click();
+        dock.m_liveOnlyBox->click();
+    }
+    CensusSnapshot census;
+    for (int u = 0; u < live + silent; ++u)
+        census.universes << universe(quint16(u), u < live ? 1 : 0);
+    census.unlistedUniverses = unlisted;
+    census.nowMs = Now;
+    dock.showCensus(census, 1);
+
+    QCOMPARE(dock.m_universeModel->rowCount(), live + silent);
+    QCOMPARE(dock.m_universeProxy->rowCount(), rowsShown);
+    QCOMPARE(dock.liveOnly(), rowsShown == live);
+    QCOMPARE(dock.m_unlistedNote->isVisibleTo(&dock), !note.isEmpty());
+    QCOMPARE(dock.m_unlistedNote->text(), note);
+
+    // A silent universe that comes back is shown again, where the filter is on.
+    census.universes[live] = universe(quint16(live), 1);
+    dock.showCensus(census, 1);
+    QCOMPARE(dock.m_universeProxy->rowCount(), rowsShown + (dock.liveOnly() ? 1 : 0));
+}
+
+void tst_NetworkView::dockAsksForSources()
+{
+    NetworkDock dock;
+    QSignalSpy wanted(&dock, &NetworkDock::sourcesWanted);
+    CensusSnapshot census;
+    census.universes = {universe(4), universe(9)};
+    dock.showCensus(census, 5);
+    QCOMPARE(wanted.size(), 1);
+    QCOMPARE(wanted.takeFirst().at(0).toInt(), 5); // none selected: the universe on show
+    dock.m_universeView->selectRow(1);
+    QCOMPARE(wanted.size(), 1);
+    QCOMPARE(wanted.takeFirst().at(0).toInt(), 10);
+    dock.showCensus(census, 5);
+    QCOMPARE(wanted.takeFirst().at(0).toInt(), 10);
+    dock.showSources({source(Console, 0, 44)}, Now);
+    QCOMPARE(dock.m_sourceModel->rowCount(), 1);
+}
+
+void tst_NetworkView::dockOffersToForgetSilent()
+{
+    NetworkDock dock;
+    QSignalSpy forget(&dock, &NetworkDock::forgetSilentRequested);
+    for (QTableView *view : dock.findChildren<QTableView *>()) {
+        QCOMPARE(view->contextMenuPolicy(), Qt::ActionsContextMenu);
+        QVERIFY(view->actions().contains(dock.m_forgetSilentAction));
+    }
+    auto *button = dock.findChild<QToolButton *>(QStringLiteral("forgetSilentButton"));
+    QVERIFY(button);
+    QCOMPARE(button->defaultAction(), dock.m_forgetSilentAction);
+    button->click();
+    QCOMPARE(forget.size(), 1);
 }
 
 QTEST_MAIN(tst_NetworkView)

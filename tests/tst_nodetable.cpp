@@ -93,6 +93,7 @@ private slots:
     void missedPolls_data();
     void missedPolls();
     void boundOfNodes();
+    void forgettingGoneNodesMakesRoom();
     void namesClampedToTheirFields_data();
     void namesClampedToTheirFields();
 };
@@ -291,6 +292,14 @@ void tst_NodeTable::missedPolls()
     QCOMPARE(nodes.at(1).sourceAddress, NodeAddress);
     QCOMPARE(nodes.at(1).missedPolls, missed);
     QCOMPARE(nodes.at(1).gone, gone);
+
+    // Forgetting takes a gone node alone; the other keeps its record.
+    table.forgetGone();
+    const QList<NodeInfo> left = table.nodes();
+    QCOMPARE(left.size(), gone ? 1 : 2);
+    QCOMPARE(left.at(0).sourceAddress, faithful);
+    if (!gone)
+        QCOMPARE(left.at(1).missedPolls, missed);
 }
 
 void tst_NodeTable::boundOfNodes()
@@ -320,6 +329,44 @@ void tst_NodeTable::boundOfNodes()
     QCOMPARE(table.nodes().size(), 1);
     QCOMPARE(table.nodes().at(0).self, true);
     QCOMPARE(table.nodes().at(0).firstSeenMs, qint64(400));
+}
+
+// A full table whose every other node went: the rest keep their records and their order, a
+// reply finds its own entry, and new nodes take the room.
+void tst_NodeTable::forgettingGoneNodesMakesRoom()
+{
+    NodeTable table;
+    const quint32 first = ip(10, 1, 0, 0);
+    // Entered from the top down, so that the table's order is not the order of arrival.
+    for (int n = NodeTable::MaxNodes - 1; n >= 0; --n)
+        QVERIFY(record(table, nodeReply(), first + quint32(n), 100));
+    QVERIFY(!record(table, nodeReply(), ip(10, 0, 0, 1), 100));
+    for (int poll = 0; poll <= NodeTable::MissedPollsGone; ++poll) {
+        table.pollSent();
+        for (int n = 1; n < NodeTable::MaxNodes; n += 2)
+            QVERIFY(record(table, nodeReply(), first + quint32(n), 200 + poll));
+    }
+
+    table.forgetGone();
+    QList<NodeInfo> nodes = table.nodes();
+    QCOMPARE(nodes.size(), NodeTable::MaxNodes / 2);
+    for (int i = 0; i < nodes.size(); ++i) {
+        QCOMPARE(nodes.at(i).sourceAddress, first + quint32(2 * i + 1));
+        QCOMPARE(nodes.at(i).firstSeenMs, qint64(100));
+    }
+    QCOMPARE(table.unstoredReplies(), quint64(0));
+
+    QVERIFY(record(table, nodeReply(), first + 7, 900));
+    QVERIFY(record(table, nodeReply(), first + 8, 900)); // gone before, new now
+    QVERIFY(record(table, nodeReply(), ip(10, 0, 0, 1), 900));
+    nodes = table.nodes();
+    QCOMPARE(nodes.size(), NodeTable::MaxNodes / 2 + 2);
+    QCOMPARE(nodes.at(0).sourceAddress, ip(10, 0, 0, 1));
+    QCOMPARE(nodes.at(4).sourceAddress, first + 7);
+    QCOMPARE(nodes.at(4).firstSeenMs, qint64(100));
+    QCOMPARE(nodes.at(4).lastSeenMs, qint64(900));
+    QCOMPARE(nodes.at(5).sourceAddress, first + 8);
+    QCOMPARE(nodes.at(5).firstSeenMs, qint64(900));
 }
 
 void tst_NodeTable::namesClampedToTheirFields_data()

@@ -76,6 +76,9 @@ private slots:
     void artSync_data();
     void artSync();
     void clearForgetsEverything();
+    void forgetSilent_data();
+    void forgetSilent();
+    void forgettingAFloodMakesRoom();
 };
 
 void tst_TrafficCensus::sources_data()
@@ -289,29 +292,44 @@ void tst_TrafficCensus::bounds_data()
     QTest::addColumn<int>("listed");            // universes in the list
     QTest::addColumn<quint32>("more");          // of the extra universe
     QTest::addColumn<quint64>("unstored");
+    QTest::addColumn<quint64>("unlisted");      // universes beyond the bound
 
     const int perUniverse = TrafficCensus::MaxSourcesPerUniverse;
     QTest::newRow("64 sources on one universe are stored")
-            << 1 << perUniverse << quint16(0) << 0 << 0 << 64 << 1 << quint32(0) << quint64(0);
+            << 1 << perUniverse << quint16(0) << 0 << 0 << 64 << 1 << quint32(0) << quint64(0)
+            << quint64(0);
     QTest::newRow("source 65 on one universe is counted as more, not stored")
-            << 1 << perUniverse << quint16(0) << 1 << 1 << 64 << 1 << quint32(1) << quint64(1);
+            << 1 << perUniverse << quint16(0) << 1 << 1 << 64 << 1 << quint32(1) << quint64(1)
+            << quint64(0);
     QTest::newRow("the same unstored source sent twice is counted once")
-            << 1 << perUniverse << quint16(0) << 1 << 5 << 64 << 1 << quint32(1) << quint64(1);
+            << 1 << perUniverse << quint16(0) << 1 << 5 << 64 << 1 << quint32(1) << quint64(1)
+            << quint64(0);
     QTest::newRow("sources 65 and 66 on one universe")
-            << 1 << perUniverse << quint16(0) << 2 << 2 << 64 << 1 << quint32(2) << quint64(2);
+            << 1 << perUniverse << quint16(0) << 2 << 2 << 64 << 1 << quint32(2) << quint64(2)
+            << quint64(0);
     QTest::newRow("a full universe leaves room on the next")
-            << 1 << perUniverse << quint16(1) << 3 << 1 << 67 << 2 << quint32(0) << quint64(0);
+            << 1 << perUniverse << quint16(1) << 3 << 1 << 67 << 2 << quint32(0) << quint64(0)
+            << quint64(0);
     QTest::newRow("4096 sources in all are stored")
-            << 64 << perUniverse << quint16(0) << 0 << 0 << 4096 << 64 << quint32(0) << quint64(0);
-    QTest::newRow("source 4097 in all is counted as more on its universe")
-            << 64 << perUniverse << quint16(64) << 1 << 1 << 4096 << 65 << quint32(1) << quint64(1);
+            << 64 << perUniverse << quint16(0) << 0 << 0 << 4096 << 64 << quint32(0) << quint64(0)
+            << quint64(0);
+    // "(+n)" is a universe's own senders beyond its 64; a full table is the note's business.
+    QTest::newRow("source 4097 in all is counted in all, not as more on its universe")
+            << 64 << perUniverse << quint16(64) << 1 << 1 << 4096 << 65 << quint32(0) << quint64(1)
+            << quint64(0);
     QTest::newRow("source 4097 sent twice is counted once")
-            << 64 << perUniverse << quint16(64) << 1 << 3 << 4096 << 65 << quint32(1) << quint64(1);
+            << 64 << perUniverse << quint16(64) << 1 << 3 << 4096 << 65 << quint32(0) << quint64(1)
+            << quint64(0);
     QTest::newRow("sources 4097 and 4098 in all")
-            << 64 << perUniverse << quint16(64) << 2 << 1 << 4096 << 65 << quint32(2) << quint64(2);
+            << 64 << perUniverse << quint16(64) << 2 << 1 << 4096 << 65 << quint32(0) << quint64(2)
+            << quint64(0);
     // 4096 universes of one source each fill both tables: universe 4097 is not listed at all.
-    QTest::newRow("universe 4097 is not listed, its source is counted")
-            << 4096 << 1 << quint16(4096) << 1 << 2 << 4096 << 4096 << quint32(0) << quint64(1);
+    QTest::newRow("universe 4097 is not listed, its source and itself are counted")
+            << 4096 << 1 << quint16(4096) << 1 << 2 << 4096 << 4096 << quint32(0) << quint64(1)
+            << quint64(1);
+    QTest::newRow("universe 4097 from two sources is counted once")
+            << 4096 << 1 << quint16(4096) << 2 << 2 << 4096 << 4096 << quint32(0) << quint64(2)
+            << quint64(1);
 }
 
 void tst_TrafficCensus::bounds()
@@ -325,6 +343,7 @@ void tst_TrafficCensus::bounds()
     QFETCH(int, listed);
     QFETCH(quint32, more);
     QFETCH(quint64, unstored);
+    QFETCH(quint64, unlisted);
 
     TrafficCensus census;
     const quint32 firstAddress = ip(10, 0, 0, 1);
@@ -350,6 +369,7 @@ void tst_TrafficCensus::bounds()
     QCOMPARE(storedInAll, stored);
     QCOMPARE(trafficOf(census, extraUniverse, 2000).moreSources, more);
     QCOMPARE(census.unstoredSources(), unstored);
+    QCOMPARE(census.unlistedUniverses(), unlisted);
     const QList<DmxSource> first = census.sources(0, 2000);
     QVERIFY(!first.isEmpty());
     QCOMPARE(first.at(0).address, firstAddress);
@@ -488,6 +508,94 @@ void tst_TrafficCensus::clearForgetsEverything()
     QCOMPARE(list.size(), 1);
     QCOMPARE(list.at(0).sendsSync, false);
     QCOMPARE(list.at(0).packets, quint64(1));
+}
+
+void tst_TrafficCensus::forgetSilent_data()
+{
+    QTest::addColumn<QList<Packet>>("packets");
+    QTest::addColumn<qint64>("forgetAtMs");
+    QTest::addColumn<QList<int>>("universesLeft"); // port-addresses
+    QTest::addColumn<QList<quint32>>("sendersLeft"); // of port-address 0, in order of arrival
+
+    QTest::newRow("nothing silent: everything stays")
+            << QList<Packet>{{ConsoleA, 0, 0, 1000}, {ConsoleB, 0, 1, 1500}} << qint64(2000)
+            << QList<int>{0, 1} << QList<quint32>{ConsoleA};
+    QTest::newRow("a universe silent for 4 s goes")
+            << QList<Packet>{{ConsoleA, 0, 0, 1000}, {ConsoleB, 0, 1, 1000}, {ConsoleB, 0, 1, 4000}}
+            << qint64(5000) << QList<int>{1} << QList<quint32>{};
+    QTest::newRow("a silent sender goes, its live neighbour keeps the universe")
+            << QList<Packet>{{ConsoleA, 0, 0, 1000}, {ConsoleB, 0, 0, 1000}, {ConsoleB, 0, 0, 4500}}
+            << qint64(5000) << QList<int>{0} << QList<quint32>{ConsoleB};
+    QTest::newRow("the live sender after silent ones keeps its place in the list")
+            << QList<Packet>{{ConsoleB, 0, 2, 1000}, {ConsoleA, 0, 0, 1000}, {ConsoleB, 0, 0, 1000},
+                             {ConsoleA, 0, 0, 4500}, {ConsoleB, 0, 3, 4600}}
+            << qint64(5000) << QList<int>{0, 3} << QList<quint32>{ConsoleA};
+    QTest::newRow("everything silent: nothing stays")
+            << QList<Packet>{{ConsoleA, 0, 0, 1000}, {ConsoleB, 0, 7, 1000}} << qint64(9000)
+            << QList<int>{} << QList<quint32>{};
+}
+
+void tst_TrafficCensus::forgetSilent()
+{
+    QFETCH(QList<Packet>, packets);
+    QFETCH(qint64, forgetAtMs);
+    QFETCH(QList<int>, universesLeft);
+    QFETCH(QList<quint32>, sendersLeft);
+
+    TrafficCensus census;
+    for (const Packet &packet : packets)
+        feed(census, artDmx(packet.portAddress, 0, packet.physical), packet.sender, packet.atMs);
+    census.forgetSilent(forgetAtMs);
+
+    QList<int> universes;
+    for (const UniverseTraffic &universe : census.universes(forgetAtMs))
+        universes << universe.portAddress;
+    QCOMPARE(universes, universesLeft);
+    QList<quint32> senders;
+    for (const DmxSource &source : census.sources(0, forgetAtMs))
+        senders << source.address;
+    QCOMPARE(senders, sendersLeft);
+    QCOMPARE(trafficOf(census, 0, forgetAtMs).sources, int(sendersLeft.size()));
+
+    // The kept records go on counting where they were: one more packet of each is its next.
+    for (const Packet &packet : packets)
+        feed(census, artDmx(packet.portAddress, 0, packet.physical), packet.sender, forgetAtMs);
+    for (const DmxSource &source : census.sources(0, forgetAtMs)) {
+        const bool kept = sendersLeft.contains(source.address);
+        QVERIFY2(source.packets > 1 || !kept, "a kept source started afresh");
+    }
+}
+
+// 23,162 universes of one packet each, as a flood leaves them: 4096 listed, the rest counted.
+// Forgetting leaves the console that goes on sending, and room for what comes next.
+void tst_TrafficCensus::forgettingAFloodMakesRoom()
+{
+    TrafficCensus census;
+    const quint32 flooder = ip(10, 9, 9, 9);
+    feed(census, artDmx(7), ConsoleA, 1000);
+    for (int u = 0; u < 23162; ++u)
+        feed(census, artDmx(quint16(100 + u), 0, quint8(u % 3)), flooder, 1000);
+    feed(census, artDmx(7), ConsoleA, 5500);
+    QCOMPARE(census.universes(5500).size(), TrafficCensus::MaxUniverses);
+    QCOMPARE(census.unlistedUniverses(), quint64(23163 - TrafficCensus::MaxUniverses));
+    QVERIFY(census.unstoredSources() > 0);
+    for (const UniverseTraffic &universe : census.universes(5500))
+        QVERIFY2(universe.moreSources == 0, "a full table counted as a universe's own senders");
+
+    census.forgetSilent(6000);
+    const QList<UniverseTraffic> left = census.universes(6000);
+    QCOMPARE(left.size(), 1);
+    QCOMPARE(left.at(0).portAddress, quint16(7));
+    QCOMPARE(census.unlistedUniverses(), quint64(0));
+    QCOMPARE(census.unstoredSources(), quint64(0));
+
+    // A new universe is listed again, and the flood could fill the tables once more.
+    feed(census, artDmx(40000), ConsoleB, 6001);
+    QCOMPARE(census.sources(40000, 6001).size(), 1);
+    for (int u = 0; u < 5000; ++u)
+        feed(census, artDmx(quint16(100 + u)), flooder, 7000);
+    QCOMPARE(census.universes(7000).size(), TrafficCensus::MaxUniverses);
+    QCOMPARE(census.unlistedUniverses(), quint64(5000 + 2 - TrafficCensus::MaxUniverses));
 }
 
 QTEST_APPLESS_MAIN(tst_TrafficCensus)

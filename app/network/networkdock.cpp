@@ -1,12 +1,16 @@
 #include "networkdock.h"
 
+#include "dmxcensus.h"
 #include "nodetable.h"
 #include "nodetablemodel.h"
 #include "sourcetablemodel.h"
 #include "timecodetablemodel.h"
 #include "universetablemodel.h"
 
+#include <QAction>
+#include <QCheckBox>
 #include <QCursor>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
@@ -15,11 +19,17 @@
 #include <QSplitter>
 #include <QTabWidget>
 #include <QTableView>
+#include <QToolButton>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 
 constexpr int SortRole = Qt::UserRole;
+constexpr int LiveRole = Qt::UserRole + 1;
+// More silent universes than a dock shows at once bury the live ones.
+constexpr int ScreenfulOfRows = 40;
 // Rows beyond those on show that fitting a column looks at.
 constexpr int SampledRows = 64;
 
@@ -41,6 +51,7 @@ NetworkDock::NetworkDock(QWidget *parent)
     m_timeCodeView = addTable(m_timeCodeModel, &m_timeCodeProxy);
     m_timeCodeView->setObjectName(QStringLiteral("timeCodeView"));
     m_tabs->addTab(m_timeCodeView, tr("Time code"));
+    m_tabs->setCornerWidget(createControls());
     // Under the tabs rather than inside the Nodes page, so the page stays the table itself.
     m_unstoredNodesNote = new QLabel;
     m_unstoredNodesNote->setObjectName(QStringLiteral("unstoredNodesNote"));
@@ -73,11 +84,15 @@ QWidget *NetworkDock::createUniversesPage()
     m_malformedNote = new QLabel;
     m_malformedNote->setObjectName(QStringLiteral("malformedNote"));
     m_malformedNote->setVisible(false);
+    m_unlistedNote = new QLabel;
+    m_unlistedNote->setObjectName(QStringLiteral("unlistedNote"));
+    m_unlistedNote->setVisible(false);
     auto *universes = new QWidget;
     auto *universesLayout = new QVBoxLayout(universes);
     universesLayout->setContentsMargins(0, 0, 0, 0);
     universesLayout->addWidget(m_universeView);
     universesLayout->addWidget(m_malformedNote);
+    universesLayout->addWidget(m_unlistedNote);
 
     m_sourcesTitle = new QLabel;
     m_unstoredNote = new QLabel;
@@ -94,6 +109,60 @@ QWidget *NetworkDock::createUniversesPage()
     splitter->addWidget(universes);
     splitter->addWidget(sources);
     return splitter;
+}
+
+QWidget *NetworkDock::createControls()
+{
+    m_forgetSilentAction = new QAction(tr("&Forget Silent"), this);
+    m_forgetSilentAction->setObjectName(QStringLiteral("forgetSilentAction"));
+    m_forgetSilentAction->setStatusTip(tr("Forget the universes, senders and nodes that fell "
+                                          "silent, and what was counted beyond the tables"));
+    connect(m_forgetSilentAction, &QAction::triggered, this, &NetworkDock::forgetSilentRequested);
+    // Every table's context menu offers it.
+    for (QTableView *view : {m_universeView, m_sourceView, m_nodeView, m_timeCodeView}) {
+        view->setContextMenuPolicy(Qt::ActionsContextMenu);
+        view->addAction(m_forgetSilentAction);
+    }
+
+    m_liveOnlyBox = new QCheckBox(tr("Live only"));
+    m_liveOnlyBox->setObjectName(QStringLiteral("liveOnlyBox"));
+    m_liveOnlyBox->setStatusTip(tr("Hide the universes that no sender keeps live"));
+    connect(m_liveOnlyBox, &QCheckBox::toggled, this, &NetworkDock::setLiveOnly);
+    connect(m_liveOnlyBox, &QCheckBox::clicked, this, [this] { m_liveOnlyChosen = true; });
+    m_universeProxy->setFilterRole(LiveRole);
+
+    auto *controls = new QWidget;
+    auto *layout = new QHBoxLayout(controls);
+    layout->setContentsMargins(4, 0, 4, 0);
+    layout->addWidget(m_liveOnlyBox);
+    auto *forget = new QToolButton;
+    forget->setObjectName(QStringLiteral("forgetSilentButton"));
+    forget->setDefaultAction(m_forgetSilentAction);
+    forget->setAutoRaise(true);
+    layout->addWidget(forget);
+    return controls;
+}
+
+void NetworkDock::setLiveOnly(bool on)
+{
+    m_liveOnlyBox->setChecked(on);
+    // LiveRole reads "true" or "false"; an empty filter lets every row through.
+    m_universeProxy->setFilterFixedString(on ? QStringLiteral("true") : QString());
+}
+
+bool NetworkDock::liveOnly() const
+{
+    return m_liveOnlyBox->isChecked();
+}
+
+void NetworkDock::switchLiveOnlyWhenCrowded(const QList<UniverseTraffic> &universes)
+{
+    if (m_liveOnlyChosen || liveOnly())
+        return;
+    const auto silent = std::count_if(universes.cbegin(), universes.cend(),
+                                      [](const UniverseTraffic &u) { return u.liveSources == 0; });
+    if (silent > ScreenfulOfRows)
+        setLiveOnly(true);
 }
 
 QTableView *NetworkDock::addTable(QAbstractItemModel *model, QSortFilterProxyModel **proxy)
@@ -128,6 +197,7 @@ void NetworkDock::showCensus(const CensusSnapshot &census, int universeOnShow)
     showCensus(census.universes, census.nodes, census.timeCode, census.unstoredSources,
                census.nowMs);
     showMalformedWithoutSource(census.malformedWithoutSource);
+    showUnlistedUniverses(census.unlistedUniverses);
     showUnstoredNodes(census.unstoredNodes);
     refreshSources();
 }
@@ -137,6 +207,7 @@ void NetworkDock::showCensus(const QList<UniverseTraffic> &universes,
                              const QList<TimeCodeSource> &timeCode, quint64 unstoredSources,
                              qint64 nowMs)
 {
+    switchLiveOnlyWhenCrowded(universes);
     m_universeModel->setUniverses(universes, nowMs);
     m_nodeModel->setNodes(nodes, nowMs);
     m_timeCodeModel->setSources(timeCode, nowMs);
@@ -160,6 +231,16 @@ void NetworkDock::showMalformedWithoutSource(quint64 count)
     if (count > 0)
         m_malformedNote->setText(tr("%1 malformed ArtDmx from senders that named no universe")
                                          .arg(count));
+}
+
+void NetworkDock::showUnlistedUniverses(quint64 count)
+{
+    m_unlistedNote->setVisible(count > 0);
+    if (count > 0)
+        m_unlistedNote->setText(tr("%1 further universes beyond the table's %2 were counted but "
+                                   "not listed")
+                                        .arg(count)
+                                        .arg(DmxCensus::MaxUniverses));
 }
 
 void NetworkDock::showUnstoredNodes(quint64 replies)

@@ -12,6 +12,8 @@
 #include <QList>
 
 class NodeTableModel;
+class QAction;
+class QCheckBox;
 class QAbstractItemModel;
 class QLabel;
 class QSortFilterProxyModel;
@@ -42,6 +44,12 @@ public:
                     qint64 nowMs);
     void showSources(const QList<DmxSource> &sources, qint64 nowMs);
     void showMalformedWithoutSource(quint64 count);
+    // Universes beyond the Universes table's bound, which the census counted but not listed.
+    void showUnlistedUniverses(quint64 count);
+    // Hides the universes without a live sender. Switched on by itself once more than a
+    // screenful of silent rows would show, unless the user chose.
+    void setLiveOnly(bool on);
+    bool liveOnly() const;
     // Replies of nodes beyond the Nodes table's bound, which the engine counted but not stored.
     void showUnstoredNodes(quint64 replies);
     // The universe (as the spin box shows it) whose senders the Sources table lists.
@@ -52,10 +60,14 @@ signals:
     void universeChosen(int universe);
     // The Sources table lists this universe now; showSources() answers.
     void sourcesWanted(int universe);
+    // The user asked to forget the universes, senders and nodes that fell silent.
+    void forgetSilentRequested();
 
 private:
     QTableView *addTable(QAbstractItemModel *model, QSortFilterProxyModel **proxy);
     QWidget *createUniversesPage();
+    QWidget *createControls();
+    void switchLiveOnlyWhenCrowded(const QList<UniverseTraffic> &universes);
     void universeActivated(const QModelIndex &proxyIndex);
     void nodeActivated(const QModelIndex &proxyIndex);
     void refreshSources();
@@ -77,6 +89,10 @@ private:
     QLabel *m_sourcesTitle = nullptr;
     QLabel *m_unstoredNote = nullptr;
     QLabel *m_malformedNote = nullptr;
+    QLabel *m_unlistedNote = nullptr;
+    QAction *m_forgetSilentAction = nullptr;
+    QCheckBox *m_liveOnlyBox = nullptr;
+    bool m_liveOnlyChosen = false; // the user set the box; it no longer switches by itself
     QLabel *m_unstoredNodesNote = nullptr;
     quint64 m_unstoredNodes = 0;
 

@@ -37,6 +37,7 @@ void NetworkView::createDock()
     m_window->addDockWidget(Qt::BottomDockWidgetArea, m_dock);
     connect(m_dock, &NetworkDock::universeChosen, m_universeBox, &QSpinBox::setValue);
     connect(m_dock, &NetworkDock::sourcesWanted, this, &NetworkView::showSourcesOf);
+    connect(m_dock, &NetworkDock::forgetSilentRequested, this, &NetworkView::forgetSilent);
 
     // The dock's own toggle is the command: its check mark is whether the view is open, however
     // it was opened or closed.
@@ -97,6 +98,12 @@ void NetworkView::refresh()
     m_indicator->showSources(universe, m_session->sources(universe));
     if (toggleAction()->isChecked() && m_session->started())
         m_dock->showCensus(m_session->census(), universe);
+}
+
+void NetworkView::forgetSilent()
+{
+    m_session->forgetSilent();
+    refresh();
 }
 
 void NetworkView::showSourcesOf(int universe)

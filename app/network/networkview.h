@@ -40,6 +40,7 @@ private slots:
     void openChanged(bool open);
     void refresh();
     void showSourcesOf(int universe);
+    void forgetSilent();
     void indicatorClicked();
 
 private:

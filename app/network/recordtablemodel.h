@@ -18,6 +18,8 @@ class RecordTableModel : public QAbstractTableModel
 public:
     // The raw value of a cell for sorting, so that numbers, addresses and ages sort as such.
     static constexpr int SortRole = Qt::UserRole;
+    // Whether the row's record is live, for a filter that hides the silent ones.
+    static constexpr int LiveRole = Qt::UserRole + 1;
 
     RecordTableModel(const QStringList &columnTitles, QObject *parent)
         : QAbstractTableModel(parent), m_columnTitles(columnTitles)
@@ -55,6 +57,8 @@ public:
             return display(record, column, m_nowMs);
         case SortRole:
             return sortValue(record, column);
+        case LiveRole:
+            return isLive(record);
         case Qt::ForegroundRole:
             return foreground(record, column);
         case Qt::ToolTipRole:
@@ -81,6 +85,7 @@ protected:
     {
         return display(record, column, m_nowMs);
     }
+    virtual bool isLive(const Record &) const { return true; }
     virtual QVariant foreground(const Record &, int) const { return QVariant(); }
     virtual QVariant toolTip(const Record &, int) const { return QVariant(); }
     // Numbers sit right; a column without an alignment of its own takes the view's.

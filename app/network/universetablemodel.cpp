@@ -30,6 +30,11 @@ bool UniverseTableModel::looksTheSame(const UniverseTraffic &before,
     return showsTheSameTexts(before, after);
 }
 
+bool UniverseTableModel::isLive(const UniverseTraffic &universe) const
+{
+    return universe.liveSources > 0;
+}
+
 QVariant UniverseTableModel::foreground(const UniverseTraffic &universe, int) const
 {
     if (universe.conflict())

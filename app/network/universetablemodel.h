@@ -27,6 +27,7 @@ protected:
 private:
     QVariant display(const UniverseTraffic &universe, int column, qint64 nowMs) const override;
     QVariant sortValue(const UniverseTraffic &universe, int column) const override;
+    bool isLive(const UniverseTraffic &universe) const override;
     QVariant foreground(const UniverseTraffic &universe, int column) const override;
     QVariant toolTip(const UniverseTraffic &universe, int column) const override;
     QVariant alignment(int column) const override;

@@ -133,6 +133,7 @@ CensusSnapshot CaptureSession::census() const
         snapshot.timeCode << source;
     }
     snapshot.unstoredSources = m_artNet->unstoredSources();
+    snapshot.unlistedUniverses = m_artNet->unlistedUniverses();
     snapshot.unstoredNodes = m_artNet->unstoredNodes();
     snapshot.malformedWithoutSource = m_artNet->malformedDmxWithoutSource();
     return snapshot;
@@ -148,4 +149,10 @@ QList<DmxSource> CaptureSession::sources(int universe) const
 qint64 CaptureSession::clockMs() const
 {
     return m_artNet ? m_artNet->censusClockMs() : 0;
+}
+
+void CaptureSession::forgetSilent()
+{
+    if (m_artNet)
+        m_artNet->forgetSilent();
 }

@@ -72,6 +72,9 @@ public:
     CensusSnapshot census() const;
     QList<DmxSource> sources(int universe) const; // in order of first arrival
     qint64 clockMs() const;
+    // Forgets universes, senders and nodes that fell silent, and what was counted beyond the
+    // bounds, so that a flood gone by leaves no rows behind.
+    void forgetSilent();
 
 private:
     std::unique_ptr<artnet> m_artNet;

@@ -1,0 +1,135 @@
+// The capture session without a window: no engine and no socket before the first start, the
+// identity handed on at every start, the universe numbers it takes, and the census it listens
+// for and forgets, with real datagrams on the loopback of a private network namespace.
+#include "artnet.h"
+#include "capturesession.h"
+#include "framehistory.h"
+#include "testpackets.h"
+
+#include <QHostAddress>
+#include <QTest>
+#include <QUdpSocket>
+
+namespace {
+
+constexpr quint16 ArtNetPort = 6454;
+
+CaptureSession::Identity identity(const QString &shortName)
+{
+    CaptureSession::Identity given;
+    given.versionHi = 0;
+    given.versionLo = 6;
+    given.oemHi = 0x00;
+    given.oemLo = 0xFF;
+    given.shortName = shortName;
+    given.longName = shortName + QStringLiteral(" V0.6 by www.vardolux.example");
+    return given;
+}
+
+} // namespace
+
+class tst_CaptureSession : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void nothingBeforeStart();
+    void startMakesTheEngineOnce();
+    void universeNumbers_data();
+    void universeNumbers();
+    void listensCountsAndForgets();
+};
+
+void tst_CaptureSession::nothingBeforeStart()
+{
+    CaptureSession session;
+    QVERIFY(!session.started());
+    QVERIFY(!session.artNetEngine());
+    QVERIFY(!session.openPort());
+    QVERIFY(!session.startListening());
+    QVERIFY(!session.listening());
+    QVERIFY(!session.history());
+    uchar levels[512];
+    quint16 length = sizeof levels;
+    QVERIFY(!session.readLevels(levels, &length));
+    QVERIFY(session.send(QByteArray(24, '\x7f'), 1) < 0);
+    QCOMPARE(session.sendingUniverse(), 0);
+    QVERIFY(session.census().universes.isEmpty());
+    QVERIFY(session.sources(1).isEmpty());
+    session.stop();
+    session.forgetSilent();
+    QVERIFY(!session.started());
+}
+
+void tst_CaptureSession::startMakesTheEngineOnce()
+{
+    CaptureSession session;
+    session.start(identity(QStringLiteral("Vardolux")));
+    artnet *engine = session.artNetEngine();
+    QVERIFY(engine);
+    QCOMPARE(engine->m_shortName, QStringLiteral("Vardolux"));
+    QCOMPARE(engine->m_versionLo, quint8(6));
+    QCOMPARE(engine->m_oemLo, quint8(0xFF));
+
+    // Every start gives the identity again, to the same engine.
+    session.start(identity(QStringLiteral("Other")));
+    QCOMPARE(session.artNetEngine(), engine);
+    QCOMPARE(engine->m_shortName, QStringLiteral("Other"));
+    QCOMPARE(engine->m_longName, QStringLiteral("Other V0.6 by www.vardolux.example"));
+}
+
+void tst_CaptureSession::universeNumbers_data()
+{
+    QTest::addColumn<int>("universe");
+    QTest::addColumn<bool>("accepted");
+
+    QTest::newRow("0 is below the first") << 0 << false;
+    QTest::newRow("1, Art-Net universe 0") << 1 << true;
+    QTest::newRow("32768, the last port-address") << 32768 << true;
+    QTest::newRow("65536, the largest 1-based 16-bit number") << 65536 << true;
+    QTest::newRow("65537, beyond 16 bits") << 65537 << false;
+    QTest::newRow("negative") << -1 << false;
+}
+
+void tst_CaptureSession::universeNumbers()
+{
+    QFETCH(int, universe);
+    QFETCH(bool, accepted);
+    CaptureSession session;
+    QVERIFY(!session.setUniverse(universe));
+    session.start(identity(QStringLiteral("Vardolux")));
+    QCOMPARE(session.setUniverse(universe), accepted);
+}
+
+void tst_CaptureSession::listensCountsAndForgets()
+{
+    CaptureSession session;
+    session.start(identity(QStringLiteral("Vardolux")));
+    QVERIFY(session.startListening());
+    QVERIFY(session.listening());
+
+    QUdpSocket console;
+    const QByteArray packet = TestPackets::artDmx(2, QByteArray(24, '\x40'), 1);
+    QCOMPARE(console.writeDatagram(packet, QHostAddress::LocalHost, ArtNetPort),
+             qint64(packet.size()));
+    QTRY_COMPARE(session.census().universes.size(), 1);
+    const CensusSnapshot census = session.census();
+    QCOMPARE(census.universes.at(0).portAddress, quint16(2));
+    QCOMPARE(census.universes.at(0).liveSources, 1);
+    QCOMPARE(session.sources(3).size(), 1);
+    QVERIFY(session.sources(3).at(0).live);
+
+    // Live: forgetting keeps it. Silent for the keep-alive limit: forgetting takes it.
+    session.forgetSilent();
+    QCOMPARE(session.census().universes.size(), 1);
+    QTest::qWait(4100);
+    session.forgetSilent();
+    QVERIFY(session.census().universes.isEmpty());
+    QVERIFY(session.sources(3).isEmpty());
+
+    session.stopListening();
+    QVERIFY(!session.listening());
+}
+
+QTEST_MAIN(tst_CaptureSession)
+#include "tst_capturesession.moc"
