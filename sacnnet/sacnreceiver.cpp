@@ -1,0 +1,330 @@
+#include "sacnreceiver.h"
+
+#include "coalescingreader.h"
+#include "datagramreader.h"
+#include "dmxcensus.h"
+#include "framehistory.h"
+#include "interfacelist.h"
+#include "monotonicclock.h"
+#include "networkchangewatcher.h"
+#include "sacnmerge.h"
+#include "sacnmessage.h"
+#include "sacnpackets.h"
+#include "sacnsourcetable.h"
+
+#include <QNetworkInterface>
+#include <QNetworkProxy>
+#include <QTimer>
+#include <QUdpSocket>
+#include <QVariant>
+
+#include <algorithm>
+#include <cstring>
+
+#ifdef Q_OS_LINUX
+#include <netinet/in.h>
+#include <sys/socket.h>
+#endif
+
+SacnReceiver::SacnReceiver(QObject *parent)
+    : QObject(parent),
+      m_census(new DmxCensus),
+      m_sources(new SacnSourceTable),
+      m_mergedLevels(new uchar[DmxFrame::MaxChannels]()),
+      m_censusStartNs(MonotonicClock::nowNs())
+{
+    m_rejoinTimer = new QTimer(this);
+    m_rejoinTimer->setSingleShot(true);
+    m_rejoinTimer->setInterval(100);
+    connect(m_rejoinTimer, &QTimer::timeout, this, &SacnReceiver::rejoin);
+    m_networkWatcher = new NetworkChangeWatcher(this);
+    connect(m_networkWatcher, &NetworkChangeWatcher::changed, m_rejoinTimer,
+            qOverload<>(&QTimer::start));
+}
+
+SacnReceiver::~SacnReceiver()
+{
+    close();
+}
+
+bool SacnReceiver::open()
+{
+    if (m_socket)
+        return true;
+    auto *socket = new QUdpSocket(this);
+    // sACN lives on the local show network: no desktop proxy may redirect it.
+    socket->setProxy(QNetworkProxy::NoProxy);
+    m_portShared = false;
+    if (!socket->bind(QHostAddress::AnyIPv4, SacnPackets::Port)) {
+        if (!socket->bind(QHostAddress::AnyIPv4, SacnPackets::Port,
+                          QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint)) {
+            delete socket;
+            return false;
+        }
+        m_portShared = true;
+    }
+    // A console sends a show's universes in bursts; the default buffer drops some of them.
+    socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption,
+                            QVariant(4 * 1024 * 1024));
+#ifdef Q_OS_LINUX
+    // The groups are joined on other sockets: this one must hear every group the host joined,
+    // which is Linux's default; said here so that no other default can take it away.
+    const int all = 1;
+    ::setsockopt(int(socket->socketDescriptor()), IPPROTO_IP, IP_MULTICAST_ALL, &all, sizeof all);
+#endif
+    m_socket = socket;
+    m_reader = std::make_unique<DatagramReader>(m_socket);
+    m_coalescingReader = std::make_unique<CoalescingReader>(
+            m_socket, m_reader.get(),
+            [this](const QByteArray &datagram, const QHostAddress &sender, qint64 arrivalNs) {
+                ++m_datagramsRead;
+                handleDatagram(datagram, sender, arrivalNs);
+            });
+    connect(m_socket, &QUdpSocket::readyRead, this, &SacnReceiver::readPending);
+    m_memberships.setInterfaces(multicastInterfaces());
+    updateGroups();
+    return true;
+}
+
+void SacnReceiver::close()
+{
+    m_memberships.leaveAll();
+    m_coalescingReader.reset(); // its timer and notifier belong to the socket
+    m_reader.reset();
+    delete m_socket;
+    m_socket = nullptr;
+}
+
+void SacnReceiver::readPending()
+{
+    if (m_coalescingReader)
+        m_coalescingReader->readPending();
+}
+
+// Every up interface that can multicast and holds an address discovery would use; none leaves
+// the choice to the kernel's routes.
+QList<quint32> SacnReceiver::multicastInterfaces()
+{
+    QList<quint32> addresses;
+    const QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
+    for (const QNetworkInterface &interface : interfaces) {
+        const auto flags = interface.flags();
+        if (!flags.testFlag(QNetworkInterface::IsUp)
+            || !flags.testFlag(QNetworkInterface::CanMulticast))
+            continue;
+        const QList<QNetworkAddressEntry> entries = interface.addressEntries();
+        for (const QNetworkAddressEntry &entry : entries) {
+            if (InterfaceList::judge(entry, interface.hardwareAddress()).accepted)
+                addresses.append(entry.ip().toIPv4Address());
+        }
+    }
+    return addresses;
+}
+
+void SacnReceiver::rejoin()
+{
+    if (m_socket)
+        m_memberships.setInterfaces(multicastInterfaces());
+}
+
+// ---------------------------------------------------------------------------------------------
+// What is followed
+
+bool SacnReceiver::isFollowed(quint16 universe) const
+{
+    return universe == SacnPackets::DiscoveryUniverse || universe == m_universeOnShow
+            || m_watched.test(universe) || m_discovered.test(universe);
+}
+
+void SacnReceiver::updateGroups()
+{
+    if (!m_socket)
+        return;
+    for (int universe = SacnPackets::MinUniverse; universe <= SacnPackets::DiscoveryUniverse;
+         ++universe) {
+        if (universe > SacnPackets::MaxUniverse && universe != SacnPackets::DiscoveryUniverse)
+            continue;
+        const quint32 group = groupOf(quint16(universe));
+        const bool followed = isFollowed(quint16(universe));
+        if (followed && !m_memberships.isJoined(group))
+            m_memberships.join(group);
+        else if (!followed && m_memberships.isJoined(group))
+            m_memberships.leave(group);
+    }
+}
+
+void SacnReceiver::setUniverseOnShow(quint16 universe)
+{
+    if (universe > SacnPackets::MaxUniverse)
+        universe = 0;
+    if (universe == m_universeOnShow)
+        return;
+    m_universeOnShow = universe;
+    m_merge.reset(universe ? new SacnMerge(universe) : nullptr);
+    if (m_historySink)
+        m_historySink->clear();
+    updateGroups();
+}
+
+void SacnReceiver::setWatchList(const QList<quint16> &universes)
+{
+    m_watched.reset();
+    m_watchedCount = 0;
+    for (const quint16 universe : universes) {
+        if (m_watchedCount == MaxWatchedUniverses)
+            break;
+        if (universe < SacnPackets::MinUniverse || universe > SacnPackets::MaxUniverse
+            || m_watched.test(universe))
+            continue;
+        m_watched.set(universe);
+        ++m_watchedCount;
+    }
+    updateGroups();
+}
+
+QList<quint16> SacnReceiver::watchList() const
+{
+    QList<quint16> list;
+    list.reserve(m_watchedCount);
+    for (int universe = SacnPackets::MinUniverse; universe <= SacnPackets::MaxUniverse; ++universe)
+        if (m_watched.test(size_t(universe)))
+            list.append(quint16(universe));
+    return list;
+}
+
+QList<quint16> SacnReceiver::discoveredUniverses() const
+{
+    QList<quint16> list;
+    list.reserve(m_discoveredCount);
+    for (int universe = SacnPackets::MinUniverse; universe <= SacnPackets::MaxUniverse; ++universe)
+        if (m_discovered.test(size_t(universe)))
+            list.append(quint16(universe));
+    return list;
+}
+
+void SacnReceiver::forgetDiscoveredUniverses()
+{
+    m_discovered.reset();
+    m_discoveredCount = 0;
+    m_unlearntUniverses = 0;
+    updateGroups();
+}
+
+void SacnReceiver::learnUniverses(const SacnMessage &message)
+{
+    for (int i = 0; i < message.universeCount; ++i) {
+        const quint16 universe = message.discoveryUniverse(i);
+        if (universe < SacnPackets::MinUniverse || universe > SacnPackets::MaxUniverse
+            || m_discovered.test(universe))
+            continue;
+        if (m_discoveredCount == MaxDiscoveredUniverses) {
+            ++m_unlearntUniverses;
+            continue;
+        }
+        m_discovered.set(universe);
+        ++m_discoveredCount;
+        if (m_socket)
+            m_memberships.join(groupOf(universe));
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reception
+
+void SacnReceiver::handleDatagram(const QByteArray &datagram, const QHostAddress &sender,
+                                  qint64 arrivalNs)
+{
+    SacnMessage message;
+    SacnPackets::readDatagram(reinterpret_cast<const uchar *>(datagram.constData()),
+                              datagram.size(), sender.toIPv4Address(), arrivalNs, &message);
+    const qint64 nowMs = censusMs(arrivalNs);
+    switch (message.kind) {
+    case SacnMessage::Kind::Malformed:
+        m_census->recordFrame(message.frame, nowMs);
+        break;
+    case SacnMessage::Kind::Data:
+        takeData(message, nowMs);
+        break;
+    case SacnMessage::Kind::Sync:
+        m_census->recordSync(message.frame.source.address, nowMs);
+        break;
+    case SacnMessage::Kind::Discovery:
+        learnUniverses(message);
+        break;
+    }
+}
+
+void SacnReceiver::takeData(const SacnMessage &message, qint64 nowMs)
+{
+    // The census counts DMX levels; per-address priority and other start codes are the
+    // source table's.
+    if (message.startCode == SacnMessage::StartCodeLevels)
+        m_census->recordFrame(message.frame, nowMs);
+    m_sources->record(message, nowMs);
+    if (!m_merge || message.frame.universe.number != m_universeOnShow)
+        return;
+    if (m_merge->take(message) != SacnMerge::Outcome::Taken || !m_historySink)
+        return;
+    const qint64 arrivalNs = message.frame.arrivalNs;
+    const int count = m_merge->merge(arrivalNs, m_mergedLevels.get());
+    m_historySink->append(m_mergedLevels.get(), quint16(count), arrivalNs);
+}
+
+bool SacnReceiver::readUniverse(uchar *buffer, quint16 *length) const
+{
+    if (!m_merge || !buffer || !length || *length == 0)
+        return false;
+    const int count = m_merge->merge(MonotonicClock::nowNs(), m_mergedLevels.get());
+    *length = quint16(std::min<int>(*length, count));
+    std::memcpy(buffer, m_mergedLevels.get(), *length);
+    return true;
+}
+
+void SacnReceiver::setFrameHistoryKept(bool keep)
+{
+    if (keep && !m_frameHistory)
+        m_frameHistory = std::make_unique<FrameHistory>();
+    if (!keep && m_frameHistory)
+        m_frameHistory->clear();
+    m_historySink = keep ? m_frameHistory.get() : nullptr;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Census
+
+qint64 SacnReceiver::censusClockMs() const
+{
+    return censusMs(MonotonicClock::nowNs());
+}
+
+QList<UniverseTraffic> SacnReceiver::universeTraffic() const
+{
+    return m_census->universes(censusClockMs());
+}
+
+QList<DmxSource> SacnReceiver::dmxSources(quint16 universe) const
+{
+    return m_census->sources(UniverseKey{DmxProtocol::Sacn, universe}, censusClockMs());
+}
+
+QList<SacnSourceInfo> SacnReceiver::sources() const
+{
+    return m_sources->sources(censusClockMs());
+}
+
+quint64 SacnReceiver::malformedDmx() const
+{
+    return m_census->malformedDmx();
+}
+
+quint64 SacnReceiver::malformedFrom(quint32 sender) const
+{
+    return m_census->malformedFrom(sender);
+}
+
+void SacnReceiver::forgetSilent()
+{
+    const qint64 nowMs = censusClockMs();
+    m_census->forgetSilent(nowMs);
+    m_sources->forgetLost(nowMs);
+}

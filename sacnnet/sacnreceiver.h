@@ -1,0 +1,129 @@
+#ifndef SACNRECEIVER_H
+#define SACNRECEIVER_H
+
+#include "dmxsource.h"
+#include "multicastmemberships.h"
+#include "sacnsourceinfo.h"
+#include "universetraffic.h"
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+
+#include <bitset>
+#include <memory>
+
+class CoalescingReader;
+class DatagramReader;
+class DmxCensus;
+class FrameHistory;
+class NetworkChangeWatcher;
+class SacnMerge;
+class SacnSourceTable;
+class QTimer;
+class QUdpSocket;
+struct SacnMessage;
+
+// The program's sACN (E1.31) receiver: one UDP socket bound to port 5568 (IPv4) that reads
+// unicast and every multicast group the receiver follows, on the thread it lives on, through
+// the batch reader with the datagrams' arrival times. Each datagram is decoded once; its frame
+// feeds the census, its message the source table and, for the universe on show, the merge.
+//
+// It follows (joins 239.255.hi.lo on every multicast interface, again whenever the interfaces
+// change) the universe on show, the universes of the watch list, every universe announced in
+// universe discovery, and the discovery universe itself. The memberships go through as many
+// joining sockets as the kernel's per-socket limit asks (MulticastMemberships).
+//
+// Bounded whatever a network sends: the census's and source table's own bounds, at most
+// MaxWatchedUniverses watched and MaxDiscoveredUniverses learnt from discovery; nothing is
+// allocated per datagram (joining a newly announced universe is not per datagram).
+class SacnReceiver : public QObject
+{
+public:
+    static constexpr int MaxWatchedUniverses = 2048;
+    static constexpr int MaxDiscoveredUniverses = 2048;
+
+    explicit SacnReceiver(QObject *parent = nullptr);
+    ~SacnReceiver() override;
+
+    // Binds port 5568 and joins the followed groups; true when the socket is open.
+    bool open();
+    void close();
+    bool isOpen() const { return m_socket != nullptr; }
+    // The port could only be bound beside another program holding it with address reuse: the
+    // kernel then hands unicast datagrams to one of the two.
+    bool portShared() const { return m_portShared; }
+
+    // The universe whose sources are merged (1-63999; 0 for none). A change starts a new merge
+    // and a new history.
+    void setUniverseOnShow(quint16 universe);
+    quint16 universeOnShow() const { return m_universeOnShow; }
+    // Universes followed besides the one on show (numbers outside 1-63999 are passed over; at
+    // most MaxWatchedUniverses are kept).
+    void setWatchList(const QList<quint16> &universes);
+    QList<quint16> watchList() const;
+    // Universes announced in universe discovery so far, ascending; and those beyond the bound.
+    QList<quint16> discoveredUniverses() const;
+    quint64 unlearntUniverses() const { return m_unlearntUniverses; }
+    void forgetDiscoveredUniverses();
+
+    // The merged levels of the universe on show as of now, like artnet::readUniverse: *length
+    // in, the buffer's size; out, the slots some live source drives. False without a universe.
+    bool readUniverse(uchar *buffer, quint16 *length) const;
+    // The merged frame after every packet that changed it, with its arrival time, once asked for.
+    void setFrameHistoryKept(bool keep);
+    const FrameHistory *frameHistory() const { return m_historySink; }
+
+    // Census readers, as of censusClockMs() (milliseconds since the receiver was made).
+    qint64 censusClockMs() const;
+    QList<UniverseTraffic> universeTraffic() const;
+    QList<DmxSource> dmxSources(quint16 universe) const;
+    QList<SacnSourceInfo> sources() const; // live ones, by universe
+    quint64 malformedDmx() const;
+    quint64 malformedFrom(quint32 sender) const;
+    void forgetSilent();
+
+    // What following costs: groups, memberships (groups x interfaces) and joining sockets.
+    const MulticastMemberships &memberships() const { return m_memberships; }
+    quint64 datagramsRead() const { return m_datagramsRead; }
+
+    // One datagram as the socket delivers it (the tests and fuzzers feed it directly).
+    void handleDatagram(const QByteArray &datagram, const QHostAddress &sender, qint64 arrivalNs);
+    // Reads the interfaces again and moves the memberships when they changed.
+    void rejoin();
+
+private:
+    void readPending();
+    void takeData(const SacnMessage &message, qint64 nowMs);
+    void learnUniverses(const SacnMessage &message);
+    void updateGroups();
+    bool isFollowed(quint16 universe) const;
+    static quint32 groupOf(quint16 universe) { return 0xEFFF0000u | universe; }
+    static QList<quint32> multicastInterfaces();
+    qint64 censusMs(qint64 arrivalNs) const { return (arrivalNs - m_censusStartNs) / 1'000'000; }
+
+    QUdpSocket *m_socket = nullptr;
+    std::unique_ptr<DatagramReader> m_reader;
+    std::unique_ptr<CoalescingReader> m_coalescingReader;
+    MulticastMemberships m_memberships;
+    std::unique_ptr<DmxCensus> m_census;
+    std::unique_ptr<SacnSourceTable> m_sources;
+    std::unique_ptr<SacnMerge> m_merge; // for the universe on show
+    std::unique_ptr<uchar[]> m_mergedLevels;
+    std::unique_ptr<FrameHistory> m_frameHistory;
+    FrameHistory *m_historySink = nullptr;
+    std::bitset<65536> m_watched;
+    std::bitset<65536> m_discovered;
+    int m_watchedCount = 0;
+    int m_discoveredCount = 0;
+    quint64 m_unlearntUniverses = 0;
+    quint64 m_datagramsRead = 0;
+    qint64 m_censusStartNs = 0;
+    quint16 m_universeOnShow = 0;
+    bool m_portShared = false;
+    NetworkChangeWatcher *m_networkWatcher = nullptr;
+    QTimer *m_rejoinTimer = nullptr; // gathers a burst of change messages into one scan
+};
+
+#endif // SACNRECEIVER_H

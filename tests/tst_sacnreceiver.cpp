@@ -1,0 +1,292 @@
+// The sACN receiver on a private network: the peer namespace sends, by multicast to the groups
+// the receiver joined and by unicast, through sockets of its own and through npm sacn.
+#include "framehistory.h"
+#include "privatenetwork.h"
+#include "sacnreceiver.h"
+#include "testpackets.h"
+
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QNetworkProxy>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTest>
+#include <QUdpSocket>
+
+#include <algorithm>
+#include <memory>
+
+namespace {
+
+QHostAddress groupAddress(quint16 universe)
+{
+    return QHostAddress(0xEFFF0000u | universe);
+}
+
+bool censusHas(const SacnReceiver &receiver, quint16 universe)
+{
+    const QList<UniverseTraffic> universes = receiver.universeTraffic();
+    return std::any_of(universes.cbegin(), universes.cend(), [universe](const UniverseTraffic &u) {
+        return u.protocol == DmxProtocol::Sacn && u.portAddress == universe;
+    });
+}
+
+QByteArray dataPacket(quint16 universe, quint8 level = 1)
+{
+    TestPackets::SacnData packet;
+    packet.universe = universe;
+    packet.values = QByteArray(1, char(level));
+    return TestPackets::sacnData(packet);
+}
+
+} // namespace
+
+class tst_sacnreceiver : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanup();
+    void followedUniversesAreReceived_data();
+    void followedUniversesAreReceived();
+    void thousandWatchedUniversesAreReceived();
+    void discoveryAnnouncedUniverseIsJoined();
+    void newInterfaceIsJoined();
+    void npmSacnSourcesMergeByPriority();
+
+private:
+    void send(const QByteArray &datagram, const QHostAddress &to);
+    bool startNpmSender(const QStringList &arguments, QString *error);
+
+    std::unique_ptr<QUdpSocket> m_peer;
+    std::vector<std::unique_ptr<QProcess>> m_npmSenders;
+};
+
+void tst_sacnreceiver::initTestCase()
+{
+    VARDOLUX_REQUIRE_PRIVATE_NETWORK();
+    QString error;
+    const int fd = PrivateNetwork::peerUdpSocket(QString(), 0, &error);
+    QVERIFY2(fd >= 0, qPrintable(error));
+    m_peer = std::make_unique<QUdpSocket>();
+    m_peer->setProxy(QNetworkProxy::NoProxy);
+    QVERIFY(m_peer->setSocketDescriptor(fd));
+}
+
+void tst_sacnreceiver::cleanup()
+{
+    for (const std::unique_ptr<QProcess> &sender : m_npmSenders) {
+        sender->kill();
+        sender->waitForFinished(5000);
+    }
+    m_npmSenders.clear();
+}
+
+void tst_sacnreceiver::send(const QByteArray &datagram, const QHostAddress &to)
+{
+    QCOMPARE(m_peer->writeDatagram(datagram, to, 5568), qint64(datagram.size()));
+}
+
+void tst_sacnreceiver::followedUniversesAreReceived_data()
+{
+    QTest::addColumn<quint16>("onShow");
+    QTest::addColumn<QList<quint16>>("watched");
+    QTest::addColumn<quint16>("universe");
+    QTest::addColumn<bool>("unicast");
+    QTest::addColumn<bool>("received");
+    QTest::addColumn<int>("groups"); // joined, the discovery universe's among them
+
+    QTest::newRow("multicast, universe on show")
+            << quint16(1) << QList<quint16>{} << quint16(1) << false << true << 2;
+    QTest::newRow("multicast, watched universe")
+            << quint16(1) << QList<quint16>{500, 63999} << quint16(63999) << false << true << 4;
+    QTest::newRow("multicast, universe nobody follows")
+            << quint16(1) << QList<quint16>{500} << quint16(501) << false << false << 3;
+    QTest::newRow("multicast, watch list with repeats and numbers outside 1-63999")
+            << quint16(1) << QList<quint16>{0, 500, 64000, 500, 64214, 1} << quint16(500) << false
+            << true << 3;
+    QTest::newRow("unicast, universe nobody follows")
+            << quint16(0) << QList<quint16>{} << quint16(777) << true << true << 1;
+}
+
+// A datagram that must not arrive is sent before one that must: once the second is in, the
+// first would have been too.
+void tst_sacnreceiver::followedUniversesAreReceived()
+{
+    QFETCH(quint16, onShow);
+    QFETCH(QList<quint16>, watched);
+    QFETCH(quint16, universe);
+    QFETCH(bool, unicast);
+    QFETCH(bool, received);
+    QFETCH(int, groups);
+
+    SacnReceiver receiver;
+    QVERIFY(receiver.open());
+    receiver.setUniverseOnShow(onShow);
+    receiver.setWatchList(watched);
+    QCOMPARE(receiver.memberships().groupCount(), groups);
+    const QHostAddress local(QString::fromLatin1(PrivateNetwork::LocalAddress));
+    send(dataPacket(universe, 77), unicast ? local : groupAddress(universe));
+    const quint16 marker = 9;
+    send(dataPacket(marker), local);
+    QVERIFY2(QTest::qWaitFor([&] { return censusHas(receiver, marker); }, 2000),
+             "the unicast marker did not arrive");
+    QCOMPARE(censusHas(receiver, universe), received);
+    if (received && universe == onShow) {
+        uchar levels[512] = {};
+        quint16 length = sizeof levels;
+        QVERIFY(receiver.readUniverse(levels, &length));
+        QCOMPARE(length, quint16(1));
+        QCOMPARE(levels[0], uchar(77));
+    }
+}
+
+void tst_sacnreceiver::thousandWatchedUniversesAreReceived()
+{
+    SacnReceiver receiver;
+    QVERIFY(receiver.open());
+    QList<quint16> watched;
+    for (quint16 universe = 1; universe <= 1000; ++universe)
+        watched.append(universe);
+    receiver.setWatchList(watched);
+    // The watched universes and the discovery universe, on art0 alone (lo cannot multicast).
+    const MulticastMemberships &memberships = receiver.memberships();
+    QCOMPARE(memberships.groupCount(), 1001);
+    QCOMPARE(memberships.membershipCount(), 1001);
+    QCOMPARE(memberships.failedJoins(), quint64(0));
+    QCOMPARE(memberships.socketCount(), 51); // 20 memberships per socket by default
+    QElapsedTimer clock;
+    clock.start();
+    for (quint16 universe = 1; universe <= 1000; ++universe) {
+        send(dataPacket(universe), groupAddress(universe));
+        if (universe % 100 == 0)
+            QCoreApplication::processEvents();
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(receiver.universeTraffic().size(), 1000, 5000);
+    qInfo("1000 universes in %lld ms through %d joining sockets, %llu datagrams read",
+          clock.elapsed(), memberships.socketCount(), receiver.datagramsRead());
+    receiver.setWatchList({});
+    QCOMPARE(memberships.groupCount(), 1);
+}
+
+void tst_sacnreceiver::discoveryAnnouncedUniverseIsJoined()
+{
+    SacnReceiver receiver;
+    QVERIFY(receiver.open());
+    send(TestPackets::sacnDiscovery(QByteArray(16, '\x21'), "Console", 0, 0, {300, 40000}),
+         groupAddress(64214));
+    QTRY_COMPARE_WITH_TIMEOUT(receiver.discoveredUniverses(), (QList<quint16>{300, 40000}), 2000);
+    QVERIFY(receiver.memberships().isJoined(0xEFFF0000u | 300));
+    send(dataPacket(300), groupAddress(300));
+    QVERIFY(QTest::qWaitFor([&] { return censusHas(receiver, 300); }, 2000));
+    receiver.forgetDiscoveredUniverses();
+    QVERIFY(!receiver.memberships().isJoined(0xEFFF0000u | 300));
+}
+
+void tst_sacnreceiver::newInterfaceIsJoined()
+{
+    SacnReceiver receiver;
+    QVERIFY(receiver.open());
+    receiver.setWatchList({5, 6});
+    QCOMPARE(receiver.memberships().membershipCount(), 3);
+    QVERIFY(PrivateNetwork::run({QStringLiteral("ip"), QStringLiteral("link"), QStringLiteral("add"),
+                                 QStringLiteral("sacn0"), QStringLiteral("type"),
+                                 QStringLiteral("veth"), QStringLiteral("peer"),
+                                 QStringLiteral("name"), QStringLiteral("sacn1")}));
+    QVERIFY(PrivateNetwork::run({QStringLiteral("ip"), QStringLiteral("addr"), QStringLiteral("add"),
+                                 QStringLiteral("10.9.0.1/24"), QStringLiteral("dev"),
+                                 QStringLiteral("sacn0")}));
+    QVERIFY(PrivateNetwork::run({QStringLiteral("ip"), QStringLiteral("link"), QStringLiteral("set"),
+                                 QStringLiteral("sacn0"), QStringLiteral("up")}));
+    QTRY_COMPARE_WITH_TIMEOUT(receiver.memberships().membershipCount(), 6, 3000);
+    QVERIFY(receiver.memberships().interfaces().contains(0x0A090001u));
+    QVERIFY(PrivateNetwork::run({QStringLiteral("ip"), QStringLiteral("link"), QStringLiteral("del"),
+                                 QStringLiteral("sacn0")}));
+    QTRY_COMPARE_WITH_TIMEOUT(receiver.memberships().membershipCount(), 3, 3000);
+}
+
+bool tst_sacnreceiver::startNpmSender(const QStringList &arguments, QString *error)
+{
+    const QString modules = QStringLiteral(VARDOLUX_INTEROP_PEERS_DIR "/node_modules");
+    const QString node = QStandardPaths::findExecutable(QStringLiteral("node"));
+    if (node.isEmpty() || !QFileInfo::exists(modules + QStringLiteral("/sacn/package.json"))) {
+        *error = QStringLiteral("Node.js or npm sacn is missing: run ./build.sh test, or npm ci "
+                                "--prefix %1 after copying tests/interop/package*.json there")
+                         .arg(QStringLiteral(VARDOLUX_INTEROP_PEERS_DIR));
+        return false;
+    }
+    auto sender = std::make_unique<QProcess>();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("NODE_PATH"), modules);
+    sender->setProcessEnvironment(environment);
+    sender->setProcessChannelMode(QProcess::MergedChannels);
+    sender->start(QStringLiteral("nsenter"),
+                  QStringList{QStringLiteral("--net=") + qEnvironmentVariable("VARDOLUX_PEER_NETNS"),
+                              node, QStringLiteral(VARDOLUX_TEST_SOURCE_DIR "/interop/sacn-sender.js")}
+                          + arguments);
+    QProcess *started = sender.get();
+    m_npmSenders.push_back(std::move(sender));
+    QByteArray said;
+    QElapsedTimer clock;
+    clock.start();
+    while (!said.contains("ready\n") && clock.elapsed() < 10000
+           && started->state() != QProcess::NotRunning) {
+        started->waitForReadyRead(200);
+        said += started->readAll();
+    }
+    *error = QString::fromLocal8Bit(said);
+    return said.contains("ready\n");
+}
+
+// Priority decides before level: the source at 150 sends the lower level and wins; once it is
+// gone, 2.5 s later the merge follows the one at 100.
+void tst_sacnreceiver::npmSacnSourcesMergeByPriority()
+{
+    SacnReceiver receiver;
+    QVERIFY(receiver.open());
+    receiver.setUniverseOnShow(7);
+    receiver.setFrameHistoryKept(true);
+    QString said;
+    QVERIFY2(startNpmSender({QStringLiteral("7"), QStringLiteral("100"), QStringLiteral("200"),
+                             QStringLiteral("20"), QStringLiteral("0a").repeated(16),
+                             QStringLiteral("Low priority")},
+                            &said),
+             qPrintable(said));
+    QVERIFY2(startNpmSender({QStringLiteral("7"), QStringLiteral("150"), QStringLiteral("50"),
+                             QStringLiteral("20"), QStringLiteral("0b").repeated(16),
+                             QStringLiteral("High priority")},
+                            &said),
+             qPrintable(said));
+    uchar levels[512] = {};
+    const auto slotOne = [&] {
+        quint16 length = sizeof levels;
+        return receiver.readUniverse(levels, &length) && length == 512 ? int(levels[0]) : -1;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(receiver.sources().size(), 2, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(slotOne(), 50, 2000);
+    QCOMPARE(levels[1], uchar(50));
+    QCOMPARE(levels[2], uchar(0));
+    QList<SacnSourceInfo> sources = receiver.sources();
+    std::sort(sources.begin(), sources.end(),
+              [](const SacnSourceInfo &a, const SacnSourceInfo &b) { return a.priority < b.priority; });
+    QCOMPARE(sources[0].priority, quint8(100));
+    QCOMPARE(sources[0].name, QStringLiteral("Low priority"));
+    QCOMPARE(sources[1].priority, quint8(150));
+    QCOMPARE(sources[1].name, QStringLiteral("High priority"));
+    QCOMPARE(sources[1].address, QHostAddress(QString::fromLatin1(PrivateNetwork::PeerAddress))
+                                         .toIPv4Address());
+    QCOMPARE(sources[1].cid[0], quint8(0x0b));
+    QCOMPARE(receiver.dmxSources(7).size(), 2);
+    const FrameHistory *history = receiver.frameHistory();
+    QVERIFY(history->endSerial() > 0);
+    QCOMPARE(history->levelsAt(history->endSerial() - 1)[0], uchar(50));
+
+    m_npmSenders.back()->kill();
+    m_npmSenders.back()->waitForFinished(5000);
+    QTRY_COMPARE_WITH_TIMEOUT(slotOne(), 200, 4000);
+    QCOMPARE(receiver.sources().size(), 1);
+}
+
+QTEST_GUILESS_MAIN(tst_sacnreceiver)
+#include "tst_sacnreceiver.moc"
