@@ -66,8 +66,10 @@ int MulticastMemberships::joinOnInterface(quint32 group, quint32 interface)
 {
 #ifdef Q_OS_LINUX
     for (size_t i = 0;; ++i) {
-        if (i == m_sockets.size() && !openSocket())
+        if (i == m_sockets.size() && !openSocket()) {
+            ++m_failedJoins;
             return -1;
+        }
         JoiningSocket &socket = m_sockets[i];
         if (socket.capacity >= 0 && socket.memberships >= socket.capacity)
             continue;

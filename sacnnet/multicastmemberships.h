@@ -41,7 +41,7 @@ public:
     int groupCount() const { return int(m_groups.size()); }
     int membershipCount() const { return m_membershipCount; }
     int socketCount() const { return int(m_sockets.size()); }
-    // Memberships the kernel refused for another reason than a full socket.
+    // Memberships refused for another reason than a full socket, or for want of a socket.
     quint64 failedJoins() const { return m_failedJoins; }
 
 private:
