@@ -149,7 +149,10 @@ void tst_sacnreceiver::thousandWatchedUniversesAreReceived()
     QList<quint16> watched;
     for (quint16 universe = 1; universe <= 1000; ++universe)
         watched.append(universe);
+    QElapsedTimer joining;
+    joining.start();
     receiver.setWatchList(watched);
+    const qint64 joinMs = joining.elapsed();
     // The watched universes and the discovery universe, on art0 alone (lo cannot multicast).
     const MulticastMemberships &memberships = receiver.memberships();
     QCOMPARE(memberships.groupCount(), 1001);
@@ -164,8 +167,9 @@ void tst_sacnreceiver::thousandWatchedUniversesAreReceived()
             QCoreApplication::processEvents();
     }
     QTRY_COMPARE_WITH_TIMEOUT(receiver.universeTraffic().size(), 1000, 5000);
-    qInfo("1000 universes in %lld ms through %d joining sockets, %llu datagrams read",
-          clock.elapsed(), memberships.socketCount(), receiver.datagramsRead());
+    qInfo("joined 1001 groups in %lld ms through %d joining sockets; 1000 universes received in "
+          "%lld ms",
+          joinMs, memberships.socketCount(), clock.elapsed());
     receiver.setWatchList({});
     QCOMPARE(memberships.groupCount(), 1);
 }
