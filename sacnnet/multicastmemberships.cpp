@@ -16,11 +16,13 @@ namespace {
 
 #ifdef Q_OS_LINUX
 // 0 on success, else errno.
-int changeMembership(int descriptor, int option, quint32 group, quint32 interface)
+int changeMembership(int descriptor, int option, quint32 group,
+                     const MulticastMemberships::Interface &interface)
 {
-    ip_mreq request = {};
+    ip_mreqn request = {};
     request.imr_multiaddr.s_addr = htonl(group);
-    request.imr_interface.s_addr = htonl(interface);
+    request.imr_address.s_addr = htonl(interface.address);
+    request.imr_ifindex = interface.index;
     return ::setsockopt(descriptor, IPPROTO_IP, option, &request, sizeof request) == 0 ? 0 : errno;
 }
 #endif
@@ -32,9 +34,9 @@ MulticastMemberships::~MulticastMemberships()
     leaveAll();
 }
 
-void MulticastMemberships::setInterfaces(const QList<quint32> &interfaces)
+void MulticastMemberships::setInterfaces(const QList<Interface> &interfaces)
 {
-    const QList<quint32> wanted = interfaces.isEmpty() ? QList<quint32>{0} : interfaces;
+    const QList<Interface> wanted = interfaces.isEmpty() ? QList<Interface>{Interface()} : interfaces;
     if (wanted == m_interfaces)
         return;
     const QList<quint32> groups = m_groups.keys();
@@ -51,7 +53,7 @@ bool MulticastMemberships::join(quint32 group)
     QList<int> holders;
     holders.reserve(m_interfaces.size());
     bool joined = false;
-    for (const quint32 interface : std::as_const(m_interfaces)) {
+    for (const Interface &interface : std::as_const(m_interfaces)) {
         const int holder = joinOnInterface(group, interface);
         holders.append(holder);
         joined = joined || holder >= 0;
@@ -62,7 +64,7 @@ bool MulticastMemberships::join(quint32 group)
 }
 
 // The index of the socket that took the membership, or -1.
-int MulticastMemberships::joinOnInterface(quint32 group, quint32 interface)
+int MulticastMemberships::joinOnInterface(quint32 group, const Interface &interface)
 {
 #ifdef Q_OS_LINUX
     for (size_t i = 0;; ++i) {

@@ -22,15 +22,27 @@ class MulticastMemberships
 public:
     static constexpr int MaxSockets = 1024;
 
+    // An interface to join on: its index and IPv4 address (host byte order). An interface made
+    // anew gets a new index even where it takes the old address, and has lost the memberships.
+    struct Interface
+    {
+        int index = 0;       // 0 with address 0: the kernel chooses by its routes
+        quint32 address = 0;
+        friend bool operator==(const Interface &a, const Interface &b)
+        {
+            return a.index == b.index && a.address == b.address;
+        }
+    };
+
     MulticastMemberships() = default;
     ~MulticastMemberships();
     MulticastMemberships(const MulticastMemberships &) = delete;
     MulticastMemberships &operator=(const MulticastMemberships &) = delete;
 
-    // The interfaces (IPv4 addresses, host byte order; 0 lets the kernel choose by its routes)
-    // every group is joined on. A change leaves every group and joins it again on the new ones.
-    void setInterfaces(const QList<quint32> &interfaces);
-    QList<quint32> interfaces() const { return m_interfaces; }
+    // The interfaces every group is joined on (none: one the kernel chooses). A change leaves
+    // every group and joins it again on the new ones.
+    void setInterfaces(const QList<Interface> &interfaces);
+    QList<Interface> interfaces() const { return m_interfaces; }
 
     // Joins a group (host byte order) on every interface; false when no interface took it.
     bool join(quint32 group);
@@ -52,11 +64,11 @@ private:
         int capacity = -1; // learned at the first ENOBUFS; -1 while unknown
     };
 
-    int joinOnInterface(quint32 group, quint32 interface);
+    int joinOnInterface(quint32 group, const Interface &interface);
     bool openSocket();
 
     std::vector<JoiningSocket> m_sockets;
-    QList<quint32> m_interfaces = {0};
+    QList<Interface> m_interfaces = {Interface()};
     // Group -> the joining socket holding it on each interface, in the order of m_interfaces
     // (-1 where the join failed).
     QHash<quint32, QList<int>> m_groups;

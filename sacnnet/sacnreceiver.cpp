@@ -103,9 +103,9 @@ void SacnReceiver::readPending()
 
 // Every up interface that can multicast and holds an address discovery would use; none leaves
 // the choice to the kernel's routes.
-QList<quint32> SacnReceiver::multicastInterfaces()
+QList<MulticastMemberships::Interface> SacnReceiver::multicastInterfaces()
 {
-    QList<quint32> addresses;
+    QList<MulticastMemberships::Interface> addresses;
     const QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
     for (const QNetworkInterface &interface : interfaces) {
         const auto flags = interface.flags();
@@ -115,7 +115,7 @@ QList<quint32> SacnReceiver::multicastInterfaces()
         const QList<QNetworkAddressEntry> entries = interface.addressEntries();
         for (const QNetworkAddressEntry &entry : entries) {
             if (InterfaceList::judge(entry, interface.hardwareAddress()).accepted)
-                addresses.append(entry.ip().toIPv4Address());
+                addresses.append({interface.index(), entry.ip().toIPv4Address()});
         }
     }
     return addresses;

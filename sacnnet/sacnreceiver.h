@@ -100,7 +100,7 @@ private:
     void updateGroups();
     bool isFollowed(quint16 universe) const;
     static quint32 groupOf(quint16 universe) { return 0xEFFF0000u | universe; }
-    static QList<quint32> multicastInterfaces();
+    static QList<MulticastMemberships::Interface> multicastInterfaces();
     qint64 censusMs(qint64 arrivalNs) const { return (arrivalNs - m_censusStartNs) / 1'000'000; }
 
     QUdpSocket *m_socket = nullptr;

@@ -7,6 +7,7 @@
 
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QNetworkInterface>
 #include <QNetworkProxy>
 #include <QProcess>
 #include <QStandardPaths>
@@ -15,6 +16,10 @@
 
 #include <algorithm>
 #include <memory>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 namespace {
 
@@ -57,6 +62,8 @@ private slots:
 
 private:
     void send(const QByteArray &datagram, const QHostAddress &to);
+    void makeSecondLink();
+    void sendOverSecondLink(quint16 universe);
     bool startNpmSender(const QStringList &arguments, QString *error);
 
     std::unique_ptr<QUdpSocket> m_peer;
@@ -188,26 +195,62 @@ void tst_sacnreceiver::discoveryAnnouncedUniverseIsJoined()
     QVERIFY(!receiver.memberships().isJoined(0xEFFF0000u | 300));
 }
 
+// A second link to the peer, sacn0 here (10.9.0.1) and sacn1 there (10.9.0.2), made anew each
+// time: an interface made again with the same address has lost its memberships.
+void tst_sacnreceiver::makeSecondLink()
+{
+    const QString peerPid = qEnvironmentVariable("VARDOLUX_PEER_NETNS").section(QLatin1Char('/'), 2, 2);
+    QVERIFY(PrivateNetwork::run(QStringLiteral("ip link add sacn0 type veth peer name sacn1 netns ")
+                                        .append(peerPid)
+                                        .split(QLatin1Char(' '))));
+    QVERIFY(PrivateNetwork::run(
+            QStringLiteral("ip addr add 10.9.0.1/24 dev sacn0").split(QLatin1Char(' '))));
+    QVERIFY(PrivateNetwork::run(QStringLiteral("ip link set sacn0 up").split(QLatin1Char(' '))));
+    QVERIFY(PrivateNetwork::runInPeer(
+            QStringLiteral("ip addr add 10.9.0.2/24 dev sacn1").split(QLatin1Char(' '))));
+    QVERIFY(PrivateNetwork::runInPeer(QStringLiteral("ip link set sacn1 up").split(QLatin1Char(' '))));
+}
+
+// Multicast from the peer's sacn1 reaches this namespace through sacn0 alone.
+void tst_sacnreceiver::sendOverSecondLink(quint16 universe)
+{
+    QString error;
+    const int fd = PrivateNetwork::peerUdpSocket(QStringLiteral("10.9.0.2"), 0, &error);
+    QVERIFY2(fd >= 0, qPrintable(error));
+    in_addr leaving = {};
+    leaving.s_addr = htonl(0x0A090002u);
+    QCOMPARE(::setsockopt(fd, IPPROTO_IP, IP_MULTICAST_IF, &leaving, sizeof leaving), 0);
+    QUdpSocket socket;
+    socket.setProxy(QNetworkProxy::NoProxy);
+    QVERIFY(socket.setSocketDescriptor(fd));
+    const QByteArray datagram = dataPacket(universe);
+    QCOMPARE(socket.writeDatagram(datagram, groupAddress(universe), 5568), qint64(datagram.size()));
+}
+
 void tst_sacnreceiver::newInterfaceIsJoined()
 {
     SacnReceiver receiver;
     QVERIFY(receiver.open());
     receiver.setWatchList({5, 6});
     QCOMPARE(receiver.memberships().membershipCount(), 3);
-    QVERIFY(PrivateNetwork::run({QStringLiteral("ip"), QStringLiteral("link"), QStringLiteral("add"),
-                                 QStringLiteral("sacn0"), QStringLiteral("type"),
-                                 QStringLiteral("veth"), QStringLiteral("peer"),
-                                 QStringLiteral("name"), QStringLiteral("sacn1")}));
-    QVERIFY(PrivateNetwork::run({QStringLiteral("ip"), QStringLiteral("addr"), QStringLiteral("add"),
-                                 QStringLiteral("10.9.0.1/24"), QStringLiteral("dev"),
-                                 QStringLiteral("sacn0")}));
-    QVERIFY(PrivateNetwork::run({QStringLiteral("ip"), QStringLiteral("link"), QStringLiteral("set"),
-                                 QStringLiteral("sacn0"), QStringLiteral("up")}));
+    makeSecondLink();
     QTRY_COMPARE_WITH_TIMEOUT(receiver.memberships().membershipCount(), 6, 3000);
-    QVERIFY(receiver.memberships().interfaces().contains(0x0A090001u));
-    QVERIFY(PrivateNetwork::run({QStringLiteral("ip"), QStringLiteral("link"), QStringLiteral("del"),
-                                 QStringLiteral("sacn0")}));
-    QTRY_COMPARE_WITH_TIMEOUT(receiver.memberships().membershipCount(), 3, 3000);
+    sendOverSecondLink(5);
+    QVERIFY2(QTest::qWaitFor([&] { return censusHas(receiver, 5); }, 2000),
+             "nothing arrived through the new interface");
+
+    // Made again at once, within one gathering of change messages: the address list alone
+    // would look the same.
+    QVERIFY(PrivateNetwork::run(QStringLiteral("ip link del sacn0").split(QLatin1Char(' '))));
+    makeSecondLink();
+    const MulticastMemberships::Interface remade{
+            QNetworkInterface::interfaceIndexFromName(QStringLiteral("sacn0")), 0x0A090001u};
+    QTRY_VERIFY_WITH_TIMEOUT(receiver.memberships().interfaces().contains(remade), 3000);
+    QCOMPARE(receiver.memberships().membershipCount(), 6);
+    sendOverSecondLink(6);
+    QVERIFY2(QTest::qWaitFor([&] { return censusHas(receiver, 6); }, 2000),
+             "nothing arrived through the interface made again");
+    QVERIFY(PrivateNetwork::run(QStringLiteral("ip link del sacn0").split(QLatin1Char(' '))));
 }
 
 bool tst_sacnreceiver::startNpmSender(const QStringList &arguments, QString *error)
