@@ -18,12 +18,15 @@
 //   - after every datagram, the merged level of each slot is the highest level among the live
 //     sources of the highest priority there (kept here in a model of its own: sequence rule,
 //     loss after 2.5 s, stream terminated, per-address priority, preview, at most 64 sources),
-//     and the count of live sources agrees.
+//     and the count of live sources agrees;
+//   - the receiver's table of sources (every data message, as the receiver feeds it) lists only
+//     sources heard within 2.5 s, within its bound, with names of at most 64 bytes.
 
 #include "fuzzenvironment.h"
 #include "fuzzinput.h"
 #include "sacnmerge.h"
 #include "sacnpackets.h"
+#include "sacnsourcetable.h"
 #include "testpackets.h"
 
 #include <algorithm>
@@ -234,6 +237,19 @@ QByteArray fieldPacket(FuzzInput &input)
     return TestPackets::sacnData(data);
 }
 
+void checkSources(const SacnSourceTable &table, qint64 nowMs)
+{
+    REQUIRE(table.storedCount() <= SacnSourceTable::MaxSources);
+    const QList<SacnSourceInfo> sources = table.sources(nowMs);
+    REQUIRE(sources.size() <= table.storedCount());
+    for (const SacnSourceInfo &source : sources) {
+        REQUIRE(nowMs - source.lastSeenMs < SacnSourceTable::SourceLossMs);
+        REQUIRE(source.name.toUtf8().size() <= 3 * SacnMessage::SourceNameSize);
+        REQUIRE(source.universe >= SacnPackets::MinUniverse
+                && source.universe <= SacnPackets::MaxUniverse);
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
@@ -246,6 +262,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     FuzzInput input(data, size);
     SacnMerge merge(MergedUniverse);
+    SacnSourceTable sources;
     Model model;
     model.acceptPreview = input.takeByte() & 1;
     merge.setAcceptPreview(model.acceptPreview);
@@ -263,6 +280,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         merge.take(message);
         model.take(message);
         checkMerge(merge, model, nowNs);
+        if (message.kind == SacnMessage::Kind::Data)
+            sources.record(message, nowNs / 1'000'000);
+        checkSources(sources, nowNs / 1'000'000);
     }
     checkMerge(merge, model, nowNs + LossNs - 1);
     checkMerge(merge, model, nowNs + LossNs);
