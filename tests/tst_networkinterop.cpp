@@ -5,14 +5,13 @@
 // The peers are pinned by tests/interop/package-lock.json and installed into the build tree by
 // build.sh (npm ci); without them this test fails instead of passing over them.
 #include "artnet.h"
+#include "interoppeers.h"
 #include "privatenetwork.h"
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFileInfo>
 #include <QHostAddress>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QTest>
 
 #include <algorithm>
@@ -77,12 +76,10 @@ private slots:
     void nothingPassedOver();
 
 private:
-    bool startPeer(const QString &script, const QStringList &arguments, QString *error);
     void watchTraffic();
 
-    QString m_node;
-    QString m_modules;
-    std::vector<std::unique_ptr<QProcess>> m_peers;
+    InteropPeers m_peers{QStringLiteral(VARDOLUX_TEST_SOURCE_DIR "/interop"),
+                         QStringLiteral(VARDOLUX_INTEROP_PEERS_DIR)};
     QString m_peerMac;
     QList<UniverseTraffic> m_universes;
     QList<DmxSource> m_sources;
@@ -98,19 +95,8 @@ void tst_NetworkInterop::initTestCase()
 {
     VARDOLUX_REQUIRE_PRIVATE_NETWORK();
     QVERIFY2(PrivateNetwork::hasPeer(), "needs the peer namespace (register the test with PEER)");
-    m_node = QStandardPaths::findExecutable(QStringLiteral("node"));
-    QVERIFY2(!m_node.isEmpty(), "Node.js is not installed (Debian packages nodejs and npm; "
-                                "./build.sh test installs them)");
-    m_modules = QStringLiteral(VARDOLUX_INTEROP_PEERS_DIR "/node_modules");
-    for (const char *package : {"artnet", "dmxnet"}) {
-        const QString manifest = m_modules + QLatin1Char('/') + QLatin1String(package)
-                                 + QStringLiteral("/package.json");
-        QVERIFY2(QFileInfo::exists(manifest),
-                 qPrintable(QStringLiteral("the Art-Net peers are not installed (%1 is missing): "
-                                           "run ./build.sh test, or npm ci --prefix %2 after "
-                                           "copying tests/interop/package*.json there")
-                                .arg(manifest, QStringLiteral(VARDOLUX_INTEROP_PEERS_DIR))));
-    }
+    const QString missing = m_peers.missing({QStringLiteral("artnet"), QStringLiteral("dmxnet")});
+    QVERIFY2(missing.isEmpty(), qPrintable(missing));
 
     QVERIFY(PrivateNetwork::runInPeer({QStringLiteral("ip"), QStringLiteral("addr"),
                                        QStringLiteral("add"),
@@ -130,41 +116,7 @@ void tst_NetworkInterop::initTestCase()
 
 void tst_NetworkInterop::cleanupTestCase()
 {
-    for (const std::unique_ptr<QProcess> &peer : m_peers) {
-        peer->kill();
-        peer->waitForFinished(5000);
-    }
-}
-
-bool tst_NetworkInterop::startPeer(const QString &script, const QStringList &arguments,
-                                   QString *error)
-{
-    auto peer = std::make_unique<QProcess>();
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("NODE_PATH"), m_modules);
-    peer->setProcessEnvironment(environment);
-    peer->setProcessChannelMode(QProcess::MergedChannels);
-    // nsenter enters the peer's namespace and then runs node in its own place, so the process
-    // ended later is node itself.
-    peer->start(QStringLiteral("nsenter"),
-                QStringList{QStringLiteral("--net=") + qEnvironmentVariable("VARDOLUX_PEER_NETNS"),
-                            m_node,
-                            QStringLiteral(VARDOLUX_TEST_SOURCE_DIR "/interop/") + script}
-                    + arguments);
-    QProcess *started = peer.get();
-    m_peers.push_back(std::move(peer));
-    QByteArray said;
-    QElapsedTimer clock;
-    clock.start();
-    while (!said.contains("ready\n") && clock.elapsed() < 10000
-           && started->state() != QProcess::NotRunning) {
-        started->waitForReadyRead(200);
-        said += started->readAll();
-    }
-    if (said.contains("ready\n"))
-        return true;
-    *error = QStringLiteral("%1 did not get ready: %2").arg(script, QString::fromLocal8Bit(said));
-    return false;
+    m_peers.stopAll();
 }
 
 void tst_NetworkInterop::watchTraffic()
@@ -174,14 +126,14 @@ void tst_NetworkInterop::watchTraffic()
     QVERIFY(engine.setCensusEnabled(true));
 
     QString error;
-    QVERIFY2(startPeer(QStringLiteral("dmxnet-node.js"),
+    QVERIFY2(m_peers.start(QStringLiteral("dmxnet-node.js"),
                        {QLatin1String(PrivateNetwork::PeerAddress),
                         QString::number(SharedPortAddress), QString::number(DmxnetRateHz),
                         QString::number(FirstReceivePortAddress),
                         QString::number(SecondReceivePortAddress)},
                        &error),
              qPrintable(error));
-    QVERIFY2(startPeer(QStringLiteral("artnet-console.js"),
+    QVERIFY2(m_peers.start(QStringLiteral("artnet-console.js"),
                        {QLatin1String(SecondPeerAddress), QString::number(SharedPortAddress),
                         QString::number(ArtnetRateHz)},
                        &error),
@@ -212,7 +164,7 @@ void tst_NetworkInterop::watchTraffic()
     m_malformedDmx = engine.malformedDmx();
     m_malformedReplies = engine.malformedPollReplies();
     m_unstored = engine.unstoredSources() + engine.unstoredNodes();
-    for (const std::unique_ptr<QProcess> &peer : m_peers)
+    for (const std::unique_ptr<QProcess> &peer : m_peers.processes())
         QVERIFY2(peer->state() == QProcess::Running,
                  qPrintable(QStringLiteral("a peer ended early: ")
                             + QString::fromLocal8Bit(peer->readAll())));

@@ -1,16 +1,15 @@
 // The sACN receiver on a private network: the peer namespace sends, by multicast to the groups
 // the receiver joined and by unicast, through sockets of its own and through npm sacn.
 #include "framehistory.h"
+#include "interoppeers.h"
 #include "privatenetwork.h"
 #include "sacnreceiver.h"
 #include "testpackets.h"
 
 #include <QElapsedTimer>
-#include <QFileInfo>
 #include <QNetworkInterface>
 #include <QNetworkProxy>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QTest>
 #include <QUdpSocket>
 
@@ -64,10 +63,10 @@ private:
     void send(const QByteArray &datagram, const QHostAddress &to);
     void makeSecondLink();
     void sendOverSecondLink(quint16 universe);
-    bool startNpmSender(const QStringList &arguments, QString *error);
 
     std::unique_ptr<QUdpSocket> m_peer;
-    std::vector<std::unique_ptr<QProcess>> m_npmSenders;
+    InteropPeers m_npmSenders{QStringLiteral(VARDOLUX_TEST_SOURCE_DIR "/interop"),
+                              QStringLiteral(VARDOLUX_INTEROP_PEERS_DIR)};
 };
 
 void tst_sacnreceiver::initTestCase()
@@ -83,11 +82,7 @@ void tst_sacnreceiver::initTestCase()
 
 void tst_sacnreceiver::cleanup()
 {
-    for (const std::unique_ptr<QProcess> &sender : m_npmSenders) {
-        sender->kill();
-        sender->waitForFinished(5000);
-    }
-    m_npmSenders.clear();
+    m_npmSenders.stopAll();
 }
 
 void tst_sacnreceiver::send(const QByteArray &datagram, const QHostAddress &to)
@@ -253,39 +248,6 @@ void tst_sacnreceiver::newInterfaceIsJoined()
     QVERIFY(PrivateNetwork::run(QStringLiteral("ip link del sacn0").split(QLatin1Char(' '))));
 }
 
-bool tst_sacnreceiver::startNpmSender(const QStringList &arguments, QString *error)
-{
-    const QString modules = QStringLiteral(VARDOLUX_INTEROP_PEERS_DIR "/node_modules");
-    const QString node = QStandardPaths::findExecutable(QStringLiteral("node"));
-    if (node.isEmpty() || !QFileInfo::exists(modules + QStringLiteral("/sacn/package.json"))) {
-        *error = QStringLiteral("Node.js or npm sacn is missing: run ./build.sh test, or npm ci "
-                                "--prefix %1 after copying tests/interop/package*.json there")
-                         .arg(QStringLiteral(VARDOLUX_INTEROP_PEERS_DIR));
-        return false;
-    }
-    auto sender = std::make_unique<QProcess>();
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("NODE_PATH"), modules);
-    sender->setProcessEnvironment(environment);
-    sender->setProcessChannelMode(QProcess::MergedChannels);
-    sender->start(QStringLiteral("nsenter"),
-                  QStringList{QStringLiteral("--net=") + qEnvironmentVariable("VARDOLUX_PEER_NETNS"),
-                              node, QStringLiteral(VARDOLUX_TEST_SOURCE_DIR "/interop/sacn-sender.js")}
-                          + arguments);
-    QProcess *started = sender.get();
-    m_npmSenders.push_back(std::move(sender));
-    QByteArray said;
-    QElapsedTimer clock;
-    clock.start();
-    while (!said.contains("ready\n") && clock.elapsed() < 10000
-           && started->state() != QProcess::NotRunning) {
-        started->waitForReadyRead(200);
-        said += started->readAll();
-    }
-    *error = QString::fromLocal8Bit(said);
-    return said.contains("ready\n");
-}
-
 // Priority decides before level: the source at 150 sends the lower level and wins; once it is
 // gone, 2.5 s later the merge follows the one at 100.
 void tst_sacnreceiver::npmSacnSourcesMergeByPriority()
@@ -294,17 +256,22 @@ void tst_sacnreceiver::npmSacnSourcesMergeByPriority()
     QVERIFY(receiver.open());
     receiver.setUniverseOnShow(7);
     receiver.setFrameHistoryKept(true);
-    QString said;
-    QVERIFY2(startNpmSender({QStringLiteral("7"), QStringLiteral("100"), QStringLiteral("200"),
-                             QStringLiteral("20"), QStringLiteral("0a").repeated(16),
-                             QStringLiteral("Low priority")},
-                            &said),
-             qPrintable(said));
-    QVERIFY2(startNpmSender({QStringLiteral("7"), QStringLiteral("150"), QStringLiteral("50"),
-                             QStringLiteral("20"), QStringLiteral("0b").repeated(16),
-                             QStringLiteral("High priority")},
-                            &said),
-             qPrintable(said));
+    const QString missing = m_npmSenders.missing({QStringLiteral("sacn")});
+    QVERIFY2(missing.isEmpty(), qPrintable(missing));
+    const auto startSource = [this](const char *priority, const char *level, const char *cidByte,
+                                    const char *name) {
+        QString said;
+        const bool ready = m_npmSenders.start(
+                QStringLiteral("sacn-sender.js"),
+                {QStringLiteral("7"), QLatin1String(priority), QLatin1String(level),
+                 QStringLiteral("20"), QString::fromLatin1(cidByte).repeated(16), QLatin1String(name)},
+                &said);
+        if (!ready)
+            qWarning("npm sacn sender: %s", qPrintable(said));
+        return ready;
+    };
+    QVERIFY(startSource("100", "200", "0a", "Low priority"));
+    QVERIFY(startSource("150", "50", "0b", "High priority"));
     uchar levels[512] = {};
     const auto slotOne = [&] {
         quint16 length = sizeof levels;
@@ -329,8 +296,8 @@ void tst_sacnreceiver::npmSacnSourcesMergeByPriority()
     QVERIFY(history->endSerial() > 0);
     QCOMPARE(history->levelsAt(history->endSerial() - 1)[0], uchar(50));
 
-    m_npmSenders.back()->kill();
-    m_npmSenders.back()->waitForFinished(5000);
+    m_npmSenders.processes().back()->kill();
+    m_npmSenders.processes().back()->waitForFinished(5000);
     QTRY_COMPARE_WITH_TIMEOUT(slotOne(), 200, 4000);
     QCOMPARE(receiver.sources().size(), 1);
 }
