@@ -254,6 +254,8 @@ void Vardolux::createToolBars()
 void Vardolux::createProtocolBar()
 {
     protocolBar = new ProtocolBar(session.get(), this);
+    // A row of its own: beside the others it would not fit a window of the default width.
+    addToolBarBreak();
     addToolBar(protocolBar);
     for (QAbstractSpinBox *box : protocolBar->findChildren<QAbstractSpinBox *>())
         watchCommandKeys(box);

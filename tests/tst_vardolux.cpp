@@ -892,11 +892,15 @@ void tst_Vardolux::sacnRecordShowsMergedLevels()
 
     if (qEnvironmentVariableIsSet("VARDOLUX_PROTOCOL_SCREENSHOT") && QTest::currentDataTag()
         == QLatin1String("higher priority wins whatever its levels")) {
-        QByteArray full;
+        TestPackets::SacnData packet;
+        packet.cid = QByteArray(16, 'B');
+        packet.priority = 150;
+        packet.universe = 7;
+        packet.sequence = 1;
         for (int channel = 0; channel < 512; ++channel)
-            full.append(char((channel * 53) % 256));
-        sendToWindow(*peer, sacnLevels('B', 150, full), SacnPort);
-        window->resize(900, 640);
+            packet.values.append(char((channel * 53) % 256));
+        sendToWindow(*peer, TestPackets::sacnData(packet), SacnPort);
+        window->resize(720, 640);
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
         QTRY_COMPARE(cellText(*window, 31, 15), QString::number((511 * 53) % 256));

@@ -66,7 +66,7 @@ void ProtocolBar::createWidgets()
     m_priorityBox->setObjectName(QStringLiteral("sendPriorityBox"));
     m_priorityBox->setRange(0, MaxPriority);
     m_priorityBox->setValue(DefaultSendPriority);
-    m_priorityBox->setPrefix(tr("Priority "));
+    m_priorityBox->setPrefix(tr("Send priority "));
     m_priorityBox->setStatusTip(tr("The priority of the sACN data that Send puts out (0-200)"));
     addWidget(m_priorityBox);
 }
