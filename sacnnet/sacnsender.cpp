@@ -142,9 +142,16 @@ void SacnSender::repeat()
 
 bool SacnSender::openSocket()
 {
+    if (m_socket >= 0)
+        return true;
+    m_socket = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (m_socket < 0)
-        m_socket = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    return m_socket >= 0;
+        return false;
+    // Nothing is ever read here: what a network sends to the socket's port may hold no more
+    // than the kernel's smallest receive buffer.
+    const int smallest = 0;
+    ::setsockopt(m_socket, SOL_SOCKET, SO_RCVBUF, &smallest, sizeof smallest);
+    return true;
 }
 
 // One route per interface, from its first address; the networks of all its addresses are
