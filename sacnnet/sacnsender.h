@@ -40,8 +40,8 @@ public:
 
     // Sends the levels (1-512 slots) of a universe (1-63999) now and repeats them until stop().
     // Another universe than the one being sent ends that stream first. Returns the datagram's
-    // size, or -1 when nothing went out (bad levels or universe change nothing; a send that
-    // failed on every interface is still repeated, for a link that comes up later).
+    // size, or -1 when nothing went out. Levels or a universe out of range change nothing; a
+    // send that failed on every interface is still repeated, for a link that comes up later.
     qint64 send(const QByteArray &levels, quint16 universe);
     // Ends the stream: three stream-terminated packets, then silence.
     void stop();
