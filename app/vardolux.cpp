@@ -257,7 +257,8 @@ void Vardolux::createProtocolBar()
     // A row of its own: beside the others it would not fit a window of the default width.
     addToolBarBreak();
     addToolBar(protocolBar);
-    for (QAbstractSpinBox *box : protocolBar->findChildren<QAbstractSpinBox *>())
+    const QList<QAbstractSpinBox *> boxes = protocolBar->findChildren<QAbstractSpinBox *>();
+    for (QAbstractSpinBox *box : boxes)
         watchCommandKeys(box);
     connect(protocolBar, &ProtocolBar::universeOnShowChanged, this,
             &Vardolux::followUniverseOnShow);
