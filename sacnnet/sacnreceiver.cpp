@@ -168,9 +168,18 @@ void SacnReceiver::setUniverseOnShow(quint16 universe)
         return;
     m_universeOnShow = universe;
     m_merge.reset(universe ? new SacnMerge(universe) : nullptr);
+    if (m_merge)
+        m_merge->setAcceptPreview(m_previewAccepted);
     if (m_historySink)
         m_historySink->clear();
     updateGroups();
+}
+
+void SacnReceiver::setPreviewAccepted(bool accept)
+{
+    m_previewAccepted = accept;
+    if (m_merge)
+        m_merge->setAcceptPreview(accept);
 }
 
 void SacnReceiver::setWatchList(const QList<quint16> &universes)

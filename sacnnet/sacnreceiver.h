@@ -62,6 +62,8 @@ public:
     // and a new history.
     void setUniverseOnShow(quint16 universe);
     quint16 universeOnShow() const { return m_universeOnShow; }
+    // Whether preview data (options bit 0x80) takes part in the merge; it never does unless asked.
+    void setPreviewAccepted(bool accept);
     // Universes followed besides the one on show (numbers outside 1-63999 are passed over; at
     // most MaxWatchedUniverses are kept).
     void setWatchList(const QList<quint16> &universes);
@@ -141,6 +143,7 @@ private:
     qint64 m_censusStartNs = 0;
     quint16 m_universeOnShow = 0;
     bool m_portShared = false;
+    bool m_previewAccepted = false;
     NetworkChangeWatcher *m_networkWatcher = nullptr;
     QTimer *m_rejoinTimer = nullptr; // gathers a burst of change messages into one scan
     QTimer *m_announcementTimer = nullptr;

@@ -38,6 +38,7 @@ private slots:
     void universeNumbers_data();
     void universeNumbers();
     void listensCountsAndForgets();
+    void followsTheSacnUniverseOnShow();
 };
 
 void tst_CaptureSession::nothingBeforeStart()
@@ -129,6 +130,47 @@ void tst_CaptureSession::listensCountsAndForgets()
 
     session.stopListening();
     QVERIFY(!session.listening());
+}
+
+void tst_CaptureSession::followsTheSacnUniverseOnShow()
+{
+    CaptureSession session;
+    session.start(identity(QStringLiteral("Vardolux")));
+    session.setProtocol(DmxProtocol::Sacn);
+    QVERIFY(!session.setSacnUniverse(64000));
+    QVERIFY(session.setSacnUniverse(7));
+    QCOMPARE(session.universeOnShow(), (UniverseKey{DmxProtocol::Sacn, 7}));
+    session.keepHistory();
+    QVERIFY(session.openSacnPort());
+
+    // The higher priority wins whatever the levels; the census lists the universe as sACN.
+    QUdpSocket console;
+    TestPackets::SacnData low;
+    low.universe = 7;
+    low.values = QByteArray(24, '\xC8');
+    TestPackets::SacnData high = low;
+    high.cid = QByteArray(16, '\x11');
+    high.priority = 150;
+    high.values = QByteArray(24, '\x32');
+    for (const auto &packet : {low, high})
+        console.writeDatagram(TestPackets::sacnData(packet), QHostAddress::LocalHost, 5568);
+    QTRY_COMPARE(session.sources(session.universeOnShow()).size(), 2);
+    uchar levels[512];
+    quint16 length = sizeof levels;
+    QVERIFY(session.readLevels(levels, &length));
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(levels), length), high.values);
+    QVERIFY(session.history() && session.history()->endSerial() > 0);
+    QVERIFY(session.startListening());
+    const CensusSnapshot census = session.census();
+    QCOMPARE(census.universes.size(), 1);
+    QCOMPARE(census.universes.at(0).protocol, DmxProtocol::Sacn);
+    QCOMPARE(census.sacnSources.size(), 2);
+
+    // Back on Art-Net, the sACN merge is no longer what the table reads.
+    session.setProtocol(DmxProtocol::ArtNet);
+    length = sizeof levels;
+    session.readLevels(levels, &length);
+    QVERIFY(QByteArray(reinterpret_cast<const char *>(levels), length) != high.values);
 }
 
 QTEST_MAIN(tst_CaptureSession)

@@ -1,6 +1,8 @@
 #include "capturesession.h"
 
 #include "artnet.h"
+#include "sacnpackets.h"
+#include "sacnreceiver.h"
 
 #include <limits>
 
@@ -20,6 +22,12 @@ void CaptureSession::start(const Identity &identity)
 {
     if (!m_artNet)
         m_artNet = std::make_unique<artnet>();
+    if (!m_sacn) {
+        m_sacn = std::make_unique<SacnReceiver>();
+        m_sacn->setUniverseOnShow(quint16(m_sacnUniverse));
+        m_sacn->setWatchList(m_watchList);
+        m_sacn->setPreviewAccepted(m_previewShown);
+    }
     m_artNet->m_versionHi = identity.versionHi;
     m_artNet->m_versionLo = identity.versionLo;
     m_artNet->m_oemHi = identity.oemHi;
@@ -38,6 +46,58 @@ bool CaptureSession::portShared() const
     return m_artNet && m_artNet->portShared();
 }
 
+bool CaptureSession::openSacnPort()
+{
+    return m_sacn && m_sacn->open();
+}
+
+bool CaptureSession::sacnPortShared() const
+{
+    return m_sacn && m_sacn->portShared();
+}
+
+void CaptureSession::setProtocol(DmxProtocol protocol)
+{
+    if (protocol == m_protocol)
+        return;
+    // What was kept of the other protocol's universe would be shown as this one's.
+    const bool recording = m_sacnRecording || (m_artNet && m_artNet->frameHistory());
+    m_protocol = protocol;
+    if (recording)
+        keepHistory();
+}
+
+bool CaptureSession::setSacnUniverse(int universe)
+{
+    if (universe < SacnPackets::MinUniverse || universe > SacnPackets::MaxUniverse)
+        return false;
+    m_sacnUniverse = universe;
+    if (m_sacn)
+        m_sacn->setUniverseOnShow(quint16(universe));
+    return true;
+}
+
+void CaptureSession::setWatchList(const QList<quint16> &universes)
+{
+    m_watchList = universes;
+    if (m_sacn)
+        m_sacn->setWatchList(universes);
+}
+
+void CaptureSession::setPreviewShown(bool shown)
+{
+    m_previewShown = shown;
+    if (m_sacn)
+        m_sacn->setPreviewAccepted(shown);
+}
+
+UniverseKey CaptureSession::universeOnShow() const
+{
+    if (m_protocol == DmxProtocol::Sacn)
+        return {DmxProtocol::Sacn, quint16(m_sacnUniverse)};
+    return {DmxProtocol::ArtNet, quint16(m_artNetUniverse - 1)};
+}
+
 bool CaptureSession::setPollMode(bool on)
 {
     return m_artNet && m_artNet->setPollMode(on);
@@ -48,23 +108,39 @@ bool CaptureSession::setUniverse(int universe)
     if (!m_artNet || universe < FirstUniverse || universe > LastUniverse)
         return false;
     // 65536 wraps to 0, which the engine refuses and so keeps its universe.
-    m_artNet->setReceiveUniverse(quint16(universe));
+    if (m_artNet->setReceiveUniverse(quint16(universe)))
+        m_artNetUniverse = universe;
     return true;
 }
 
 void CaptureSession::keepHistory()
 {
-    if (m_artNet)
+    if (m_protocol == DmxProtocol::Sacn) {
+        if (!m_sacn)
+            return;
+        m_sacnRecording = true;
+        m_sacn->setFrameHistoryKept(true);
+        if (m_artNet)
+            m_artNet->setFrameHistoryKept(false);
+    } else if (m_artNet) {
         m_artNet->setFrameHistoryKept(true);
+        if (m_sacn)
+            m_sacn->setFrameHistoryKept(false);
+        m_sacnRecording = false;
+    }
 }
 
 const FrameHistory *CaptureSession::history() const
 {
+    if (m_protocol == DmxProtocol::Sacn)
+        return m_sacn ? m_sacn->frameHistory() : nullptr;
     return m_artNet ? m_artNet->frameHistory() : nullptr;
 }
 
 bool CaptureSession::readLevels(uchar *buffer, quint16 *length)
 {
+    if (m_protocol == DmxProtocol::Sacn)
+        return m_sacn && m_sacn->readUniverse(buffer, length);
     return m_artNet && m_artNet->readUniverse(buffer, length);
 }
 
@@ -92,6 +168,18 @@ void CaptureSession::stop()
         return;
     m_artNet->stopSending();
     m_artNet->stopReceiving();
+    if (m_sacn)
+        m_sacn->setFrameHistoryKept(false);
+    m_sacnRecording = false;
+    closeSacnWhenUnused();
+}
+
+// The sACN socket holds multicast memberships, which switches and routers act on: it stays open
+// only while something reads it.
+void CaptureSession::closeSacnWhenUnused()
+{
+    if (m_sacn && !m_sacnRecording && !m_sacnListening)
+        m_sacn->close();
 }
 
 bool CaptureSession::startListening()
@@ -101,6 +189,8 @@ bool CaptureSession::startListening()
     const bool open = m_artNet->openSocket();
     m_artNet->setCensusEnabled(true);
     m_artNet->startNodePolling();
+    m_sacnListening = true;
+    m_sacn->open();
     return open;
 }
 
@@ -110,6 +200,8 @@ void CaptureSession::stopListening()
         return;
     m_artNet->stopNodePolling();
     m_artNet->setCensusEnabled(false);
+    m_sacnListening = false;
+    closeSacnWhenUnused();
 }
 
 bool CaptureSession::listening() const
@@ -136,7 +228,29 @@ CensusSnapshot CaptureSession::census() const
     snapshot.unlistedUniverses = m_artNet->unlistedUniverses();
     snapshot.unstoredNodes = m_artNet->unstoredNodes();
     snapshot.malformedWithoutSource = m_artNet->malformedDmxWithoutSource();
+    appendSacnCensus(&snapshot);
     return snapshot;
+}
+
+// The sACN receiver keeps its own clock; its times are moved onto the Art-Net census clock so
+// that one snapshot has one.
+void CaptureSession::appendSacnCensus(CensusSnapshot *snapshot) const
+{
+    if (!m_sacn || !m_sacn->isOpen())
+        return;
+    const qint64 offset = snapshot->nowMs - m_sacn->censusClockMs();
+    const QList<UniverseTraffic> universes = m_sacn->universeTraffic();
+    for (UniverseTraffic universe : universes) {
+        universe.lastSeenMs += offset;
+        snapshot->universes << universe;
+    }
+    snapshot->sacnSources = m_sacn->sources();
+    for (SacnSourceInfo &source : snapshot->sacnSources) {
+        source.firstSeenMs += offset;
+        source.lastSeenMs += offset;
+    }
+    snapshot->sacnDiscovered = m_sacn->discoveredUniverses();
+    snapshot->sacnMalformed = m_sacn->malformedDmx();
 }
 
 QList<DmxSource> CaptureSession::sources(int universe) const
@@ -144,6 +258,21 @@ QList<DmxSource> CaptureSession::sources(int universe) const
     if (!m_artNet)
         return {};
     return m_artNet->dmxSources(quint16(universe - 1));
+}
+
+QList<DmxSource> CaptureSession::sources(UniverseKey universe) const
+{
+    if (universe.protocol == DmxProtocol::ArtNet)
+        return sources(int(universe.number) + 1);
+    if (!m_sacn)
+        return {};
+    QList<DmxSource> found = m_sacn->dmxSources(universe.number);
+    const qint64 offset = clockMs() - m_sacn->censusClockMs();
+    for (DmxSource &source : found) {
+        source.firstSeenMs += offset;
+        source.lastSeenMs += offset;
+    }
+    return found;
 }
 
 qint64 CaptureSession::clockMs() const
@@ -155,4 +284,6 @@ void CaptureSession::forgetSilent()
 {
     if (m_artNet)
         m_artNet->forgetSilent();
+    if (m_sacn)
+        m_sacn->forgetSilent();
 }

@@ -2,6 +2,7 @@
 #define CAPTURESESSION_H
 
 #include "censussnapshot.h"
+#include "dmxframe.h"
 #include "dmxsource.h"
 
 #include <QByteArray>
@@ -12,12 +13,17 @@
 #include <memory>
 
 class FrameHistory;
+class SacnReceiver;
 class artnet;
 
 // Everything the window asks of the network, in one place: recording the universe on show,
-// sending a frame, answering polls and listening for the network view. The engine is made at
-// the first start() and kept until the session ends; before that nothing opens a socket.
-// Universe numbers are 1-based, as the spin box shows them.
+// sending a frame, answering polls and listening for the network view, for Art-Net and sACN.
+// The engines are made at the first start() and kept until the session ends; before that
+// nothing opens a socket. Art-Net universe numbers are 1-based, as the spin box shows them;
+// sACN universes are the protocol's own 1-63999.
+//
+// The protocol on show decides what readLevels() and history() follow: the latest ArtDmx of the
+// Art-Net universe, or the merge of the sACN universe's sources as a receiver outputs it.
 class CaptureSession
 {
 public:
@@ -42,15 +48,31 @@ public:
     bool started() const { return bool(m_artNet); }
     // The Art-Net engine, for those that need the class itself; null before start().
     artnet *artNetEngine() const { return m_artNet.get(); }
+    SacnReceiver *sacnReceiver() const { return m_sacn.get(); }
+
+    void setProtocol(DmxProtocol protocol);
+    DmxProtocol protocol() const { return m_protocol; }
+    // The sACN universe on show; false outside 1 to 63999.
+    bool setSacnUniverse(int universe);
+    int sacnUniverse() const { return m_sacnUniverse; }
+    // sACN universes followed besides the one on show, whatever the protocol on show.
+    void setWatchList(const QList<quint16> &universes);
+    // Preview data (options bit 0x80) takes part in the sACN levels only when asked for.
+    void setPreviewShown(bool shown);
+    // The universe on show as the wire names it (an Art-Net port-address, an sACN universe).
+    UniverseKey universeOnShow() const;
 
     // False while the port cannot be opened (another program holds it without sharing).
     bool openPort();
     bool portShared() const;
+    // The same for sACN's port 5568.
+    bool openSacnPort();
+    bool sacnPortShared() const;
     bool setPollMode(bool on);
     // The universe that readLevels() and the frame history follow; false outside 1 to 65536.
     bool setUniverse(int universe);
 
-    // Recording: the frames of the universe are kept with their arrival times from now on.
+    // Recording: the frames of the universe on show are kept with their arrival times from now on.
     void keepHistory();
     const FrameHistory *history() const;
     // The latest levels of the universe; length in: room in buffer, out: bytes copied.
@@ -70,14 +92,26 @@ public:
     void stopListening();
     bool listening() const;
     CensusSnapshot census() const;
-    QList<DmxSource> sources(int universe) const; // in order of first arrival
+    QList<DmxSource> sources(int universe) const; // Art-Net, in order of first arrival
+    QList<DmxSource> sources(UniverseKey universe) const;
     qint64 clockMs() const;
     // Forgets universes, senders and nodes that fell silent, and what was counted beyond the
     // bounds, so that a flood gone by leaves no rows behind.
     void forgetSilent();
 
 private:
+    void appendSacnCensus(CensusSnapshot *snapshot) const;
+    void closeSacnWhenUnused();
+
     std::unique_ptr<artnet> m_artNet;
+    std::unique_ptr<SacnReceiver> m_sacn;
+    DmxProtocol m_protocol = DmxProtocol::ArtNet;
+    int m_artNetUniverse = 1;
+    int m_sacnUniverse = 1;
+    QList<quint16> m_watchList;
+    bool m_previewShown = false;
+    bool m_sacnRecording = false;
+    bool m_sacnListening = false;
 };
 
 #endif // CAPTURESESSION_H
