@@ -35,13 +35,15 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QHostAddress>
 #include <QNetworkInterface>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
-#include <memory>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace {

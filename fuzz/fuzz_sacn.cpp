@@ -21,7 +21,7 @@
 //     and the count of live sources agrees;
 //   - the receiver's table of sources (every data message, as the receiver feeds it) lists only
 //     sources heard within 2.5 s, within its bound, with names of at most 64 bytes;
-//   - the receiver itself, universe 1 on show (no preview): each merged frame it keeps is the
+//   - the receiver itself, universe 1 on show: each merged frame it keeps is the
 //     model's levels at that frame's arrival; its census holds, per universe, every source that
 //     sent it levels, up to the bound of 64, and counts each malformed datagram against its
 //     sender.
@@ -279,7 +279,7 @@ struct CensusModel
 };
 
 // The newest merged frame, when the datagram just handed over made one.
-void checkReceiverFrame(const SacnReceiver &receiver, quint64 framesBefore, const Model &shown,
+void checkReceiverFrame(const SacnReceiver &receiver, quint64 framesBefore, const Model &model,
                         qint64 arrivalNs)
 {
     const FrameHistory *history = receiver.frameHistory();
@@ -290,7 +290,7 @@ void checkReceiverFrame(const SacnReceiver &receiver, quint64 framesBefore, cons
     const uchar *levels = history->levelsAt(newest);
     int expectedCount = 0;
     for (int slot = 0; slot < Slots; ++slot) {
-        const int level = shown.level(slot, arrivalNs);
+        const int level = model.level(slot, arrivalNs);
         if (level >= 0)
             expectedCount = slot + 1;
         if (slot < history->lengthAt(newest))
@@ -332,8 +332,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     merge.setAcceptPreview(model.acceptPreview);
     SacnReceiver receiver;
     receiver.setUniverseOnShow(MergedUniverse);
+    receiver.setPreviewAccepted(model.acceptPreview);
     receiver.setFrameHistoryKept(true);
-    Model shown; // the receiver's merge, which passes preview data over
     CensusModel census;
     const qint64 startNs = MonotonicClock::nowNs();
     qint64 nowNs = 0;
@@ -353,9 +353,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         checkMerge(merge, model, nowNs);
         const quint64 framesBefore = receiver.frameHistory()->endSerial();
         receiver.handleDatagram(bytes, QHostAddress(sender), startNs + nowNs);
-        shown.take(message);
         census.take(message);
-        checkReceiverFrame(receiver, framesBefore, shown, nowNs);
+        checkReceiverFrame(receiver, framesBefore, model, nowNs);
         checkReceiverCensus(receiver, census);
         if (message.kind == SacnMessage::Kind::Data)
             sources.record(message, nowNs / 1'000'000);
