@@ -330,7 +330,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     Model model;
     model.acceptPreview = input.takeByte() & 1;
     merge.setAcceptPreview(model.acceptPreview);
-    SacnReceiver receiver;
+    // One receiver for every input, made afresh here but for its tables (megabytes, which made
+    // and freed per input would take most of the run's time).
+    static SacnReceiver *const kept = new SacnReceiver;
+    SacnReceiver &receiver = *kept;
+    receiver.clearCensus();
+    receiver.forgetDiscoveredUniverses();
+    receiver.setUniverseOnShow(0);
     receiver.setUniverseOnShow(MergedUniverse);
     receiver.setPreviewAccepted(model.acceptPreview);
     receiver.setFrameHistoryKept(true);

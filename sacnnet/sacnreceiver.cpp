@@ -386,3 +386,9 @@ void SacnReceiver::forgetSilent()
     m_census->forgetSilent(nowMs);
     m_sources->forgetLost(nowMs);
 }
+
+void SacnReceiver::clearCensus()
+{
+    m_census->clear();
+    m_sources->clear();
+}

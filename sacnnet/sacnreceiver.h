@@ -97,6 +97,9 @@ public:
     quint64 malformedDmx() const;
     quint64 malformedFrom(quint32 sender) const;
     void forgetSilent();
+    // Forgets every source and universe the census and the source table hold, and what they
+    // counted.
+    void clearCensus();
 
     // What following costs: groups, memberships (groups x interfaces) and joining sockets.
     const MulticastMemberships &memberships() const { return m_memberships; }
