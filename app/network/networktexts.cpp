@@ -66,15 +66,15 @@ QString NetworkTexts::visible(const QString &networkText)
     constexpr char16_t ControlPictures = 0x2400; // U+2400 pictures U+0000, U+2401 U+0001, ...
     constexpr char16_t DeletePicture = 0x2421;
     QString shown = networkText;
-    for (QChar &c : shown) {
-        const char16_t code = c.unicode();
+    for (qsizetype i = 0; i < shown.size(); ++i) {
+        const char16_t code = shown.at(i).unicode();
         if (code < 0x20)
-            c = QChar(char16_t(ControlPictures + code));
+            shown[i] = QChar(char16_t(ControlPictures + code));
         else if (code == 0x7f)
-            c = QChar(DeletePicture);
+            shown[i] = QChar(DeletePicture);
         else if ((code >= 0x80 && code < 0xa0) || (code >= 0x202a && code <= 0x202e)
                  || (code >= 0x2066 && code <= 0x2069))
-            c = QChar::ReplacementCharacter;
+            shown[i] = QChar::ReplacementCharacter;
     }
     return shown;
 }
