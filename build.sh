@@ -11,7 +11,7 @@ runtime_packages=(cmake make g++ qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins
 package_packages=(cmake make g++ qt6-base-dev qt6-base-dev-tools libgl-dev debhelper dpkg-dev)
 package_check_packages=("${package_packages[@]}" qt6-qpa-plugins fonts-dejavu-core iproute2
     util-linux lintian appstream desktop-file-utils)
-test_packages=("${runtime_packages[@]}" iproute2 util-linux tshark clang-14 libclang-rt-14-dev
+test_packages=("${runtime_packages[@]}" iproute2 util-linux tshark ola curl clang-14 libclang-rt-14-dev
     clazy xvfb xauth "${package_check_packages[@]}")
 
 install_missing() {

@@ -4,15 +4,14 @@
 #include "datagramreader.h"
 #include "dmxcensus.h"
 #include "framehistory.h"
-#include "interfacelist.h"
 #include "monotonicclock.h"
+#include "multicastinterfaces.h"
 #include "networkchangewatcher.h"
 #include "sacnmerge.h"
 #include "sacnmessage.h"
 #include "sacnpackets.h"
 #include "sacnsourcetable.h"
 
-#include <QNetworkInterface>
 #include <QNetworkProxy>
 #include <QTimer>
 #include <QUdpSocket>
@@ -101,24 +100,14 @@ void SacnReceiver::readPending()
         m_coalescingReader->readPending();
 }
 
-// Every up interface that can multicast and holds an address discovery would use; none leaves
-// the choice to the kernel's routes.
+// None leaves the choice to the kernel's routes.
 QList<MulticastMemberships::Interface> SacnReceiver::multicastInterfaces()
 {
-    QList<MulticastMemberships::Interface> addresses;
-    const QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
-    for (const QNetworkInterface &interface : interfaces) {
-        const auto flags = interface.flags();
-        if (!flags.testFlag(QNetworkInterface::IsUp)
-            || !flags.testFlag(QNetworkInterface::CanMulticast))
-            continue;
-        const QList<QNetworkAddressEntry> entries = interface.addressEntries();
-        for (const QNetworkAddressEntry &entry : entries) {
-            if (InterfaceList::judge(entry, interface.hardwareAddress()).accepted)
-                addresses.append({interface.index(), entry.ip().toIPv4Address()});
-        }
-    }
-    return addresses;
+    QList<MulticastMemberships::Interface> interfaces;
+    const QList<MulticastInterfaces::Address> addresses = MulticastInterfaces::addresses();
+    for (const MulticastInterfaces::Address &address : addresses)
+        interfaces.append({address.index, address.address});
+    return interfaces;
 }
 
 void SacnReceiver::rejoin()
