@@ -4,7 +4,10 @@
 // the same run. The sender is a process of its own in the peer namespace on CPU 1; it sends
 // 512-channel ArtDmx paced datagram by datagram, and an ArtPoll every 100 ms.
 // Floods: 1000 universes at 44 frames/s (44,000/s), 3000 universes at 103,000/s, and 3000
-// universes flat out.
+// universes flat out. Then sACN: 1000 universes at 44 frames/s, each to its own multicast group,
+// against the plain loop with the 1000 groups joined and the program started again with sACN on
+// show (universe 1) and the watch list 1-1000 in its settings, Record typed into it. That row
+// runs only when the program joined the 1000 groups (/proc/net/igmp), and says so otherwise.
 // Reported per receiver and flood: the CPU share as the sum of the run time of all the
 // receiver's threads (/proc/PID/task/*/schedstat) over wall time, their voluntary context
 // switches (wake-ups), the datagrams the kernel dropped for want of room in a socket's queue
@@ -14,13 +17,18 @@
 #include "benchmarkrun.h"
 #include "benchnetwork.h"
 #include "floodprocess.h"
+#include "multicastmemberships.h"
 #include "plainreceiverthread.h"
+#include "privatenetwork.h"
 
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
+#include <QHostAddress>
 #include <QMap>
+#include <QNetworkInterface>
 #include <QPair>
+#include <QSaveFile>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -40,13 +48,18 @@ using namespace FloodProcess;
 FILE *g_out = stdout;
 
 constexpr quint16 RecordedUniverse = 1;
+constexpr quint16 SacnPort = 5568;
+constexpr int SacnUniverses = 1000;
 
 struct Flood
 {
     const char *name;
     int universes;
     double rate; // 0: flat out
+    Traffic traffic = Traffic::ArtNet;
 };
+
+const Flood SacnFlood{"sACN 1000 universes, 44,000/s", SacnUniverses, 44000, Traffic::Sacn};
 
 // Run time and voluntary context switches of every thread of a process, from /proc.
 struct ThreadTimes
@@ -92,7 +105,7 @@ Row measure(SenderProcess &sender, const Flood &flood, double seconds, pid_t rec
     row.flood = flood.name;
     const quint64 dropsBefore = BenchNetwork::readCounters().receiveBufferErrors;
     const ThreadTimes before = threadTimes(receiver);
-    row.report = sender.send(flood.rate, seconds, poll, false, flood.universes, 1);
+    row.report = sender.send(flood.rate, seconds, poll, false, flood.universes, 1, flood.traffic);
     const ThreadTimes after = threadTimes(receiver);
     const double wall = qMax(0.001, row.report.seconds);
     row.cpuShare = (after.cpuSeconds - before.cpuSeconds) / wall;
@@ -175,6 +188,59 @@ bool xdotool(const QByteArray &display, const QList<QByteArray> &arguments)
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+// The sACN groups 239.255.0.0/16 this namespace has joined, on any interface.
+int joinedSacnGroups()
+{
+    QFile igmp(QStringLiteral("/proc/net/igmp"));
+    if (!igmp.open(QIODevice::ReadOnly))
+        return 0;
+    int groups = 0;
+    // Each group is its address in network byte order, printed as one hex number: 239.255.0.1
+    // reads 0100FFEF on a little-endian machine.
+    const QByteArray sacnHigh = QSysInfo::ByteOrder == QSysInfo::LittleEndian ? "FFEF" : "EFFF";
+    for (const QByteArray &line : igmp.readAll().split('\n')) {
+        const QByteArray group = line.simplified().split(' ').value(0);
+        if (group.size() == 8
+            && (QSysInfo::ByteOrder == QSysInfo::LittleEndian ? group.endsWith(sacnHigh)
+                                                               : group.startsWith(sacnHigh)))
+            ++groups;
+    }
+    return groups;
+}
+
+// The plain loop on sACN's port with the flood's groups joined on art0, as the program joins them.
+Row measurePlainSacn(SenderProcess &sender, double seconds)
+{
+    const quint32 local = QHostAddress(QString::fromLatin1(PrivateNetwork::LocalAddress))
+                                  .toIPv4Address();
+    MulticastMemberships groups;
+    const QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
+    for (const QNetworkInterface &interface : interfaces)
+        for (const QNetworkAddressEntry &entry : interface.addressEntries())
+            if (entry.ip().toIPv4Address() == local)
+                groups.setInterfaces({{interface.index(), local}});
+    for (int universe = 1; universe <= SacnUniverses; ++universe)
+        groups.join(0xEFFF0000u | quint32(universe));
+    const PlainReceiverThread plain(SacnPort);
+    Row row = measure(sender, SacnFlood, seconds, getpid(), false);
+    row.receiver = "recvmmsg";
+    return row;
+}
+
+// The program's settings file in the run's own configuration folder: sACN on show and the watch
+// list, read when it starts.
+bool writeSacnSettings(const QString &configHome)
+{
+    if (!QDir().mkpath(configHome + QStringLiteral("/vardolux.example")))
+        return false;
+    QSaveFile file(configHome + QStringLiteral("/vardolux.example/Vardolux.conf"));
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write("[sacn]\nprotocolOnShow=sacn\nuniverse=" + QByteArray::number(RecordedUniverse)
+               + "\nwatchList=1-" + QByteArray::number(SacnUniverses) + "\n");
+    return file.flush() && file.commit();
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -209,6 +275,7 @@ int main(int argc, char **argv)
             rows.back().receiver = "recvmmsg";
         }
     }
+    rows.push_back(measurePlainSacn(sender, seconds));
 
     int displayNumber = -1;
     const pid_t display = startDisplay(&displayNumber);
@@ -242,6 +309,27 @@ int main(int argc, char **argv)
         }
     }
     end(receiver);
+
+    // Started again with sACN on show and the watch list in its settings; Record typed.
+    QByteArray sacnNote = "not run: the settings could not be written";
+    if (typed && writeSacnSettings(home.path())) {
+        const pid_t sacnReceiver = spawn({program});
+        const bool recording = xdotool(displayName, {"search", "--sync", "--onlyvisible", "--pid",
+                                                     QByteArray::number(sacnReceiver), "--name",
+                                                     "Vardolux", "windowfocus", "--sync", "key",
+                                                     "ctrl+r"});
+        sleep(1);
+        const int joined = joinedSacnGroups();
+        if (recording && joined >= SacnUniverses) {
+            rows.push_back(measure(sender, SacnFlood, seconds, sacnReceiver, false));
+            rows.back().receiver = "Vardolux";
+            sacnNote.clear();
+        } else {
+            sacnNote = "not run: the program joined " + QByteArray::number(joined) + " of the "
+                    + QByteArray::number(SacnUniverses) + " groups (no sACN settings read?)";
+        }
+        end(sacnReceiver);
+    }
     end(display);
     sender.stop();
 
@@ -253,6 +341,12 @@ int main(int argc, char **argv)
                         "CPU by thread |\n|---|---|---|---|---|---|---|---|\n");
     for (const Row &row : rows)
         printRow(row);
+    if (!sacnNote.isEmpty())
+        std::fprintf(g_out, "| Vardolux | %s | %s |\n", SacnFlood.name, sacnNote.constData());
+    std::fprintf(g_out, "\nsACN: the program with group \"sacn\", protocolOnShow=sacn, "
+                        "universe=%d, watchList=1-%d in its settings, Record typed; the plain "
+                        "loop with the same groups joined.\n",
+                 RecordedUniverse, SacnUniverses);
     std::fprintf(g_out, "\nCPU: run time of all the receiver's threads over wall time; wake-ups: "
                         "their voluntary context switches.\nThe machine is shared: repeat and "
                         "take medians.\n");

@@ -38,6 +38,7 @@ struct Command
     int universes = 1000;
     quint16 watchedUniverse = 0;
     quint16 firstUniverse = 1;
+    Traffic traffic = Traffic::ArtNet;
     bool poll = false;
     bool quit = false;
 };
@@ -89,11 +90,13 @@ void pollUntilStopped(int fd, const std::atomic<bool> &stop, std::vector<double>
     const int pollFd = fd < 0 ? -1
                               : PrivateNetwork::peerSenderSocket(QString(), BenchNetwork::ArtNetPort,
                                                                  &error);
-    if (fd < 0 || pollFd < 0) {
+    const int sacnFd = pollFd < 0 ? -1 : PrivateNetwork::peerSenderSocket(QString(), 0, &error);
+    if (fd < 0 || pollFd < 0 || sacnFd < 0) {
         std::fprintf(stderr, "bench_flood sender: %s\n", qPrintable(error));
         _exit(1);
     }
     FloodSender sender(fd, PrivateNetwork::LocalAddress, BenchNetwork::ArtNetPort);
+    FloodSender sacnSender(sacnFd, PrivateNetwork::LocalAddress, BenchNetwork::ArtNetPort);
     Command command;
     while (read(commands, &command, sizeof command) == ssize_t(sizeof command) && !command.quit) {
         FloodSender::Plan plan;
@@ -111,8 +114,18 @@ void pollUntilStopped(int fd, const std::atomic<bool> &stop, std::vector<double>
         if (command.poll)
             poller = std::thread(pollUntilStopped, pollFd, std::cref(stopPolling), &latencies,
                                  &report.polls);
-        report.sent = sender.run(plan);
-        report.seconds = sender.secondsTaken();
+        FloodSender::Plan sacnPlan = plan;
+        sacnPlan.sacn = true;
+        std::thread sacnThread;
+        if (command.traffic == Traffic::ArtNetAndSacn)
+            sacnThread = std::thread([&] { sacnSender.run(sacnPlan); });
+        FloodSender &first = command.traffic == Traffic::Sacn ? sacnSender : sender;
+        report.sent = first.run(command.traffic == Traffic::Sacn ? sacnPlan : plan);
+        report.seconds = first.secondsTaken();
+        if (sacnThread.joinable()) {
+            sacnThread.join();
+            report.sent += sacnSender.sent();
+        }
         stopPolling = true;
         if (poller.joinable())
             poller.join();
@@ -162,7 +175,7 @@ bool SenderProcess::start(quint16 watchedUniverse)
 }
 
 Report SenderProcess::send(double rate, double seconds, bool poll, bool runEventLoop,
-                           int universes, quint16 firstUniverse)
+                           int universes, quint16 firstUniverse, Traffic traffic)
 {
     Command command;
     command.rate = rate;
@@ -170,6 +183,7 @@ Report SenderProcess::send(double rate, double seconds, bool poll, bool runEvent
     command.poll = poll;
     command.universes = universes;
     command.firstUniverse = firstUniverse;
+    command.traffic = traffic;
     command.watchedUniverse = m_watchedUniverse;
     Report report;
     if (m_pid <= 0 || write(m_commands, &command, sizeof command) != ssize_t(sizeof command))

@@ -7,13 +7,16 @@
 
 // The flood's sender as a process of its own in the peer namespace, so that the CPU time of the
 // process that measures is the receiver's alone. It sends FloodSender's 512-channel ArtDmx round
-// robin over a range of universes, paced datagram by datagram or flat out, and, when asked,
-// an ArtPoll every 100 ms from port 6454 of the peer, timing each ArtPollReply.
+// robin over a range of universes, paced datagram by datagram or flat out, or the same as sACN
+// multicast, or both at once (each at the rate, from a thread of its own), and, when asked, an
+// ArtPoll every 100 ms from port 6454 of the peer, timing each ArtPollReply.
 // Run only inside tests/netns-run --peer.
 namespace FloodProcess {
 
 constexpr int PollIntervalMs = 100;
 constexpr int MaxPolls = 1000;
+
+enum class Traffic { ArtNet, Sacn, ArtNetAndSacn };
 
 struct Report
 {
@@ -53,7 +56,7 @@ public:
     // Sends at the rate (0: flat out) for the time; with runEventLoop this thread's event loop
     // turns meanwhile, otherwise it only waits. Returns what was sent and how polls were answered.
     Report send(double rate, double seconds, bool poll, bool runEventLoop, int universes,
-                quint16 firstUniverse);
+                quint16 firstUniverse, Traffic traffic = Traffic::ArtNet);
 
     void stop();
 

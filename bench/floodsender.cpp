@@ -1,5 +1,6 @@
 #include "floodsender.h"
 #include "artnetpackets.h"
+#include "sacnpackets.h"
 
 #include <QElapsedTimer>
 
@@ -33,6 +34,20 @@ void FloodSender::writeArtDmx(uchar *packet, quint16 universe, quint32 round)
     writeArtDmxHeader(packet, portAddressOf(universe), Dmx::MaxChannels);
     for (int i = 0; i < Dmx::MaxChannels; ++i)
         packet[Dmx::Data + i] = quint8(7 * round + quint32(i));
+}
+
+void FloodSender::writeSacn(uchar *packet, quint16 universe, quint32 round)
+{
+    static_assert(SacnPacketSize == SacnPackets::Dmp::MaxSize);
+    uchar levels[Dmx::MaxChannels];
+    for (int i = 0; i < Dmx::MaxChannels; ++i)
+        levels[i] = quint8(7 * round + quint32(i));
+    SacnPackets::DataHeader header;
+    header.cid.fill(0xF1);
+    header.sourceName = QByteArrayLiteral("Flood");
+    header.sequence = quint8(round);
+    header.universe = universe;
+    SacnPackets::writeDataPacket(packet, header, levels, Dmx::MaxChannels);
 }
 
 bool FloodSender::isWatchedPattern(const uchar *levels, int length, int *round)
@@ -71,18 +86,30 @@ bool FloodSender::sendMark(quint16 universe)
 quint64 FloodSender::run(const Plan &plan, const std::atomic<bool> *stop)
 {
     const int universes = qMax(1, plan.universes);
-    std::vector<uchar> packets(size_t(universes) * PacketSize);
-    for (int u = 0; u < universes; ++u)
-        writeArtDmx(packets.data() + size_t(u) * PacketSize, quint16(plan.firstUniverse + u), 0);
+    const size_t packetSize = plan.sacn ? SacnPacketSize : PacketSize;
+    std::vector<uchar> packets(size_t(universes) * packetSize);
+    std::vector<sockaddr_in> addresses(plan.sacn ? size_t(universes) : 1);
+    for (sockaddr_in &address : addresses) {
+        address = sockaddr_in();
+        address.sin_family = AF_INET;
+        address.sin_port = htons(m_port);
+        inet_pton(AF_INET, m_target.constData(), &address.sin_addr);
+    }
+    for (int u = 0; u < universes; ++u) {
+        const quint16 universe = quint16(plan.firstUniverse + u);
+        if (plan.sacn) {
+            writeSacn(packets.data() + size_t(u) * packetSize, universe, 0);
+            addresses[size_t(u)].sin_port = htons(SacnPackets::Port);
+            addresses[size_t(u)].sin_addr.s_addr = htonl(0xEFFF0000u | universe);
+        } else {
+            writeArtDmx(packets.data() + size_t(u) * packetSize, universe, 0);
+        }
+    }
     const int watchedIndex = plan.watchedUniverse >= plan.firstUniverse
                                      && plan.watchedUniverse - plan.firstUniverse < universes
                                  ? plan.watchedUniverse - plan.firstUniverse
                                  : -1;
 
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(m_port);
-    inet_pton(AF_INET, m_target.constData(), &address.sin_addr);
     mmsghdr messages[BatchSize];
     iovec vectors[BatchSize];
 
@@ -107,15 +134,19 @@ quint64 FloodSender::run(const Plan &plan, const std::atomic<bool> *stop)
             const int batch = int(qMin<quint64>(BatchSize, due - sequence));
             for (int i = 0; i < batch; ++i) {
                 const int index = int((sequence + quint64(i)) % quint64(universes));
-                uchar *packet = packets.data() + size_t(index) * PacketSize;
-                if (index == watchedIndex)
-                    writeArtDmx(packet, plan.watchedUniverse,
-                                quint32((sequence + quint64(i)) / quint64(universes)));
+                const quint32 round = quint32((sequence + quint64(i)) / quint64(universes));
+                uchar *packet = packets.data() + size_t(index) * packetSize;
+                if (index == watchedIndex && plan.sacn)
+                    writeSacn(packet, plan.watchedUniverse, round);
+                else if (index == watchedIndex)
+                    writeArtDmx(packet, plan.watchedUniverse, round);
+                else if (plan.sacn) // a receiver drops a packet numbered as the one before
+                    packet[SacnPackets::DataFraming::Sequence] = quint8(round);
                 vectors[i].iov_base = packet;
-                vectors[i].iov_len = PacketSize;
+                vectors[i].iov_len = packetSize;
                 messages[i] = mmsghdr();
-                messages[i].msg_hdr.msg_name = &address;
-                messages[i].msg_hdr.msg_namelen = sizeof address;
+                messages[i].msg_hdr.msg_name = &addresses[plan.sacn ? size_t(index) : 0];
+                messages[i].msg_hdr.msg_namelen = sizeof(sockaddr_in);
                 messages[i].msg_hdr.msg_iov = &vectors[i];
                 messages[i].msg_hdr.msg_iovlen = 1;
             }

@@ -10,7 +10,8 @@
 #include <vector>
 
 // Sends ArtDmx packets of 512 channels with sendmmsg(), round-robin over a range of universes,
-// either flat out or paced to a rate, always bounded in count and time. It stands in for the
+// either flat out or paced to a rate, always bounded in count and time; or sACN data packets of
+// 512 levels, each to its universe's multicast group, numbered round by round as a source does. It stands in for the
 // consoles of a large show. One universe can be "watched": its levels follow a pattern that
 // changes with every round, so a receiver can tell a whole, current frame from a torn or stale
 // one (see isWatchedPattern()).
@@ -28,9 +29,11 @@ public:
         // Paced datagram by datagram at even intervals, as a console's output reaches the
         // network, instead of in bursts every 200 us; costs the sender a wake-up per datagram.
         bool evenlySpaced = false;
+        bool sacn = false;
     };
 
     static constexpr int PacketSize = ArtNetPackets::Dmx::MaxSize;
+    static constexpr int SacnPacketSize = 638; // the root, framing and DMP layers and 512 levels
     static constexpr int BatchSize = 64;
 
     // fd: a blocking UDP socket (FloodSender does not own it); target: IPv4 text.
@@ -48,6 +51,8 @@ public:
 
     // ArtDmx for a 1-based universe; the levels of round r are (7 r + i) & 0xFF.
     static void writeArtDmx(uchar *packet, quint16 universe, quint32 round);
+    // The same levels as an sACN data packet of that round's sequence number.
+    static void writeSacn(uchar *packet, quint16 universe, quint32 round);
     // True when the levels are one whole frame of that pattern; round modulo 256 in *round.
     static bool isWatchedPattern(const uchar *levels, int length, int *round = nullptr);
 

@@ -5,9 +5,9 @@
 
 #include <unistd.h>
 
-PlainReceiverThread::PlainReceiverThread()
+PlainReceiverThread::PlainReceiverThread(quint16 port)
 {
-    m_fd = BenchNetwork::boundSocket(BenchNetwork::ArtNetPort, 4 * 1024 * 1024, &m_error);
+    m_fd = BenchNetwork::boundSocket(port, 4 * 1024 * 1024, &m_error);
     if (m_fd < 0)
         return;
     m_receiver = std::make_unique<PlainReceiver>(m_fd);

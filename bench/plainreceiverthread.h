@@ -2,6 +2,7 @@
 #define PLAINRECEIVERTHREAD_H
 
 #include <QString>
+#include <QtGlobal>
 
 #include <atomic>
 #include <memory>
@@ -10,12 +11,13 @@
 class PlainReceiver;
 
 // The plain receiver as the benchmarks run it beside the program: a socket of its own on the
-// Art-Net port with the engine's 4 MiB receive buffer, emptied by a PlainReceiver on a thread of
-// its own for as long as this object lives. The port is free again once it is gone.
+// Art-Net port (or another, such as sACN's) with the engine's 4 MiB receive buffer, emptied by a
+// PlainReceiver on a thread of its own for as long as this object lives. The port is free again
+// once it is gone.
 class PlainReceiverThread
 {
 public:
-    PlainReceiverThread();
+    explicit PlainReceiverThread(quint16 port = 6454);
     ~PlainReceiverThread();
     PlainReceiverThread(const PlainReceiverThread &) = delete;
     PlainReceiverThread &operator=(const PlainReceiverThread &) = delete;

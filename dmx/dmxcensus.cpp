@@ -221,6 +221,14 @@ const DmxCensus::Sender *DmxCensus::findSender(quint32 address) const
     }
 }
 
+std::optional<qint64> DmxCensus::lastSeenMs(UniverseKey key) const
+{
+    const quint16 slot = m_universeIndex[indexOf(key)];
+    if (slot == 0)
+        return std::nullopt;
+    return m_universes[slot - 1].lastSeenMs;
+}
+
 quint64 DmxCensus::malformedFrom(quint32 sender) const
 {
     const Sender *from = findSender(sender);
@@ -283,7 +291,7 @@ void DmxCensus::dropSilentSources(qint64 nowMs)
     int kept = 0;
     for (int i = 0; i < m_sourceCount; ++i) {
         const Source &source = m_sources[i];
-        const bool live = nowMs - source.lastSeenMs < LiveMs;
+        const bool live = nowMs - source.lastSeenMs < liveMs(source.identity.protocol);
         m_keptSlot[i] = live ? kept++ : -1;
         if (!live && source.sender >= 0)
             --m_senders[source.sender].sources;
@@ -327,7 +335,7 @@ void DmxCensus::dropUniversesWithoutSource(qint64 nowMs)
     for (int u = 0; u < m_universeCount; ++u) {
         const Universe &universe = m_universes[u];
         const int index = indexOf(universe.key);
-        if (universe.count == 0 && nowMs - universe.lastSeenMs >= LiveMs) {
+        if (universe.count == 0 && nowMs - universe.lastSeenMs >= liveMs(universe.key.protocol)) {
             m_universeIndex[index] = 0;
             continue;
         }
@@ -353,7 +361,8 @@ void DmxCensus::forgetUnstored()
 // leaves the expectation as it was. Any other number than the successor means packets were lost
 // or the sender started afresh (a console restarted): one gap, and the count follows the new
 // number, so that a restart is one error and not one for every packet until the old number
-// comes round again. After a silence of a keep-alive period a sender starts afresh unnoticed.
+// comes round again. A sender silent for as long as its protocol calls it lost starts afresh
+// unnoticed.
 void DmxCensus::countSequence(Source &source, quint8 sequence, qint64 nowMs)
 {
     constexpr int OutOfOrderWindow = 20;
@@ -361,7 +370,7 @@ void DmxCensus::countSequence(Source &source, quint8 sequence, qint64 nowMs)
         source.lastSequence = 0;
         return;
     }
-    if (source.lastSequence != 0 && nowMs - source.lastSeenMs < LiveMs) {
+    if (source.lastSequence != 0 && nowMs - source.lastSeenMs < liveMs(source.identity.protocol)) {
         const int ahead = (int(sequence) - int(source.lastSequence) + 255) % 255;
         if (ahead == 0 || ahead >= 255 - OutOfOrderWindow) {
             ++source.outOfOrder;
@@ -401,7 +410,8 @@ DmxSource DmxCensus::copyOf(const Source &source, qint64 nowMs) const
     copy.lastLength = source.lastLength;
     copy.sequenceGaps = source.gaps;
     copy.sequenceOutOfOrder = source.outOfOrder;
-    copy.live = nowMs - source.lastSeenMs < LiveMs;
+    const qint64 liveFor = liveMs(source.identity.protocol);
+    copy.live = nowMs - source.lastSeenMs < liveFor;
     // The last second: the ten whole buckets before the one filling now. The clock starts at
     // 0, so in its first second there are fewer, and none before 0.
     const qint64 now = nowMs / BucketMs;
@@ -413,7 +423,7 @@ DmxSource DmxCensus::copyOf(const Source &source, qint64 nowMs) const
     if (source.sender >= 0) {
         const Sender &sender = m_senders[source.sender];
         copy.malformed = sender.malformed;
-        copy.sendsSync = sender.syncSeen && nowMs - sender.lastSyncMs < LiveMs;
+        copy.sendsSync = sender.syncSeen && nowMs - sender.lastSyncMs < liveFor;
     }
     return copy;
 }

@@ -9,6 +9,7 @@
 #include <QtGlobal>
 
 #include <memory>
+#include <optional>
 
 // Who sends which universe: every decoded DMX frame is counted against its source (Art-Net:
 // sender IPv4 address + Physical byte; sACN: CID) and its universe, keyed by protocol and
@@ -26,7 +27,14 @@ public:
     static constexpr int MaxSources = 4096;
     static constexpr int MaxUniverses = 4096;
     static constexpr int MaxSenders = 4096;
-    static constexpr qint64 LiveMs = 4000; // Art-Net's keep-alive limit
+    // A source is live until this long after its last frame: Art-Net's keep-alive limit, and
+    // the time after which E1.31 calls an sACN source lost.
+    static constexpr qint64 ArtNetLiveMs = 4000;
+    static constexpr qint64 SacnLiveMs = 2500;
+    static constexpr qint64 liveMs(DmxProtocol protocol)
+    {
+        return protocol == DmxProtocol::Sacn ? SacnLiveMs : ArtNetLiveMs;
+    }
 
     DmxCensus();
     ~DmxCensus();
@@ -39,6 +47,8 @@ public:
     // A synchronisation packet (ArtSync) from an IPv4 sender.
     void recordSync(quint32 sender, qint64 nowMs);
     void clear();
+    // When the universe last carried a frame; none while it is not listed.
+    std::optional<qint64> lastSeenMs(UniverseKey key) const;
     // Forgets the sources that are no longer live and the universes left without one, so that
     // a flood gone by leaves room and no rows; what was counted beyond the bounds starts afresh.
     // Senders' malformed and sync counts stay.

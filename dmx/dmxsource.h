@@ -26,7 +26,7 @@ struct DmxSource
     quint32 sequenceOutOfOrder = 0; // a packet behind the previous one
     bool sendsSync = false;      // the same sender address also sends ArtSync
     quint64 malformed = 0;       // DMX packets from this sender address passed over as malformed
-    bool live = false;           // last packet less than 4 s old
+    bool live = false;           // last packet less than 4 s (Art-Net), 2.5 s (sACN) old
 };
 
 #endif // DMXSOURCE_H

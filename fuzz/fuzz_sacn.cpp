@@ -1,10 +1,10 @@
-// Feeds sACN datagrams to the reader and a universe's merge, with time passing between them.
-// No socket: the reader and the merge work on byte buffers.
+// Feeds sACN datagrams to the reader and a universe's merge, with time passing between them, and
+// the same datagrams to a receiver (no socket: handed over as its socket's reader would).
 //
 // Input: one byte of settings (bit 0: the merge accepts preview data), then records until the
 // input ends, each a time step (one byte, in 20 ms units) and one datagram:
-//   - a kind byte with bit 0 set: a datagram of the next two bytes' length (little-endian), as
-//     it stands;
+//   - a kind byte (bits 1-2: which of four sender addresses) with bit 0 set: a datagram of the
+//     next two bytes' length (little-endian), as it stands;
 //   - bit 0 clear: a data packet written from fields: source (its CID's every byte), priority,
 //     sequence, options, start code (0: levels, 1: per-address priority, else as it stands),
 //     universe (bit 0: 1 or 2), slot count (two bytes, up to 512), the slots.
@@ -20,12 +20,20 @@
 //     loss after 2.5 s, stream terminated, per-address priority, preview, at most 64 sources),
 //     and the count of live sources agrees;
 //   - the receiver's table of sources (every data message, as the receiver feeds it) lists only
-//     sources heard within 2.5 s, within its bound, with names of at most 64 bytes.
+//     sources heard within 2.5 s, within its bound, with names of at most 64 bytes;
+//   - the receiver itself, universe 1 on show: each merged frame it keeps is the
+//     model's levels at that frame's arrival; its census holds, per universe, every source that
+//     sent it levels, up to the bound of 64, and counts each malformed datagram against its
+//     sender.
 
+#include "dmxcensus.h"
 #include "fuzzenvironment.h"
 #include "fuzzinput.h"
+#include "framehistory.h"
+#include "monotonicclock.h"
 #include "sacnmerge.h"
 #include "sacnpackets.h"
+#include "sacnreceiver.h"
 #include "sacnsourcetable.h"
 #include "testpackets.h"
 
@@ -34,6 +42,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <set>
 #include <vector>
 
 namespace {
@@ -250,6 +259,61 @@ void checkSources(const SacnSourceTable &table, qint64 nowMs)
     }
 }
 
+// What the receiver's census must hold: the distinct sources that sent levels, per universe,
+// and the malformed datagrams per sender address.
+struct CensusModel
+{
+    std::map<quint16, std::set<Cid>> sources;
+    std::map<quint32, quint64> malformed;
+    quint64 malformedInAll = 0;
+
+    void take(const SacnMessage &message)
+    {
+        if (message.kind == SacnMessage::Kind::Malformed) {
+            ++malformed[message.frame.source.address];
+            ++malformedInAll;
+        } else if (message.kind == SacnMessage::Kind::Data && message.startCode == 0) {
+            sources[message.frame.universe.number].insert(message.frame.source.cid);
+        }
+    }
+};
+
+// The newest merged frame, when the datagram just handed over made one.
+void checkReceiverFrame(const SacnReceiver &receiver, quint64 framesBefore, const Model &model,
+                        qint64 arrivalNs)
+{
+    const FrameHistory *history = receiver.frameHistory();
+    REQUIRE(history->endSerial() - framesBefore <= 1);
+    if (history->endSerial() == framesBefore)
+        return;
+    const quint64 newest = history->endSerial() - 1;
+    const uchar *levels = history->levelsAt(newest);
+    int expectedCount = 0;
+    for (int slot = 0; slot < Slots; ++slot) {
+        const int level = model.level(slot, arrivalNs);
+        if (level >= 0)
+            expectedCount = slot + 1;
+        if (slot < history->lengthAt(newest))
+            REQUIRE(levels[slot] == std::max(level, 0));
+    }
+    REQUIRE(history->lengthAt(newest) == expectedCount);
+}
+
+void checkReceiverCensus(const SacnReceiver &receiver, const CensusModel &census)
+{
+    REQUIRE(receiver.malformedDmx() == census.malformedInAll);
+    for (const auto &[sender, count] : census.malformed)
+        REQUIRE(receiver.malformedFrom(sender) == count);
+    for (const auto &[universe, sources] : census.sources) {
+        const int stored = int(receiver.dmxSources(universe).size());
+        REQUIRE(stored == std::min<int>(int(sources.size()), DmxCensus::MaxSourcesPerUniverse));
+    }
+    for (const UniverseTraffic &traffic : receiver.universeTraffic()) {
+        REQUIRE(traffic.sources <= DmxCensus::MaxSourcesPerUniverse);
+        REQUIRE(census.sources.count(traffic.portAddress) == 1);
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
@@ -266,20 +330,38 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     Model model;
     model.acceptPreview = input.takeByte() & 1;
     merge.setAcceptPreview(model.acceptPreview);
+    // One receiver for every input, made afresh here but for its tables (megabytes, which made
+    // and freed per input would take most of the run's time).
+    static SacnReceiver *const kept = new SacnReceiver;
+    SacnReceiver &receiver = *kept;
+    receiver.clearCensus();
+    receiver.forgetDiscoveredUniverses();
+    receiver.setUniverseOnShow(0);
+    receiver.setUniverseOnShow(MergedUniverse);
+    receiver.setPreviewAccepted(model.acceptPreview);
+    receiver.setFrameHistoryKept(true);
+    CensusModel census;
+    const qint64 startNs = MonotonicClock::nowNs();
     qint64 nowNs = 0;
     while (!input.atEnd()) {
         nowNs += input.takeByte() * StepNs;
         const quint8 kind = input.takeByte();
+        const quint32 sender = 0x0A000001 + ((kind >> 1) & 3);
         const QByteArray bytes = (kind & 1) ? input.takeBytes(input.takeUInt16()) : fieldPacket(input);
         // A buffer of exactly the datagram's size: a read past it is a sanitizer report.
         auto datagram = std::make_unique<uchar[]>(size_t(std::max<qsizetype>(bytes.size(), 1)));
         std::memcpy(datagram.get(), bytes.constData(), size_t(bytes.size()));
         SacnMessage message;
-        SacnPackets::readDatagram(datagram.get(), bytes.size(), 0x0A000001, nowNs, &message);
+        SacnPackets::readDatagram(datagram.get(), bytes.size(), sender, nowNs, &message);
         checkMessage(datagram.get(), bytes.size(), message);
         merge.take(message);
         model.take(message);
         checkMerge(merge, model, nowNs);
+        const quint64 framesBefore = receiver.frameHistory()->endSerial();
+        receiver.handleDatagram(bytes, QHostAddress(sender), startNs + nowNs);
+        census.take(message);
+        checkReceiverFrame(receiver, framesBefore, model, nowNs);
+        checkReceiverCensus(receiver, census);
         if (message.kind == SacnMessage::Kind::Data)
             sources.record(message, nowNs / 1'000'000);
         checkSources(sources, nowNs / 1'000'000);

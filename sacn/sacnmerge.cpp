@@ -120,36 +120,50 @@ bool SacnMerge::isLive(const Source &source, qint64 nowNs)
     return nowNs - source.lastNs < SourceLossNs;
 }
 
-// 0 where the source does not drive the slot, else its priority there plus one, so that a
-// source of universe priority 0 still drives its slots.
-int SacnMerge::slotPriority(const Source &source, int slot, qint64 nowNs)
+// A source's priority at each slot it drives, plus one so that universe priority 0 still
+// drives: its universe priority, or while it sends them its per-address priorities, where 0
+// leaves the slot to others.
+void SacnMerge::mergeSource(const Source &source, qint64 nowNs, uchar *levels, quint16 *best)
 {
-    if (slot >= source.levelCount)
-        return 0;
-    if (source.perAddressNs >= 0 && nowNs - source.perAddressNs < SourceLossNs)
-        return slot < source.priorityCount && source.priorities[slot] != 0
-            ? source.priorities[slot] + 1 : 0;
-    return source.priority + 1;
+    const bool perAddress = source.perAddressNs >= 0 && nowNs - source.perAddressNs < SourceLossNs;
+    for (int slot = 0; slot < source.levelCount; ++slot) {
+        int priority = source.priority + 1;
+        if (perAddress)
+            priority = slot < source.priorityCount && source.priorities[slot] != 0
+                    ? source.priorities[slot] + 1 : 0;
+        if (priority == 0 || priority < best[slot])
+            continue;
+        const quint8 level = source.levels[slot];
+        levels[slot] = priority > best[slot] ? level : std::max(levels[slot], level);
+        best[slot] = quint16(priority);
+    }
 }
 
+// A universe on show is merged after every packet that changes it, so source by source rather
+// than slot by slot, and most universes have one source: its levels as they are.
 int SacnMerge::merge(qint64 nowNs, uchar *levels) const
 {
     std::memset(levels, 0, DmxFrame::MaxChannels);
-    int driven = 0;
-    for (int slot = 0; slot < DmxFrame::MaxChannels; ++slot) {
-        int best = 0;
-        for (int i = 0; i < m_count; ++i) {
-            const Source &source = m_sources[i];
-            const int priority = isLive(source, nowNs) ? slotPriority(source, slot, nowNs) : 0;
-            if (priority == 0 || priority < best)
-                continue;
-            const quint8 level = source.levels[slot];
-            levels[slot] = priority > best ? level : std::max(levels[slot], level);
-            best = priority;
+    const Source *only = nullptr;
+    int live = 0;
+    for (int i = 0; i < m_count; ++i) {
+        if (isLive(m_sources[i], nowNs)) {
+            only = &m_sources[i];
+            ++live;
         }
-        if (best > 0)
-            driven = slot + 1;
     }
+    if (live == 1 && (only->perAddressNs < 0 || nowNs - only->perAddressNs >= SourceLossNs)) {
+        std::memcpy(levels, only->levels.data(), only->levelCount);
+        return only->levelCount;
+    }
+    std::array<quint16, DmxFrame::MaxChannels> best = {};
+    for (int i = 0; i < m_count; ++i) {
+        if (isLive(m_sources[i], nowNs))
+            mergeSource(m_sources[i], nowNs, levels, best.data());
+    }
+    int driven = DmxFrame::MaxChannels;
+    while (driven > 0 && best[size_t(driven - 1)] == 0)
+        --driven;
     return driven;
 }
 

@@ -66,7 +66,7 @@ private:
     void dropLost(qint64 nowNs);
     static void store(Source &source, const SacnMessage &message);
     static bool isLive(const Source &source, qint64 nowNs);
-    static int slotPriority(const Source &source, int slot, qint64 nowNs);
+    static void mergeSource(const Source &source, qint64 nowNs, uchar *levels, quint16 *best);
 
     std::unique_ptr<Source[]> m_sources;
     int m_count = 0;

@@ -30,8 +30,15 @@ SacnReceiver::SacnReceiver(QObject *parent)
       m_census(new DmxCensus),
       m_sources(new SacnSourceTable),
       m_mergedLevels(new uchar[DmxFrame::MaxChannels]()),
+      m_discoveredSlot(new quint16[65536]()),
+      m_discovered(new DiscoveredUniverse[MaxDiscoveredUniverses]),
       m_censusStartNs(MonotonicClock::nowNs())
 {
+    m_announcementTimer = new QTimer(this);
+    m_announcementTimer->setInterval(1000);
+    connect(m_announcementTimer, &QTimer::timeout, this,
+            [this] { forgetUnannouncedUniverses(censusClockMs()); });
+    m_announcementTimer->start();
     m_rejoinTimer = new QTimer(this);
     m_rejoinTimer->setSingleShot(true);
     m_rejoinTimer->setInterval(100);
@@ -122,7 +129,7 @@ void SacnReceiver::rejoin()
 bool SacnReceiver::isFollowed(quint16 universe) const
 {
     return universe == SacnPackets::DiscoveryUniverse || universe == m_universeOnShow
-            || m_watched.test(universe) || m_discovered.test(universe);
+            || m_watched.test(universe) || m_discoveredSlot[universe] != 0;
 }
 
 void SacnReceiver::updateGroups()
@@ -195,32 +202,74 @@ QList<quint16> SacnReceiver::discoveredUniverses() const
     QList<quint16> list;
     list.reserve(m_discoveredCount);
     for (int universe = SacnPackets::MinUniverse; universe <= SacnPackets::MaxUniverse; ++universe)
-        if (m_discovered.test(size_t(universe)))
+        if (m_discoveredSlot[universe] != 0)
             list.append(quint16(universe));
+    return list;
+}
+
+QList<quint16> SacnReceiver::announcedSilentUniverses() const
+{
+    return announcedSilentUniverses(censusClockMs());
+}
+
+QList<quint16> SacnReceiver::announcedSilentUniverses(qint64 nowMs) const
+{
+    QList<quint16> list;
+    for (int slot = 0; slot < m_discoveredCount; ++slot) {
+        const DiscoveredUniverse &discovered = m_discovered[slot];
+        if (nowMs - discovered.announcedMs >= AnnouncementKeptMs)
+            continue;
+        const std::optional<qint64> levelsMs =
+                m_census->lastSeenMs(UniverseKey{DmxProtocol::Sacn, discovered.universe});
+        if (!levelsMs || nowMs - *levelsMs >= DmxCensus::SacnLiveMs)
+            list.append(discovered.universe);
+    }
+    std::sort(list.begin(), list.end());
     return list;
 }
 
 void SacnReceiver::forgetDiscoveredUniverses()
 {
-    m_discovered.reset();
+    for (int slot = 0; slot < m_discoveredCount; ++slot)
+        m_discoveredSlot[m_discovered[slot].universe] = 0;
     m_discoveredCount = 0;
     m_unlearntUniverses = 0;
     updateGroups();
 }
 
-void SacnReceiver::learnUniverses(const SacnMessage &message)
+// The last slot moves into the one that is freed, so the slots in use stay 0 to count - 1.
+void SacnReceiver::forgetUnannouncedUniverses(qint64 nowMs)
+{
+    for (int slot = m_discoveredCount - 1; slot >= 0; --slot) {
+        const DiscoveredUniverse gone = m_discovered[slot];
+        if (nowMs - gone.announcedMs < AnnouncementKeptMs)
+            continue;
+        m_discoveredSlot[gone.universe] = 0;
+        if (--m_discoveredCount != slot) {
+            m_discovered[slot] = m_discovered[m_discoveredCount];
+            m_discoveredSlot[m_discovered[slot].universe] = quint16(slot + 1);
+        }
+        if (m_socket && !isFollowed(gone.universe))
+            m_memberships.leave(groupOf(gone.universe));
+    }
+}
+
+void SacnReceiver::learnUniverses(const SacnMessage &message, qint64 nowMs)
 {
     for (int i = 0; i < message.universeCount; ++i) {
         const quint16 universe = message.discoveryUniverse(i);
-        if (universe < SacnPackets::MinUniverse || universe > SacnPackets::MaxUniverse
-            || m_discovered.test(universe))
+        if (universe < SacnPackets::MinUniverse || universe > SacnPackets::MaxUniverse)
             continue;
+        if (const quint16 known = m_discoveredSlot[universe]) {
+            m_discovered[known - 1].announcedMs = std::max(m_discovered[known - 1].announcedMs, nowMs);
+            continue;
+        }
         if (m_discoveredCount == MaxDiscoveredUniverses) {
             ++m_unlearntUniverses;
             continue;
         }
-        m_discovered.set(universe);
-        ++m_discoveredCount;
+        m_discovered[m_discoveredCount] = DiscoveredUniverse{universe, nowMs};
+        m_discoveredSlot[universe] = quint16(++m_discoveredCount);
         if (m_socket)
             m_memberships.join(groupOf(universe));
     }
@@ -247,7 +296,7 @@ void SacnReceiver::handleDatagram(const QByteArray &datagram, const QHostAddress
         m_census->recordSync(message.frame.source.address, nowMs);
         break;
     case SacnMessage::Kind::Discovery:
-        learnUniverses(message);
+        learnUniverses(message, nowMs);
         break;
     }
 }
@@ -325,4 +374,10 @@ void SacnReceiver::forgetSilent()
     const qint64 nowMs = censusClockMs();
     m_census->forgetSilent(nowMs);
     m_sources->forgetLost(nowMs);
+}
+
+void SacnReceiver::clearCensus()
+{
+    m_census->clear();
+    m_sources->clear();
 }

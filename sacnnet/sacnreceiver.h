@@ -33,7 +33,9 @@ struct SacnMessage;
 // It follows (joins 239.255.hi.lo on every multicast interface, again whenever the interfaces
 // change) the universe on show, the universes of the watch list, every universe announced in
 // universe discovery, and the discovery universe itself. The memberships go through as many
-// joining sockets as the kernel's per-socket limit asks (MulticastMemberships).
+// joining sockets as the kernel's per-socket limit asks (MulticastMemberships). Sources send
+// discovery every 10 s: a universe no discovery packet announced for 30 s is forgotten, and
+// left unless it is watched or on show.
 //
 // Bounded whatever a network sends: the census's and source table's own bounds, at most
 // MaxWatchedUniverses watched and MaxDiscoveredUniverses learnt from discovery; nothing is
@@ -43,6 +45,7 @@ class SacnReceiver : public QObject
 public:
     static constexpr int MaxWatchedUniverses = 2048;
     static constexpr int MaxDiscoveredUniverses = 2048;
+    static constexpr qint64 AnnouncementKeptMs = 30000; // three missed discovery rounds
 
     explicit SacnReceiver(QObject *parent = nullptr);
     ~SacnReceiver() override;
@@ -69,6 +72,13 @@ public:
     QList<quint16> discoveredUniverses() const;
     quint64 unlearntUniverses() const { return m_unlearntUniverses; }
     void forgetDiscoveredUniverses();
+    // Announced in the last 30 s, yet no levels arrived for them in the last 2.5 s, ascending;
+    // as of now, or of a time on the census clock.
+    QList<quint16> announcedSilentUniverses() const;
+    QList<quint16> announcedSilentUniverses(qint64 nowMs) const;
+    // Forgets, and leaves unless still followed otherwise, the universes no discovery packet
+    // announced for 30 s before nowMs (census clock); a timer does so every second.
+    void forgetUnannouncedUniverses(qint64 nowMs);
 
     // The merged levels of the universe on show as of now, like artnet::readUniverse: *length
     // in, the buffer's size; out, the slots some live source drives. False without a universe.
@@ -79,12 +89,17 @@ public:
 
     // Census readers, as of censusClockMs() (milliseconds since the receiver was made).
     qint64 censusClockMs() const;
+    // The census clock at a datagram's arrival time (MonotonicClock).
+    qint64 censusMs(qint64 arrivalNs) const { return (arrivalNs - m_censusStartNs) / 1'000'000; }
     QList<UniverseTraffic> universeTraffic() const;
     QList<DmxSource> dmxSources(quint16 universe) const;
     QList<SacnSourceInfo> sources() const; // live ones, by universe
     quint64 malformedDmx() const;
     quint64 malformedFrom(quint32 sender) const;
     void forgetSilent();
+    // Forgets every source and universe the census and the source table hold, and what they
+    // counted.
+    void clearCensus();
 
     // What following costs: groups, memberships (groups x interfaces) and joining sockets.
     const MulticastMemberships &memberships() const { return m_memberships; }
@@ -98,12 +113,11 @@ public:
 private:
     void readPending();
     void takeData(const SacnMessage &message, qint64 nowMs);
-    void learnUniverses(const SacnMessage &message);
+    void learnUniverses(const SacnMessage &message, qint64 nowMs);
     void updateGroups();
     bool isFollowed(quint16 universe) const;
     static quint32 groupOf(quint16 universe) { return 0xEFFF0000u | universe; }
     static QList<MulticastMemberships::Interface> multicastInterfaces();
-    qint64 censusMs(qint64 arrivalNs) const { return (arrivalNs - m_censusStartNs) / 1'000'000; }
 
     QUdpSocket *m_socket = nullptr;
     std::unique_ptr<DatagramReader> m_reader;
@@ -115,8 +129,16 @@ private:
     std::unique_ptr<uchar[]> m_mergedLevels;
     std::unique_ptr<FrameHistory> m_frameHistory;
     FrameHistory *m_historySink = nullptr;
+    // A universe learnt from discovery and when it was last announced, in slots 0 to
+    // m_discoveredCount - 1, found through m_discoveredSlot (universe -> slot + 1, 0 = none).
+    struct DiscoveredUniverse
+    {
+        quint16 universe = 0;
+        qint64 announcedMs = 0;
+    };
     std::bitset<65536> m_watched;
-    std::bitset<65536> m_discovered;
+    std::unique_ptr<quint16[]> m_discoveredSlot;
+    std::unique_ptr<DiscoveredUniverse[]> m_discovered;
     int m_watchedCount = 0;
     int m_discoveredCount = 0;
     quint64 m_unlearntUniverses = 0;
@@ -127,6 +149,7 @@ private:
     bool m_previewAccepted = false;
     NetworkChangeWatcher *m_networkWatcher = nullptr;
     QTimer *m_rejoinTimer = nullptr; // gathers a burst of change messages into one scan
+    QTimer *m_announcementTimer = nullptr;
 };
 
 #endif // SACNRECEIVER_H

@@ -2,6 +2,7 @@
 // the receiver joined and by unicast, through sockets of its own and through npm sacn.
 #include "framehistory.h"
 #include "interoppeers.h"
+#include "monotonicclock.h"
 #include "privatenetwork.h"
 #include "sacnreceiver.h"
 #include "testpackets.h"
@@ -45,6 +46,16 @@ QByteArray dataPacket(quint16 universe, quint8 level = 1)
 
 } // namespace
 
+// What a universe carried some time before the receiver is asked: its number in a discovery
+// page, or levels.
+struct Heard
+{
+    quint16 universe;
+    bool announced;
+    qint64 agoMs;
+};
+Q_DECLARE_METATYPE(QList<Heard>)
+
 class tst_sacnreceiver : public QObject
 {
     Q_OBJECT
@@ -56,6 +67,8 @@ private slots:
     void followedUniversesAreReceived();
     void thousandWatchedUniversesAreReceived();
     void discoveryAnnouncedUniverseIsJoined();
+    void announcedUniversesAge_data();
+    void announcedUniversesAge();
     void newInterfaceIsJoined();
     void npmSacnSourcesMergeByPriority();
 
@@ -188,6 +201,72 @@ void tst_sacnreceiver::discoveryAnnouncedUniverseIsJoined()
     QVERIFY(QTest::qWaitFor([&] { return censusHas(receiver, 300); }, 2000));
     receiver.forgetDiscoveredUniverses();
     QVERIFY(!receiver.memberships().isJoined(0xEFFF0000u | 300));
+}
+
+void tst_sacnreceiver::announcedUniversesAge_data()
+{
+    QTest::addColumn<QList<Heard>>("heard");
+    QTest::addColumn<QList<quint16>>("watched");         // universe 9 is on show
+    QTest::addColumn<QList<quint16>>("discovered");      // once the unannounced are forgotten
+    QTest::addColumn<QList<quint16>>("joined");          // of the universes heard
+    QTest::addColumn<QList<quint16>>("announcedSilent");
+
+    using U = QList<quint16>;
+    QTest::newRow("announced 1 ms less than 30 s ago: followed, silent")
+            << QList<Heard>{{300, true, 29999}} << U{} << U{300} << U{300} << U{300};
+    QTest::newRow("announced 30 s ago: forgotten and left")
+            << QList<Heard>{{300, true, 30000}} << U{} << U{} << U{} << U{};
+    QTest::newRow("announced long ago and again 10 s ago: followed")
+            << QList<Heard>{{300, true, 40000}, {300, true, 10000}} << U{} << U{300} << U{300}
+            << U{300};
+    QTest::newRow("levels 1 ms less than 2.5 s ago: not silent")
+            << QList<Heard>{{300, true, 10000}, {300, false, 2499}} << U{} << U{300} << U{300}
+            << U{};
+    QTest::newRow("levels 2.5 s ago: silent")
+            << QList<Heard>{{300, true, 10000}, {300, false, 2500}} << U{} << U{300} << U{300}
+            << U{300};
+    QTest::newRow("levels before the announcement count too")
+            << QList<Heard>{{300, false, 1000}, {300, true, 500}} << U{} << U{300} << U{300} << U{};
+    QTest::newRow("only the unannounced one of three goes")
+            << QList<Heard>{{300, true, 31000}, {301, true, 5000}, {302, true, 29000},
+                            {301, false, 100}}
+            << U{} << U{301, 302} << U{301, 302} << U{302};
+    QTest::newRow("a watched universe forgotten stays joined")
+            << QList<Heard>{{300, true, 31000}} << U{300} << U{} << U{300} << U{};
+    QTest::newRow("the universe on show forgotten stays joined")
+            << QList<Heard>{{9, true, 31000}} << U{} << U{} << U{9} << U{};
+}
+
+// The datagrams are handed over with arrival times in the past of a "now" one minute ahead on
+// the receiver's census clock, and the receiver is asked as of that now.
+void tst_sacnreceiver::announcedUniversesAge()
+{
+    QFETCH(QList<Heard>, heard);
+    QFETCH(QList<quint16>, watched);
+    QFETCH(QList<quint16>, discovered);
+    QFETCH(QList<quint16>, joined);
+    QFETCH(QList<quint16>, announcedSilent);
+
+    SacnReceiver receiver;
+    QVERIFY(receiver.open());
+    receiver.setUniverseOnShow(9);
+    receiver.setWatchList(watched);
+    const qint64 baseNs = MonotonicClock::nowNs();
+    const qint64 nowMs = receiver.censusMs(baseNs) + 60000;
+    const QHostAddress console(QString::fromLatin1(PrivateNetwork::PeerAddress));
+    for (const Heard &event : heard) {
+        const QByteArray datagram = event.announced
+                ? TestPackets::sacnDiscovery(QByteArray(16, '\x21'), "Console", 0, 0, {event.universe})
+                : dataPacket(event.universe);
+        receiver.handleDatagram(datagram, console, baseNs + (60000 - event.agoMs) * 1'000'000);
+    }
+    receiver.forgetUnannouncedUniverses(nowMs);
+
+    QCOMPARE(receiver.discoveredUniverses(), discovered);
+    QCOMPARE(receiver.announcedSilentUniverses(nowMs), announcedSilent);
+    for (const Heard &event : heard)
+        QCOMPARE(receiver.memberships().isJoined(0xEFFF0000u | event.universe),
+                 joined.contains(event.universe));
 }
 
 // A second link to the peer, sacn0 here (10.9.0.1) and sacn1 there (10.9.0.2), made anew each

@@ -1,6 +1,7 @@
 // The traffic census on its own, without a socket: ArtDmx bytes, the sender and the time go in,
 // and what the network view shows comes out (sources, live and conflict, rate, Sequence errors,
-// the bounds against a hostile network, malformed packets per sender, ArtSync).
+// the bounds against a hostile network, malformed packets per sender, ArtSync), and sACN frames
+// beside them, whose sources are lost sooner.
 #include "artnet.h"
 #include "testpackets.h"
 #include "trafficcensus.h"
@@ -33,27 +34,70 @@ void feed(TrafficCensus &census, const QByteArray &datagram, quint32 sender, qin
                      int(datagram.size()), sender, nowMs);
 }
 
-UniverseTraffic trafficOf(const TrafficCensus &census, quint16 portAddress, qint64 nowMs)
+UniverseTraffic trafficOf(const TrafficCensus &census, UniverseKey key, qint64 nowMs)
 {
     const QList<UniverseTraffic> universes = census.universes(nowMs);
     for (const UniverseTraffic &universe : universes) {
-        if (universe.portAddress == portAddress)
+        if (universe.protocol == key.protocol && universe.portAddress == key.number)
             return universe;
     }
     return UniverseTraffic();
 }
 
+UniverseTraffic trafficOf(const TrafficCensus &census, quint16 portAddress, qint64 nowMs)
+{
+    return trafficOf(census, UniverseKey{DmxProtocol::ArtNet, portAddress}, nowMs);
+}
+
 } // namespace
 
-// One ArtDmx as a row describes it.
+// One ArtDmx as a row describes it, or the sACN frame in its place.
 struct Packet
 {
     quint32 sender;
     quint8 physical;
     quint16 portAddress;
     qint64 atMs;
+    DmxProtocol protocol = DmxProtocol::ArtNet;
+
+    // sACN numbers its universes from 1: port-address 0's place is sACN universe 1.
+    static UniverseKey keyOf(DmxProtocol protocol, quint16 portAddress)
+    {
+        return {protocol, quint16(protocol == DmxProtocol::Sacn ? portAddress + 1 : portAddress)};
+    }
+    UniverseKey key() const { return keyOf(protocol, portAddress); }
 };
 Q_DECLARE_METATYPE(QList<Packet>)
+
+namespace {
+
+// An sACN source is its CID, made here of the sender's address and the Physical byte; the
+// census takes sACN as decoded frames, since it reads no sACN datagram itself.
+void feed(TrafficCensus &census, const Packet &packet, quint8 sequence = 0)
+{
+    if (packet.protocol == DmxProtocol::ArtNet) {
+        feed(census, artDmx(packet.portAddress, sequence, packet.physical), packet.sender,
+             packet.atMs);
+        return;
+    }
+    static const uchar levels[2] = {0x7F, 0x7F};
+    DmxFrame frame;
+    frame.universe = packet.key();
+    frame.universeKnown = true;
+    frame.source.protocol = DmxProtocol::Sacn;
+    frame.source.address = packet.sender;
+    frame.source.cid = {quint8(packet.sender >> 24), quint8(packet.sender >> 16),
+                        quint8(packet.sender >> 8), quint8(packet.sender), packet.physical};
+    frame.sequence = sequence;
+    frame.priority = 100;
+    frame.levels = levels;
+    frame.count = frame.lengthField = sizeof levels;
+    census.recordFrame(frame, packet.atMs);
+}
+
+constexpr DmxProtocol Sacn = DmxProtocol::Sacn;
+
+} // namespace
 
 class tst_TrafficCensus : public QObject
 {
@@ -112,6 +156,13 @@ void tst_TrafficCensus::sources_data()
     QTest::newRow("a second console still within 4 s is a conflict")
             << QList<Packet>{{ConsoleA, 0, 0, 1000}, {ConsoleB, 0, 0, 3000}}
             << qint64(4500) << 1 << 2 << 2 << true;
+    QTest::newRow("sACN: live 1 ms before it is lost at 2.5 s")
+            << QList<Packet>{{ConsoleA, 0, 0, 1000, Sacn}} << qint64(3499) << 1 << 1 << 1 << false;
+    QTest::newRow("sACN: lost at 2.5 s")
+            << QList<Packet>{{ConsoleA, 0, 0, 1000, Sacn}} << qint64(3500) << 1 << 1 << 0 << false;
+    QTest::newRow("sACN: a source lost at 2.5 s and its replacement are no conflict")
+            << QList<Packet>{{ConsoleA, 0, 0, 1000, Sacn}, {ConsoleB, 0, 0, 3000, Sacn}}
+            << qint64(3600) << 1 << 2 << 1 << false;
 }
 
 void tst_TrafficCensus::sources()
@@ -125,14 +176,15 @@ void tst_TrafficCensus::sources()
 
     TrafficCensus census;
     for (const Packet &packet : packets)
-        feed(census, artDmx(packet.portAddress, 0, packet.physical), packet.sender, packet.atMs);
+        feed(census, packet);
 
     QCOMPARE(census.universes(readAtMs).size(), universes);
-    const UniverseTraffic traffic = trafficOf(census, 0, readAtMs);
+    const UniverseKey read = Packet::keyOf(packets.first().protocol, 0);
+    const UniverseTraffic traffic = trafficOf(census, read, readAtMs);
     QCOMPARE(traffic.sources, sources);
     QCOMPARE(traffic.liveSources, liveSources);
     QCOMPARE(traffic.conflict(), conflict);
-    const QList<DmxSource> list = census.sources(0, readAtMs);
+    const QList<DmxSource> list = census.sources(read, readAtMs);
     QCOMPARE(list.size(), sources);
     int live = 0;
     for (const DmxSource &source : list)
@@ -224,7 +276,7 @@ void tst_TrafficCensus::rate()
     for (const DmxSource &source : list)
         sum += source.live ? source.rateHz : 0.0;
     QCOMPARE(traffic.rateHz, sum);
-    if (readAfterLastMs >= TrafficCensus::LiveMs)
+    if (readAfterLastMs >= TrafficCensus::ArtNetLiveMs)
         QCOMPARE(traffic.rateHz, 0.0);
 }
 
@@ -234,28 +286,31 @@ void tst_TrafficCensus::sequence_data()
     QTest::addColumn<int>("silenceBeforeLast"); // ms added before the last packet
     QTest::addColumn<int>("gaps");
     QTest::addColumn<int>("outOfOrder");
+    QTest::addColumn<bool>("sacn");
 
-    QTest::newRow("in order") << QList<int>{1, 2, 3, 4, 5} << 0 << 0 << 0;
-    QTest::newRow("255 wraps to 1") << QList<int>{253, 254, 255, 1, 2} << 0 << 0 << 0;
-    QTest::newRow("0 means not used and is never an error") << QList<int>{0, 0, 0, 0} << 0 << 0 << 0;
-    QTest::newRow("0 in between resets the expectation") << QList<int>{5, 6, 0, 20, 21} << 0 << 0 << 0;
-    QTest::newRow("0 after 255 is no error either") << QList<int>{254, 255, 0, 7} << 0 << 0 << 0;
-    QTest::newRow("gap") << QList<int>{1, 2, 5, 6} << 0 << 1 << 0;
-    QTest::newRow("gap across the wrap") << QList<int>{253, 254, 2, 3} << 0 << 1 << 0;
-    QTest::newRow("255 to 1 skips 0: no gap, 255 to 2 is one") << QList<int>{255, 2} << 0 << 1 << 0;
-    QTest::newRow("two gaps") << QList<int>{1, 3, 5} << 0 << 2 << 0;
+    QTest::newRow("in order") << QList<int>{1, 2, 3, 4, 5} << 0 << 0 << 0 << false;
+    QTest::newRow("255 wraps to 1") << QList<int>{253, 254, 255, 1, 2} << 0 << 0 << 0 << false;
+    QTest::newRow("0 means not used and is never an error") << QList<int>{0, 0, 0, 0} << 0 << 0 << 0 << false;
+    QTest::newRow("0 in between resets the expectation") << QList<int>{5, 6, 0, 20, 21} << 0 << 0 << 0 << false;
+    QTest::newRow("0 after 255 is no error either") << QList<int>{254, 255, 0, 7} << 0 << 0 << 0 << false;
+    QTest::newRow("gap") << QList<int>{1, 2, 5, 6} << 0 << 1 << 0 << false;
+    QTest::newRow("gap across the wrap") << QList<int>{253, 254, 2, 3} << 0 << 1 << 0 << false;
+    QTest::newRow("255 to 1 skips 0: no gap, 255 to 2 is one") << QList<int>{255, 2} << 0 << 1 << 0 << false;
+    QTest::newRow("two gaps") << QList<int>{1, 3, 5} << 0 << 2 << 0 << false;
     QTest::newRow("out of order: behind, the expectation stays")
-            << QList<int>{1, 2, 4, 3, 5} << 0 << 1 << 1;
-    QTest::newRow("behind across the wrap") << QList<int>{254, 255, 1, 255, 2} << 0 << 0 << 1;
-    QTest::newRow("repeat") << QList<int>{1, 2, 2, 3} << 0 << 0 << 1;
-    QTest::newRow("20 behind is out of order") << QList<int>{30, 10, 31} << 0 << 0 << 1;
-    QTest::newRow("21 behind is a jump: one gap, then in order") << QList<int>{31, 10, 11} << 0 << 1 << 0;
-    QTest::newRow("127 ahead is a gap") << QList<int>{10, 137} << 0 << 1 << 0;
-    QTest::newRow("a jump after 4 s of silence is no error") << QList<int>{1, 2, 3, 100} << 4000 << 0 << 0;
-    QTest::newRow("the same jump within 4 s is a gap") << QList<int>{1, 2, 3, 100} << 3900 << 1 << 0;
-    QTest::newRow("a restart at 1 after 4 s of silence is no error") << QList<int>{50, 51, 52, 1} << 4000 << 0 << 0;
+            << QList<int>{1, 2, 4, 3, 5} << 0 << 1 << 1 << false;
+    QTest::newRow("behind across the wrap") << QList<int>{254, 255, 1, 255, 2} << 0 << 0 << 1 << false;
+    QTest::newRow("repeat") << QList<int>{1, 2, 2, 3} << 0 << 0 << 1 << false;
+    QTest::newRow("20 behind is out of order") << QList<int>{30, 10, 31} << 0 << 0 << 1 << false;
+    QTest::newRow("21 behind is a jump: one gap, then in order") << QList<int>{31, 10, 11} << 0 << 1 << 0 << false;
+    QTest::newRow("127 ahead is a gap") << QList<int>{10, 137} << 0 << 1 << 0 << false;
+    QTest::newRow("a jump after 4 s of silence is no error") << QList<int>{1, 2, 3, 100} << 4000 << 0 << 0 << false;
+    QTest::newRow("the same jump within 4 s is a gap") << QList<int>{1, 2, 3, 100} << 3900 << 1 << 0 << false;
+    QTest::newRow("a restart at 1 after 4 s of silence is no error") << QList<int>{50, 51, 52, 1} << 4000 << 0 << 0 << false;
     QTest::newRow("a restart within 4 s is one gap, not one error a packet")
-            << QList<int>{50, 51, 52, 1, 2, 3} << 0 << 1 << 0;
+            << QList<int>{50, 51, 52, 1, 2, 3} << 0 << 1 << 0 << false;
+    QTest::newRow("sACN: a jump after 2.5 s of silence is no error") << QList<int>{1, 2, 3, 100} << 2500 << 0 << 0 << true;
+    QTest::newRow("sACN: the same jump within 2.5 s is a gap") << QList<int>{1, 2, 3, 100} << 2400 << 1 << 0 << true;
 }
 
 void tst_TrafficCensus::sequence()
@@ -264,21 +319,24 @@ void tst_TrafficCensus::sequence()
     QFETCH(int, silenceBeforeLast);
     QFETCH(int, gaps);
     QFETCH(int, outOfOrder);
+    QFETCH(bool, sacn);
 
     TrafficCensus census;
+    const DmxProtocol protocol = sacn ? DmxProtocol::Sacn : DmxProtocol::ArtNet;
     qint64 now = 1000;
     for (int k = 0; k < sequences.size(); ++k) {
         now += 25;
         if (k == sequences.size() - 1)
             now += silenceBeforeLast;
-        feed(census, artDmx(7, quint8(sequences.at(k))), ConsoleA, now);
+        feed(census, Packet{ConsoleA, 0, 7, now, protocol}, quint8(sequences.at(k)));
     }
-    const QList<DmxSource> list = census.sources(7, now);
+    const UniverseKey key = Packet::keyOf(protocol, 7);
+    const QList<DmxSource> list = census.sources(key, now);
     QCOMPARE(list.size(), 1);
     QCOMPARE(list.at(0).sequenceGaps, quint32(gaps));
     QCOMPARE(list.at(0).sequenceOutOfOrder, quint32(outOfOrder));
     QCOMPARE(list.at(0).packets, quint64(sequences.size())); // out of order ones count too
-    QCOMPARE(trafficOf(census, 7, now).sequenceErrors, quint32(gaps + outOfOrder));
+    QCOMPARE(trafficOf(census, key, now).sequenceErrors, quint32(gaps + outOfOrder));
 }
 
 void tst_TrafficCensus::bounds_data()
@@ -450,12 +508,15 @@ void tst_TrafficCensus::artSync_data()
     QTest::addColumn<qint64>("syncAtMs");    // ArtDmx arrive at 1000 and 1100
     QTest::addColumn<qint64>("readAtMs");
     QTest::addColumn<bool>("sendsSync");     // console A's source
+    QTest::addColumn<bool>("sacn");          // its sources send sACN (and the sync is sACN's)
 
-    QTest::newRow("no ArtSync") << quint32(0) << qint64(0) << qint64(1200) << false;
-    QTest::newRow("ArtSync from the same address marks it") << ConsoleA << qint64(1050) << qint64(1200) << true;
-    QTest::newRow("ArtSync before its first ArtDmx") << ConsoleA << qint64(500) << qint64(1200) << true;
-    QTest::newRow("ArtSync from another address does not") << ConsoleB << qint64(1050) << qint64(1200) << false;
-    QTest::newRow("an ArtSync 4 s old no longer counts") << ConsoleA << qint64(1050) << qint64(5050) << false;
+    QTest::newRow("no ArtSync") << quint32(0) << qint64(0) << qint64(1200) << false << false;
+    QTest::newRow("ArtSync from the same address marks it") << ConsoleA << qint64(1050) << qint64(1200) << true << false;
+    QTest::newRow("ArtSync before its first ArtDmx") << ConsoleA << qint64(500) << qint64(1200) << true << false;
+    QTest::newRow("ArtSync from another address does not") << ConsoleB << qint64(1050) << qint64(1200) << false << false;
+    QTest::newRow("an ArtSync 4 s old no longer counts") << ConsoleA << qint64(1050) << qint64(5050) << false << false;
+    QTest::newRow("sACN: a sync 2.4 s old counts") << ConsoleA << qint64(1050) << qint64(3450) << true << true;
+    QTest::newRow("sACN: a sync 2.5 s old no longer counts") << ConsoleA << qint64(1050) << qint64(3550) << false << true;
 }
 
 void tst_TrafficCensus::artSync()
@@ -464,17 +525,19 @@ void tst_TrafficCensus::artSync()
     QFETCH(qint64, syncAtMs);
     QFETCH(qint64, readAtMs);
     QFETCH(bool, sendsSync);
+    QFETCH(bool, sacn);
 
     TrafficCensus census;
+    const DmxProtocol protocol = sacn ? DmxProtocol::Sacn : DmxProtocol::ArtNet;
     if (syncSender != 0 && syncAtMs < 1000)
         census.recordSync(syncSender, syncAtMs);
-    feed(census, artDmx(0, 0, 0), ConsoleA, 1000);
-    feed(census, artDmx(0, 0, 1), ConsoleA, 1000);
+    feed(census, Packet{ConsoleA, 0, 0, 1000, protocol});
+    feed(census, Packet{ConsoleA, 1, 0, 1000, protocol});
     if (syncSender != 0 && syncAtMs >= 1000)
         census.recordSync(syncSender, syncAtMs);
-    feed(census, artDmx(0, 0, 0), ConsoleA, 1100);
+    feed(census, Packet{ConsoleA, 0, 0, 1100, protocol});
 
-    const QList<DmxSource> list = census.sources(0, readAtMs);
+    const QList<DmxSource> list = census.sources(Packet::keyOf(protocol, 0), readAtMs);
     QCOMPARE(list.size(), 2);
     QCOMPARE(list.at(0).sendsSync, sendsSync);
     QCOMPARE(list.at(1).sendsSync, sendsSync); // the sender, whatever its Physical byte
@@ -530,6 +593,12 @@ void tst_TrafficCensus::forgetSilent_data()
             << QList<Packet>{{ConsoleB, 0, 2, 1000}, {ConsoleA, 0, 0, 1000}, {ConsoleB, 0, 0, 1000},
                              {ConsoleA, 0, 0, 4500}, {ConsoleB, 0, 3, 4600}}
             << qint64(5000) << QList<int>{0, 3} << QList<quint32>{ConsoleA};
+    QTest::newRow("sACN: a source lost at 2.5 s goes, an Art-Net one as old stays")
+            << QList<Packet>{{ConsoleA, 0, 0, 1000}, {ConsoleB, 0, 0, 1000, Sacn}} << qint64(3500)
+            << QList<int>{0} << QList<quint32>{ConsoleA};
+    QTest::newRow("sACN: a source heard 1 ms less than 2.5 s ago stays")
+            << QList<Packet>{{ConsoleA, 0, 0, 1000}, {ConsoleB, 0, 0, 1000, Sacn}} << qint64(3499)
+            << QList<int>{0, 1} << QList<quint32>{ConsoleA};
     QTest::newRow("everything silent: nothing stays")
             << QList<Packet>{{ConsoleA, 0, 0, 1000}, {ConsoleB, 0, 7, 1000}} << qint64(9000)
             << QList<int>{} << QList<quint32>{};
@@ -544,7 +613,7 @@ void tst_TrafficCensus::forgetSilent()
 
     TrafficCensus census;
     for (const Packet &packet : packets)
-        feed(census, artDmx(packet.portAddress, 0, packet.physical), packet.sender, packet.atMs);
+        feed(census, packet);
     census.forgetSilent(forgetAtMs);
 
     QList<int> universes;
@@ -558,8 +627,10 @@ void tst_TrafficCensus::forgetSilent()
     QCOMPARE(trafficOf(census, 0, forgetAtMs).sources, int(sendersLeft.size()));
 
     // The kept records go on counting where they were: one more packet of each is its next.
-    for (const Packet &packet : packets)
-        feed(census, artDmx(packet.portAddress, 0, packet.physical), packet.sender, forgetAtMs);
+    for (Packet packet : packets) {
+        packet.atMs = forgetAtMs;
+        feed(census, packet);
+    }
     for (const DmxSource &source : census.sources(0, forgetAtMs)) {
         const bool kept = sendersLeft.contains(source.address);
         QVERIFY2(source.packets > 1 || !kept, "a kept source started afresh");
