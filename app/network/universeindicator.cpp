@@ -87,7 +87,7 @@ void UniverseIndicator::showSacnSources(int universe, const QList<DmxSource> &so
     const bool fight = atTop >= 2;
     if (live == 0) {
         setText(tr("no sACN data"));
-        setToolTip(tr("Nobody sent sACN universe %1 in the last 4 s. Click for the network "
+        setToolTip(tr("Nobody sent sACN universe %1 in the last 2.5 s. Click for the network "
                       "view.")
                            .arg(universe));
     } else if (live == 1) {

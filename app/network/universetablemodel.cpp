@@ -192,7 +192,7 @@ QVariant UniverseTableModel::warningToolTip(const UniverseRow &row) const
                   "follows the source that gives it the highest priority.");
     case SacnState::AnnouncedSilent:
         return tr("A universe discovery packet lists this universe, but nobody sent it data "
-                  "in the last 4 s.");
+                  "in the last 2.5 s.");
     case SacnState::Quiet:
         break;
     }
