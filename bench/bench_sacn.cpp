@@ -21,6 +21,11 @@
 // The receiver runs on CPU 0. Run it only through the private network:
 //   tests/netns-run --peer build-perf/bench/bench_sacn [seconds per flood, default 10]
 //                                                      [handler calls per round, default 1000000]
+//                                                      [--handler-only]
+// --handler-only measures (a) alone, so that it can run under callgrind for instruction counts,
+// which the machine's load does not change:
+//   tests/netns-run --peer valgrind --tool=callgrind build-perf/bench/bench_sacn 1 100000
+//       --handler-only   (then callgrind_annotate --inclusive=yes)
 #include "artnet.h"
 #include "benchmarkrun.h"
 #include "benchnetwork.h"
@@ -292,6 +297,10 @@ int main(int argc, char **argv)
     const double seconds = argc > 1 ? qBound(1.0, QByteArray(argv[1]).toDouble(), 60.0) : 10;
     const qint64 calls = argc > 2 ? qBound(1000ll, QByteArray(argv[2]).toLongLong(), 20000000ll)
                                   : 1000000;
+    if (argc > 3 && QByteArray(argv[3]) == "--handler-only") {
+        printHandlerCosts(calls);
+        return 0;
+    }
 
     SenderProcess sender;
     if (!sender.start(UniverseOnShow)) {
