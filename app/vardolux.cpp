@@ -324,6 +324,7 @@ void Vardolux::createNetworkView()
     networkView = new NetworkView(this, session.get(), universeSpinBox);
     connect(networkView, &NetworkView::sessionNeeded, this, [this] { ensureEngine(); });
     connect(networkView, &NetworkView::portUnavailable, this, &Vardolux::reportPortFailure);
+    connect(networkView, &NetworkView::universeChosen, this, &Vardolux::showUniverse);
     networkDock = networkView->dock();
     universeIndicator = networkView->indicator();
     networkViewAction = networkView->toggleAction();
@@ -440,6 +441,7 @@ void Vardolux::followUniverseOnShow()
     activityViews->forget();
     if (recordTimer)
         openRecordingPort();
+    networkView->refresh();
 }
 
 void Vardolux::recordDataTimeOut()

@@ -4,7 +4,11 @@
 #include "networkdock.h"
 #include "networktexts.h"
 #include "nodetablemodel.h"
+#include "sacnpackets.h"
+#include "sacnsourcetable.h"
+#include "sacnsourcetablemodel.h"
 #include "sourcetablemodel.h"
+#include "testpackets.h"
 #include "timecodetablemodel.h"
 #include "universeindicator.h"
 #include "universetablemodel.h"
@@ -53,6 +57,36 @@ DmxSource source(quint32 address, quint8 physical, double rate, bool live = true
     return dmx;
 }
 
+UniverseTraffic sacnUniverse(quint16 number, int live = 1)
+{
+    UniverseTraffic traffic = universe(number, live);
+    traffic.protocol = DmxProtocol::Sacn;
+    return traffic;
+}
+
+SacnSourceInfo sacnSource(quint8 priority, quint8 cid = 0x5C, bool preview = false,
+                          bool perAddress = false, quint16 sync = 0)
+{
+    SacnSourceInfo info;
+    info.cid.fill(cid);
+    info.universe = 7;
+    info.priority = priority;
+    info.packets = 1;
+    info.preview = preview;
+    info.perAddressPriority = perAddress;
+    info.syncAddress = sync;
+    return info;
+}
+
+DmxSource censusOf(const SacnSourceInfo &info, bool live = true)
+{
+    DmxSource dmx = source(info.address, 0, 44, live);
+    dmx.protocol = DmxProtocol::Sacn;
+    dmx.cid = info.cid;
+    dmx.priority = info.priority;
+    return dmx;
+}
+
 QString text(const QAbstractItemModel &model, int row, int column)
 {
     return model.data(model.index(row, column)).toString();
@@ -75,6 +109,9 @@ class tst_NetworkView : public QObject
 private slots:
     void universeColumns_data();
     void universeColumns();
+    void sacnUniverseColumns_data();
+    void sacnUniverseColumns();
+    void protocolsKeptApart();
     void universeTableFollowsCensusInPlace();
     void unchangedCensusSignalsNothing();
     void ageCountsAsChange();
@@ -82,6 +119,8 @@ private slots:
     void sortsByValueNotText();
     void selectionSurvivesRefresh();
     void sourceColumns();
+    void sacnSourceColumns_data();
+    void sacnSourceColumns();
     void nodeColumns_data();
     void nodeColumns();
     void nodePortsThatWork_data();
@@ -106,25 +145,30 @@ void tst_NetworkView::universeColumns_data()
     QTest::addColumn<bool>("warns");
 
     QTest::newRow("one sender, universe 1")
-            << universe(0) << QStringList{"1", "0:0:0", "1", "44 Hz", "0", "now", ""} << false;
+            << universe(0) << QStringList{"Art-Net", "1", "0:0:0", "1", "", "", "44 Hz", "0", "now", ""}
+            << false;
     QTest::newRow("two live senders: conflict")
             << universe(0x0012, 2, 88, 3)
-            << QStringList{"19", "0:1:2", "2", "88 Hz", "3", "now", "Conflict: 2 sources"} << true;
+            << QStringList{"Art-Net", "19", "0:1:2", "2", "", "", "88 Hz", "3", "now",
+                           "Conflict: 2 sources"} << true;
     QTest::newRow("last port-address, Net 127")
-            << universe(0x7fff) << QStringList{"32768", "127:15:15", "1", "44 Hz", "0", "now", ""}
+            << universe(0x7fff)
+            << QStringList{"Art-Net", "32768", "127:15:15", "1", "", "", "44 Hz", "0", "now", ""}
             << false;
     UniverseTraffic crowded = universe(0x0101, 64, 1000);
     crowded.moreSources = 5;
     QTest::newRow("senders beyond the bound")
             << crowded
-            << QStringList{"258", "1:0:1", "64 (+5)", "1000 Hz", "0", "now", "Conflict: 64 sources"}
+            << QStringList{"Art-Net", "258", "1:0:1", "64 (+5)", "", "", "1000 Hz", "0", "now",
+                           "Conflict: 64 sources"}
             << true;
     QTest::newRow("silent for 12 s")
             << universe(3, 0, 0, 0, Now - 12000)
-            << QStringList{"4", "0:0:3", "0", "0.0 Hz", "0", "12 s ago", ""} << false;
-    QTest::newRow("keep-alive rate")
-            << universe(3, 1, 0.8) << QStringList{"4", "0:0:3", "1", "0.8 Hz", "0", "now", ""}
+            << QStringList{"Art-Net", "4", "0:0:3", "0", "", "", "0.0 Hz", "0", "12 s ago", ""}
             << false;
+    QTest::newRow("keep-alive rate")
+            << universe(3, 1, 0.8)
+            << QStringList{"Art-Net", "4", "0:0:3", "1", "", "", "0.8 Hz", "0", "now", ""} << false;
 }
 
 void tst_NetworkView::universeColumns()
@@ -145,6 +189,93 @@ void tst_NetworkView::universeColumns()
             model.data(model.index(0, UniverseTableModel::WarningColumn), Qt::ForegroundRole);
     QCOMPARE(colour == QVariant(NetworkTexts::warningColour()), warns);
     QCOMPARE(model.universeAt(0), int(traffic.portAddress) + 1);
+}
+
+void tst_NetworkView::sacnUniverseColumns_data()
+{
+    QTest::addColumn<QList<SacnSourceInfo>>("sources"); // the census counts them all live
+    QTest::addColumn<bool>("announced");
+    QTest::addColumn<QStringList>("texts"); // Sources, Priority, Sync, Warning
+    QTest::addColumn<bool>("warns");
+
+    using Sources = QList<SacnSourceInfo>;
+    QTest::newRow("one source") << Sources{sacnSource(100)} << true
+                                << QStringList{"1", "100", "", ""} << false;
+    QTest::newRow("equal priorities: a conflict")
+            << Sources{sacnSource(100, 1), sacnSource(100, 2)} << false
+            << QStringList{"2", "100", "", "Conflict: 2 sources at priority 100"} << true;
+    QTest::newRow("the highest priority wins: no conflict")
+            << Sources{sacnSource(100, 1), sacnSource(150, 2), sacnSource(100, 3)} << false
+            << QStringList{"3", "150", "", "Priority 150 wins among 3 sources"} << false;
+    QTest::newRow("per-address priority")
+            << Sources{sacnSource(100, 1), sacnSource(100, 2, false, true)} << false
+            << QStringList{"2", "100, per-address", "",
+                           "Per-address priorities decide among 2 sources"}
+            << false;
+    QTest::newRow("preview and a priority beyond 200 drive nothing")
+            << Sources{sacnSource(100, 1), sacnSource(180, 2, true), sacnSource(201, 3)} << false
+            << QStringList{"3", "100", "", ""} << false;
+    QTest::newRow("different sync universes")
+            << Sources{sacnSource(100, 1, false, false, 9), sacnSource(90, 2, false, false, 12)}
+            << false << QStringList{"2", "100", "9 and others", "Priority 100 wins among 2 sources"}
+            << false;
+    QTest::newRow("announced, nobody sends it")
+            << Sources{} << true << QStringList{"0", "", "", "announced by discovery, silent"}
+            << false;
+}
+
+void tst_NetworkView::sacnUniverseColumns()
+{
+    QFETCH(QList<SacnSourceInfo>, sources);
+    QFETCH(bool, announced);
+    QFETCH(QStringList, texts);
+    QFETCH(bool, warns);
+    UniverseTableModel model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    // Announced alone, the universe has a row of its own.
+    QList<UniverseTraffic> census;
+    if (!sources.isEmpty())
+        census << sacnUniverse(7, int(sources.size()));
+    model.setUniverses(census, Now, sources, announced ? QList<quint16>{7} : QList<quint16>{});
+    QCOMPARE(model.rowCount(), 1);
+    QStringList shown{text(model, 0, UniverseTableModel::ProtocolColumn) + ' '
+                      + text(model, 0, UniverseTableModel::UniverseColumn)
+                      + text(model, 0, UniverseTableModel::NetSubUniColumn)};
+    for (int column : {UniverseTableModel::SourcesColumn, UniverseTableModel::PriorityColumn,
+                       UniverseTableModel::SyncColumn, UniverseTableModel::WarningColumn})
+        shown << text(model, 0, column);
+    QCOMPARE(shown, QStringList{"sACN 7"} + texts);
+    const QVariant colour = model.data(model.index(0, 0), Qt::ForegroundRole);
+    QCOMPARE(colour == QVariant(NetworkTexts::warningColour()), warns);
+    QCOMPARE(model.data(model.index(0, 0), UniverseTableModel::LiveRole).toBool(),
+             !sources.isEmpty());
+}
+
+// Art-Net universe 5 (port-address 4) and sACN universe 5 are two rows, sorted side by side.
+void tst_NetworkView::protocolsKeptApart()
+{
+    UniverseTableModel model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    QSortFilterProxyModel proxy;
+    proxy.setSourceModel(&model);
+    proxy.setSortRole(SortRole);
+    proxy.sort(UniverseTableModel::UniverseColumn);
+    model.setUniverses({universe(4), universe(8), sacnUniverse(5)}, Now, {}, {3});
+    QCOMPARE(columnTexts(proxy, UniverseTableModel::UniverseColumn),
+             (QStringList{"3", "5", "5", "9"}));
+    QCOMPARE(columnTexts(proxy, UniverseTableModel::ProtocolColumn),
+             (QStringList{"sACN", "Art-Net", "sACN", "Art-Net"}));
+
+    // sACN 5 gets a second source and the announced universe data: both change in place.
+    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+    model.setUniverses({universe(4), universe(8), sacnUniverse(3), sacnUniverse(5, 2)}, Now, {},
+                       {3});
+    QCOMPARE(model.rowCount(), 4);
+    QCOMPARE(changed.size(), 1);
+    QCOMPARE(changed.at(0).at(0).value<QModelIndex>().row(), 2);
+    QCOMPARE(model.universeKeyAt(2), (UniverseKey{DmxProtocol::Sacn, 5}));
+    QCOMPARE(text(model, 0, UniverseTableModel::SourcesColumn), QStringLiteral("1"));
+    QCOMPARE(text(model, 2, UniverseTableModel::SourcesColumn), QStringLiteral("2"));
 }
 
 void tst_NetworkView::universeTableFollowsCensusInPlace()
@@ -257,16 +388,18 @@ void tst_NetworkView::selectionSurvivesRefresh()
     view.setSelectionBehavior(QAbstractItemView::SelectRows);
     model.setUniverses({universe(4), universe(2), universe(7)}, Now);
     view.selectRow(1); // universe 5
-    QCOMPARE(text(proxy, 1, 0), QStringLiteral("5"));
+    QCOMPARE(text(proxy, 1, UniverseTableModel::UniverseColumn), QStringLiteral("5"));
 
     model.setUniverses({universe(0), universe(4, 2), universe(7)}, Now + 1000);
     const QModelIndexList selected = view.selectionModel()->selectedRows();
     QCOMPARE(selected.size(), 1);
-    QCOMPARE(text(proxy, selected.first().row(), 0), QStringLiteral("5"));
+    QCOMPARE(text(proxy, selected.first().row(), UniverseTableModel::UniverseColumn),
+             QStringLiteral("5"));
     QCOMPARE(text(proxy, selected.first().row(), UniverseTableModel::WarningColumn),
              QStringLiteral("Conflict: 2 sources"));
     QCOMPARE(proxy.sortColumn(), int(UniverseTableModel::UniverseColumn));
-    QCOMPARE(columnTexts(proxy, 0), (QStringList{"1", "5", "8"}));
+    QCOMPARE(columnTexts(proxy, UniverseTableModel::UniverseColumn),
+             (QStringList{"1", "5", "8"}));
 }
 
 void tst_NetworkView::sourceColumns()
@@ -301,6 +434,81 @@ void tst_NetworkView::sourceColumns()
     model.setSources({console, laptop, source(Console, 1, 44)}, {}, Now);
     QCOMPARE(model.rowCount(), 3);
     QCOMPARE(text(model, 0, SourceTableModel::NodeColumn), QString());
+}
+
+void tst_NetworkView::sacnSourceColumns_data()
+{
+    // What a sender put in its data packet, read by the receiver's own reader and table.
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<int>("priority");
+    QTest::addColumn<int>("startCode");
+    QTest::addColumn<int>("options");
+    QTest::addColumn<QString>("texts"); // Name, Priority, Preview
+    QTest::addColumn<bool>("priorityWarns");
+
+    QTest::newRow("markup stays text") << QByteArray("<img src=x onerror=alert(1)>") << 100 << 0
+                                       << 0 << "<img src=x onerror=alert(1)>|100|no" << false;
+    QTest::newRow("invalid UTF-8 replaced") << QByteArray("Desk \xff\xc3(") << 100 << 0 << 0
+                                            << "Desk \uFFFD\uFFFD(|100|no" << false;
+    QTest::newRow("64 bytes without a zero") << QByteArray(64, 'N') << 100 << 0 << 0
+                                             << QString(64, 'N') + "|100|no" << false;
+    QTest::newRow("control characters made visible")
+            << QByteArray("A\tB\nC\x1b[31m\x7f") << 100 << 0 << 0
+            << "A\u2409B\u240AC\u241B[31m\u2421|100|no" << false;
+    QTest::newRow("direction override replaced") << QByteArray("\xe2\x80\xae" "desk") << 100 << 0
+                                                 << 0 << "\uFFFDdesk|100|no" << false;
+    QTest::newRow("per-address priority") << QByteArray("Desk") << 100 << 0xDD << 0
+                                          << "Desk|100, per-address|no" << false;
+    QTest::newRow("priority beyond 200") << QByteArray("Desk") << 201 << 0 << 0
+                                         << "Desk|201 (invalid)|no" << true;
+    QTest::newRow("preview") << QByteArray("Desk") << 100 << 0 << 0x80 << "Desk|100|yes" << false;
+}
+
+void tst_NetworkView::sacnSourceColumns()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(int, priority);
+    QFETCH(int, startCode);
+    QFETCH(int, options);
+    QFETCH(QString, texts);
+    QFETCH(bool, priorityWarns);
+    TestPackets::SacnData packet;
+    packet.sourceName = name;
+    packet.priority = quint8(priority);
+    packet.startCode = quint8(startCode);
+    packet.options = quint8(options);
+    packet.universe = 7;
+    const QByteArray datagram = TestPackets::sacnData(packet);
+    SacnMessage message;
+    SacnPackets::readDatagram(reinterpret_cast<const uchar *>(datagram.constData()),
+                              datagram.size(), Console, Now * 1'000'000, &message);
+    SacnSourceTable table;
+    table.record(message, Now);
+    const QList<SacnSourceInfo> described = table.sources(Now);
+    QCOMPARE(described.size(), 1);
+
+    SacnSourceTableModel model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    model.setSources(7, {censusOf(described.first())}, described, Now);
+    const auto shown = [&] {
+        QStringList cells;
+        for (int column : {SacnSourceTableModel::CidColumn, SacnSourceTableModel::AddressColumn,
+                           SacnSourceTableModel::NameColumn, SacnSourceTableModel::PriorityColumn,
+                           SacnSourceTableModel::PreviewColumn})
+            cells << text(model, 0, column);
+        return cells.join('|');
+    };
+    const QString cid = QStringLiteral("5c5c5c5c-5c5c-5c5c-5c5c-5c5c5c5c5c5c|2.0.0.10|");
+    QCOMPARE(shown(), cid + texts);
+    const QModelIndex priorityCell = model.index(0, SacnSourceTableModel::PriorityColumn);
+    QCOMPARE(model.data(priorityCell, Qt::ForegroundRole) == QVariant(NetworkTexts::warningColour()),
+             priorityWarns);
+
+    // Lost (2.5 s without data): grey, with what it was last shown with.
+    model.setSources(7, {censusOf(described.first(), false)}, {}, Now + 3000);
+    QCOMPARE(shown(), cid + texts);
+    QCOMPARE(model.data(model.index(0, 0), Qt::ForegroundRole),
+             QVariant(NetworkTexts::staleColour()));
 }
 
 void tst_NetworkView::nodeColumns_data()
@@ -526,40 +734,67 @@ void tst_NetworkView::timeCodeRunsWhileItMoves()
 
 void tst_NetworkView::indicator_data()
 {
+    QTest::addColumn<bool>("sacn");
     QTest::addColumn<QList<DmxSource>>("sources");
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("warns");
     QTest::addColumn<QStringList>("toolTipHas");
 
-    QTest::newRow("nobody") << QList<DmxSource>{} << "no data" << false
+    QTest::newRow("nobody") << false << QList<DmxSource>{} << "no data" << false
                             << QStringList{"universe 3"};
     QTest::newRow("one sender")
-            << QList<DmxSource>{source(Console, 0, 44)} << "2.0.0.10 at 44 Hz" << false
+            << false << QList<DmxSource>{source(Console, 0, 44)} << "2.0.0.10 at 44 Hz" << false
             << QStringList{"2.0.0.10 (Physical 0): 44 Hz"};
     QTest::newRow("one live, one silent")
-            << QList<DmxSource>{source(Laptop, 0, 0, false), source(Console, 2, 40)}
+            << false << QList<DmxSource>{source(Laptop, 0, 0, false), source(Console, 2, 40)}
             << "2.0.0.10 at 40 Hz" << false << QStringList{"2.0.0.10 (Physical 2)"};
     QTest::newRow("only silent senders")
-            << QList<DmxSource>{source(Laptop, 0, 0, false)} << "no data" << false
+            << false << QList<DmxSource>{source(Laptop, 0, 0, false)} << "no data" << false
             << QStringList{"4 s"};
     QTest::newRow("two senders")
-            << QList<DmxSource>{source(Console, 0, 44), source(Laptop, 0, 30)} << "2 sources"
-            << true << QStringList{"2.0.0.10 (Physical 0): 44 Hz", "2.0.0.20 (Physical 0): 30 Hz"};
+            << false << QList<DmxSource>{source(Console, 0, 44), source(Laptop, 0, 30)}
+            << "2 sources" << true
+            << QStringList{"2.0.0.10 (Physical 0): 44 Hz", "2.0.0.20 (Physical 0): 30 Hz"};
     QTest::newRow("one address, two Physical ports")
+            << false
             << QList<DmxSource>{source(Console, 0, 44), source(Console, 1, 44),
                                 source(Laptop, 0, 1)}
             << "3 sources" << true << QStringList{"Physical 1"};
+
+    const auto sacn = [](quint32 address, quint8 priority) {
+        SacnSourceInfo info = sacnSource(priority, quint8(address));
+        info.address = address;
+        return censusOf(info);
+    };
+    QTest::newRow("sACN, nobody") << true << QList<DmxSource>{} << "no sACN data" << false
+                                  << QStringList{"sACN universe 3"};
+    QTest::newRow("sACN, one source")
+            << true << QList<DmxSource>{sacn(Console, 100)} << "sACN 2.0.0.10 at 44 Hz" << false
+            << QStringList{"sACN universe 3 comes from", "2.0.0.10, priority 100: 44 Hz"};
+    QTest::newRow("sACN, equal priorities fight")
+            << true << QList<DmxSource>{sacn(Console, 100), sacn(Laptop, 100)}
+            << "2 sACN sources" << true << QStringList{"no one priority wins"};
+    QTest::newRow("sACN, the higher priority wins: no fight")
+            << true << QList<DmxSource>{sacn(Console, 100), sacn(Laptop, 150)}
+            << "2 sACN sources, priority 150 wins" << false
+            << QStringList{"the one at priority 150 drives", "2.0.0.20, priority 150"};
+    QTest::newRow("sACN, a priority beyond 200 wins nothing")
+            << true << QList<DmxSource>{sacn(Console, 250), sacn(Laptop, 100)}
+            << "2 sACN sources, priority 100 wins" << false
+            << QStringList{"2.0.0.10, priority 250"};
 }
 
 void tst_NetworkView::indicator()
 {
+    QFETCH(bool, sacn);
     QFETCH(QList<DmxSource>, sources);
     QFETCH(QString, text);
     QFETCH(bool, warns);
     QFETCH(QStringList, toolTipHas);
     UniverseIndicator indicator;
     const QColor normal = indicator.palette().color(QPalette::WindowText);
-    indicator.showSources(3, sources);
+    indicator.showSources(sacn ? UniverseKey{DmxProtocol::Sacn, 3} : UniverseKey{DmxProtocol::ArtNet, 2},
+                          sources);
     QCOMPARE(indicator.text(), text);
     QCOMPARE(indicator.warns(), warns);
     QCOMPARE(indicator.palette().color(QPalette::WindowText) == NetworkTexts::warningColour(),
@@ -568,7 +803,7 @@ void tst_NetworkView::indicator()
         QVERIFY2(indicator.toolTip().contains(part), qPrintable(indicator.toolTip()));
 
     // Back to one sender: the warning colour goes.
-    indicator.showSources(3, {source(Console, 0, 44)});
+    indicator.showSources(UniverseKey{DmxProtocol::ArtNet, 2}, {source(Console, 0, 44)});
     QVERIFY(!indicator.warns());
     QCOMPARE(indicator.palette().color(QPalette::WindowText), normal);
 }
@@ -627,7 +862,7 @@ void tst_NetworkView::dockFiltersAndNotes()
         census.universes << universe(quint16(u), u < live ? 1 : 0);
     census.unlistedUniverses = unlisted;
     census.nowMs = Now;
-    dock.showCensus(census, 1);
+    dock.showCensus(census, UniverseKey());
 
     QCOMPARE(dock.m_universeModel->rowCount(), live + silent);
     QCOMPARE(dock.m_universeProxy->rowCount(), rowsShown);
@@ -637,7 +872,7 @@ void tst_NetworkView::dockFiltersAndNotes()
 
     // A silent universe that comes back is shown again, where the filter is on.
     census.universes[live] = universe(quint16(live), 1);
-    dock.showCensus(census, 1);
+    dock.showCensus(census, UniverseKey());
     QCOMPARE(dock.m_universeProxy->rowCount(), rowsShown + (dock.liveOnly() ? 1 : 0));
 }
 
@@ -645,18 +880,34 @@ void tst_NetworkView::dockAsksForSources()
 {
     NetworkDock dock;
     QSignalSpy wanted(&dock, &NetworkDock::sourcesWanted);
+    const auto wantedUniverse = [&wanted] {
+        return wanted.isEmpty() ? UniverseKey() : wanted.takeFirst().at(0).value<UniverseKey>();
+    };
     CensusSnapshot census;
-    census.universes = {universe(4), universe(9)};
-    dock.showCensus(census, 5);
+    census.universes = {universe(4), universe(9), sacnUniverse(7)};
+    census.sacnSources = {sacnSource(100)};
+    const UniverseKey onShow{DmxProtocol::ArtNet, 4};
+    dock.showCensus(census, onShow);
     QCOMPARE(wanted.size(), 1);
-    QCOMPARE(wanted.takeFirst().at(0).toInt(), 5); // none selected: the universe on show
+    QCOMPARE(wantedUniverse(), onShow); // none selected: the universe on show
+    QCOMPARE(dock.m_sourcesTitle->text(), QStringLiteral("Sources of universe 5"));
     dock.m_universeView->selectRow(1);
     QCOMPARE(wanted.size(), 1);
-    QCOMPARE(wanted.takeFirst().at(0).toInt(), 10);
-    dock.showCensus(census, 5);
-    QCOMPARE(wanted.takeFirst().at(0).toInt(), 10);
+    QCOMPARE(wantedUniverse(), (UniverseKey{DmxProtocol::ArtNet, 9}));
+    dock.showCensus(census, onShow);
+    QCOMPARE(wantedUniverse(), (UniverseKey{DmxProtocol::ArtNet, 9}));
     dock.showSources({source(Console, 0, 44)}, Now);
+    QCOMPARE(dock.m_sourceProxy->sourceModel(), dock.m_sourceModel);
     QCOMPARE(dock.m_sourceModel->rowCount(), 1);
+
+    // An sACN universe: its sources in the sACN columns, joined with what the census said.
+    dock.m_universeView->selectRow(2);
+    QCOMPARE(wantedUniverse(), (UniverseKey{DmxProtocol::Sacn, 7}));
+    QCOMPARE(dock.m_sourcesTitle->text(), QStringLiteral("Sources of sACN universe 7"));
+    dock.showSources({censusOf(census.sacnSources.first())}, Now);
+    QCOMPARE(dock.m_sourceProxy->sourceModel(), dock.m_sacnSourceModel);
+    QCOMPARE(text(*dock.m_sourceProxy, 0, SacnSourceTableModel::PriorityColumn),
+             QStringLiteral("100"));
 }
 
 void tst_NetworkView::dockOffersToForgetSilent()

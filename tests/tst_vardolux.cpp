@@ -7,6 +7,7 @@
 #include "activityviews.h"
 #include "artnet.h"
 #include "boxcloser.h"
+#include "capturesession.h"
 #include "channeltrace.h"
 #include "framehistory.h"
 #include "modalwatcher.h"
@@ -1366,6 +1367,8 @@ void tst_Vardolux::doubleClickShowsUniverse_data()
     QTest::newRow("universe row") << "universes" << 10;
     QTest::newRow("node with one output port") << "one port" << 18;
     QTest::newRow("node with two output ports, chosen from the menu") << "two ports" << 34;
+    // The Art-Net box keeps its number; the Protocol toolbar shows sACN 532.
+    QTest::newRow("sacn universe row") << "sacn" << 1;
 }
 
 void tst_Vardolux::doubleClickShowsUniverse()
@@ -1391,7 +1394,10 @@ void tst_Vardolux::doubleClickShowsUniverse()
     node.portTypes[0] = node.portTypes[1] = 0x80;
     node.swOut[0] = table == QLatin1String("two ports") ? 0x20 : 0x11;
     node.swOut[1] = 0x21;
-    dock->showCensus({four, ten}, {node}, {}, 0, 1000);
+    UniverseTraffic sacn;
+    sacn.protocol = DmxProtocol::Sacn;
+    sacn.portAddress = 532;
+    dock->showCensus({four, ten, sacn}, {node}, {}, 0, 1000);
     // Malformed ArtDmx that no Sources row can show get a note of their own, only while any.
     dock->showMalformedWithoutSource(3);
     QVERIFY(dock->m_malformedNote->isVisibleTo(dock));
@@ -1402,7 +1408,11 @@ void tst_Vardolux::doubleClickShowsUniverse()
 
     QTableView *view = dock->m_universeView;
     QModelIndex cell = dock->m_universeProxy->index(1, UniverseTableModel::UniverseColumn);
-    if (table != QLatin1String("universes")) {
+    for (int row = 0; table == QLatin1String("sacn") && row < 3; ++row) {
+        if (dock->m_universeProxy->index(row, UniverseTableModel::ProtocolColumn).data() == "sACN")
+            cell = dock->m_universeProxy->index(row, UniverseTableModel::UniverseColumn);
+    }
+    if (table != QLatin1String("universes") && table != QLatin1String("sacn")) {
         view = dock->m_nodeView;
         dock->m_tabs->setCurrentWidget(view);
         cell = dock->m_nodeProxy->index(0, NodeTableModel::OutputsColumn);
@@ -1418,6 +1428,10 @@ void tst_Vardolux::doubleClickShowsUniverse()
         menu->actions().at(1)->trigger();
     }
     QCOMPARE(window->universeSpinBox->value(), universe);
+    const UniverseKey onShow = table == QLatin1String("sacn")
+            ? UniverseKey{DmxProtocol::Sacn, 532}
+            : UniverseKey{DmxProtocol::ArtNet, quint16(universe - 1)};
+    QCOMPARE(window->session->universeOnShow(), onShow);
 }
 
 void tst_Vardolux::nodesNoteCountsUnstoredReplies_data()

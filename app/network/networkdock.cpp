@@ -3,6 +3,7 @@
 #include "dmxcensus.h"
 #include "nodetable.h"
 #include "nodetablemodel.h"
+#include "sacnsourcetablemodel.h"
 #include "sourcetablemodel.h"
 #include "timecodetablemodel.h"
 #include "universetablemodel.h"
@@ -22,8 +23,6 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include <algorithm>
-
 namespace {
 
 constexpr int SortRole = Qt::UserRole;
@@ -33,12 +32,19 @@ constexpr int ScreenfulOfRows = 40;
 // Rows beyond those on show that fitting a column looks at.
 constexpr int SampledRows = 64;
 
+// A node's port as the spin box shows its universe (port-address + 1).
+UniverseKey artNetUniverse(int universe)
+{
+    return {DmxProtocol::ArtNet, quint16(universe - 1)};
+}
+
 } // namespace
 
 NetworkDock::NetworkDock(QWidget *parent)
     : QDockWidget(tr("Network"), parent),
       m_universeModel(new UniverseTableModel(this)),
       m_sourceModel(new SourceTableModel(this)),
+      m_sacnSourceModel(new SacnSourceTableModel(this)),
       m_nodeModel(new NodeTableModel(this)),
       m_timeCodeModel(new TimeCodeTableModel(this))
 {
@@ -84,6 +90,9 @@ QWidget *NetworkDock::createUniversesPage()
     m_malformedNote = new QLabel;
     m_malformedNote->setObjectName(QStringLiteral("malformedNote"));
     m_malformedNote->setVisible(false);
+    m_sacnMalformedNote = new QLabel;
+    m_sacnMalformedNote->setObjectName(QStringLiteral("sacnMalformedNote"));
+    m_sacnMalformedNote->setVisible(false);
     m_unlistedNote = new QLabel;
     m_unlistedNote->setObjectName(QStringLiteral("unlistedNote"));
     m_unlistedNote->setVisible(false);
@@ -92,6 +101,7 @@ QWidget *NetworkDock::createUniversesPage()
     universesLayout->setContentsMargins(0, 0, 0, 0);
     universesLayout->addWidget(m_universeView);
     universesLayout->addWidget(m_malformedNote);
+    universesLayout->addWidget(m_sacnMalformedNote);
     universesLayout->addWidget(m_unlistedNote);
 
     m_sourcesTitle = new QLabel;
@@ -155,13 +165,9 @@ bool NetworkDock::liveOnly() const
     return m_liveOnlyBox->isChecked();
 }
 
-void NetworkDock::switchLiveOnlyWhenCrowded(const QList<UniverseTraffic> &universes)
+void NetworkDock::switchLiveOnlyWhenCrowded()
 {
-    if (m_liveOnlyChosen || liveOnly())
-        return;
-    const auto silent = std::count_if(universes.cbegin(), universes.cend(),
-                                      [](const UniverseTraffic &u) { return u.liveSources == 0; });
-    if (silent > ScreenfulOfRows)
+    if (!m_liveOnlyChosen && !liveOnly() && m_universeModel->silentRows() > ScreenfulOfRows)
         setLiveOnly(true);
 }
 
@@ -191,12 +197,15 @@ QTableView *NetworkDock::addTable(QAbstractItemModel *model, QSortFilterProxyMod
     return view;
 }
 
-void NetworkDock::showCensus(const CensusSnapshot &census, int universeOnShow)
+void NetworkDock::showCensus(const CensusSnapshot &census, UniverseKey universeOnShow)
 {
     m_universeOnShow = universeOnShow;
+    m_sacnSources = census.sacnSources;
+    m_sacnDiscovered = census.sacnDiscovered;
     showCensus(census.universes, census.nodes, census.timeCode, census.unstoredSources,
                census.nowMs);
     showMalformedWithoutSource(census.malformedWithoutSource);
+    showSacnMalformed(census.sacnMalformed);
     showUnlistedUniverses(census.unlistedUniverses);
     showUnstoredNodes(census.unstoredNodes);
     refreshSources();
@@ -207,8 +216,8 @@ void NetworkDock::showCensus(const QList<UniverseTraffic> &universes,
                              const QList<TimeCodeSource> &timeCode, quint64 unstoredSources,
                              qint64 nowMs)
 {
-    switchLiveOnlyWhenCrowded(universes);
-    m_universeModel->setUniverses(universes, nowMs);
+    m_universeModel->setUniverses(universes, nowMs, m_sacnSources, m_sacnDiscovered);
+    switchLiveOnlyWhenCrowded();
     m_nodeModel->setNodes(nodes, nowMs);
     m_timeCodeModel->setSources(timeCode, nowMs);
 
@@ -231,6 +240,14 @@ void NetworkDock::showMalformedWithoutSource(quint64 count)
     if (count > 0)
         m_malformedNote->setText(tr("%1 malformed ArtDmx from senders that named no universe")
                                          .arg(count));
+}
+
+// A malformed sACN packet may fail before its universe: it is counted here and by its sender.
+void NetworkDock::showSacnMalformed(quint64 count)
+{
+    m_sacnMalformedNote->setVisible(count > 0);
+    if (count > 0)
+        m_sacnMalformedNote->setText(tr("%1 malformed sACN packets passed over").arg(count));
 }
 
 void NetworkDock::showUnlistedUniverses(quint64 count)
@@ -263,21 +280,35 @@ void NetworkDock::updateNodesNote()
 
 void NetworkDock::showSources(const QList<DmxSource> &sources, qint64 nowMs)
 {
-    m_sourceModel->setSources(sources, m_nodeNames, nowMs);
+    const UniverseKey universe = sourcesUniverse();
+    QAbstractItemModel *shown = m_sourceModel;
+    if (universe.protocol == DmxProtocol::Sacn) {
+        m_sacnSourceModel->setSources(universe.number, sources, m_sacnSources, nowMs);
+        shown = m_sacnSourceModel;
+    } else {
+        m_sourceModel->setSources(sources, m_nodeNames, nowMs);
+    }
+    // The two protocols tell their senders apart by different columns.
+    if (m_sourceProxy->sourceModel() != shown)
+        m_sourceProxy->setSourceModel(shown);
 }
 
-int NetworkDock::sourcesUniverse() const
+UniverseKey NetworkDock::sourcesUniverse() const
 {
     const QModelIndexList selected = m_universeView->selectionModel()->selectedRows();
     if (selected.isEmpty())
         return m_universeOnShow;
-    return m_universeModel->universeAt(m_universeProxy->mapToSource(selected.first()).row());
+    return m_universeModel->universeKeyAt(
+            m_universeProxy->mapToSource(selected.first()).row());
 }
 
 void NetworkDock::refreshSources()
 {
-    const int universe = sourcesUniverse();
-    m_sourcesTitle->setText(tr("Sources of universe %1").arg(universe));
+    const UniverseKey universe = sourcesUniverse();
+    if (universe.protocol == DmxProtocol::Sacn)
+        m_sourcesTitle->setText(tr("Sources of sACN universe %1").arg(universe.number));
+    else
+        m_sourcesTitle->setText(tr("Sources of universe %1").arg(int(universe.number) + 1));
     emit sourcesWanted(universe);
 }
 
@@ -285,14 +316,14 @@ void NetworkDock::universeActivated(const QModelIndex &proxyIndex)
 {
     const QModelIndex index = m_universeProxy->mapToSource(proxyIndex);
     if (index.isValid())
-        emit universeChosen(m_universeModel->universeAt(index.row()));
+        emit universeChosen(m_universeModel->universeKeyAt(index.row()));
 }
 
 void NetworkDock::nodeActivated(const QModelIndex &proxyIndex)
 {
     const QList<int> universes = m_nodeModel->universesAt(m_nodeProxy->mapToSource(proxyIndex));
     if (universes.size() == 1) {
-        emit universeChosen(universes.first());
+        emit universeChosen(artNetUniverse(universes.first()));
         return;
     }
     if (universes.isEmpty())
@@ -303,7 +334,7 @@ void NetworkDock::nodeActivated(const QModelIndex &proxyIndex)
     menu->setAttribute(Qt::WA_DeleteOnClose);
     for (int universe : universes) {
         menu->addAction(tr("Show universe %1").arg(universe), this,
-                        [this, universe] { emit universeChosen(universe); });
+                        [this, universe] { emit universeChosen(artNetUniverse(universe)); });
     }
     menu->popup(QCursor::pos());
 }

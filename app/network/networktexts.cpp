@@ -1,6 +1,8 @@
 #include "networktexts.h"
 
+#include <QByteArray>
 #include <QHostAddress>
+#include <QUuid>
 
 #include <algorithm>
 
@@ -46,6 +48,35 @@ QString NetworkTexts::mac(const quint8 *mac)
             .arg(int(mac[3]), 2, 16, QLatin1Char('0'))
             .arg(int(mac[4]), 2, 16, QLatin1Char('0'))
             .arg(int(mac[5]), 2, 16, QLatin1Char('0'));
+}
+
+QString NetworkTexts::protocol(DmxProtocol protocol)
+{
+    return protocol == DmxProtocol::Sacn ? QStringLiteral("sACN") : QStringLiteral("Art-Net");
+}
+
+QString NetworkTexts::cid(const std::array<quint8, SourceIdentity::CidSize> &cid)
+{
+    const QByteArray bytes(reinterpret_cast<const char *>(cid.data()), int(cid.size()));
+    return QUuid::fromRfc4122(bytes).toString(QUuid::WithoutBraces);
+}
+
+QString NetworkTexts::visible(const QString &networkText)
+{
+    constexpr char16_t ControlPictures = 0x2400; // U+2400 pictures U+0000, U+2401 U+0001, ...
+    constexpr char16_t DeletePicture = 0x2421;
+    QString shown = networkText;
+    for (qsizetype i = 0; i < shown.size(); ++i) {
+        const char16_t code = shown.at(i).unicode();
+        if (code < 0x20)
+            shown[i] = QChar(char16_t(ControlPictures + code));
+        else if (code == 0x7f)
+            shown[i] = QChar(DeletePicture);
+        else if ((code >= 0x80 && code < 0xa0) || (code >= 0x202a && code <= 0x202e)
+                 || (code >= 0x2066 && code <= 0x2069))
+            shown[i] = QChar::ReplacementCharacter;
+    }
+    return shown;
 }
 
 QColor NetworkTexts::warningColour()

@@ -35,7 +35,7 @@ void NetworkView::createDock()
     m_dock = new NetworkDock(m_window);
     m_dock->hide();
     m_window->addDockWidget(Qt::BottomDockWidgetArea, m_dock);
-    connect(m_dock, &NetworkDock::universeChosen, m_universeBox, &QSpinBox::setValue);
+    connect(m_dock, &NetworkDock::universeChosen, this, &NetworkView::chooseUniverse);
     connect(m_dock, &NetworkDock::sourcesWanted, this, &NetworkView::showSourcesOf);
     connect(m_dock, &NetworkDock::forgetSilentRequested, this, &NetworkView::forgetSilent);
 
@@ -92,9 +92,16 @@ void NetworkView::openChanged(bool open)
     refresh();
 }
 
+void NetworkView::chooseUniverse(UniverseKey universe)
+{
+    if (universe.protocol == DmxProtocol::ArtNet)
+        m_universeBox->setValue(int(universe.number) + 1);
+    emit universeChosen(universe);
+}
+
 void NetworkView::refresh()
 {
-    const int universe = m_universeBox->value();
+    const UniverseKey universe = m_session->universeOnShow();
     m_indicator->showSources(universe, m_session->sources(universe));
     if (toggleAction()->isChecked() && m_session->started())
         m_dock->showCensus(m_session->census(), universe);
@@ -106,7 +113,7 @@ void NetworkView::forgetSilent()
     refresh();
 }
 
-void NetworkView::showSourcesOf(int universe)
+void NetworkView::showSourcesOf(UniverseKey universe)
 {
     if (m_session->started())
         m_dock->showSources(m_session->sources(universe), m_session->clockMs());

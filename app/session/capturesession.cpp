@@ -105,8 +105,14 @@ bool CaptureSession::setPollMode(bool on)
 
 bool CaptureSession::setUniverse(int universe)
 {
-    if (!m_artNet || universe < FirstUniverse || universe > LastUniverse)
+    if (universe < FirstUniverse || universe > LastUniverse)
         return false;
+    if (!m_artNet) {
+        // Remembered for universeOnShow(), so the indicator names it before the first start.
+        if (universe < LastUniverse)
+            m_artNetUniverse = universe;
+        return false;
+    }
     // 65536 wraps to 0, which the engine refuses and so keeps its universe.
     if (m_artNet->setReceiveUniverse(quint16(universe)))
         m_artNetUniverse = universe;

@@ -69,7 +69,8 @@ public:
     bool openSacnPort();
     bool sacnPortShared() const;
     bool setPollMode(bool on);
-    // The universe that readLevels() and the frame history follow; false outside 1 to 65536.
+    // The universe that readLevels() and the frame history follow; false outside 1 to 65536,
+    // and before start(), which only remembers it for universeOnShow().
     bool setUniverse(int universe);
 
     // Recording: the frames of the universe on show are kept with their arrival times from now on.
