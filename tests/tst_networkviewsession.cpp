@@ -1,6 +1,6 @@
 // The network view on a real capture session: consoles in the peer namespace send Art-Net and
-// sACN at once, and the dock, its double-click and the status-bar indicator show both
-// protocols. With VARDOLUX_PROTOCOLS_SCREENSHOT set it saves the dock's picture there.
+// sACN at once; the dock, its double-click and the status-bar indicator show both protocols.
+// With VARDOLUX_PROTOCOLS_SCREENSHOT set it saves the dock's picture there.
 #include "capturesession.h"
 #include "networkdock.h"
 #include "networkview.h"
@@ -11,6 +11,7 @@
 #include "universetablemodel.h"
 
 #include <QAction>
+#include <QLabel>
 #include <QMainWindow>
 #include <QSignalSpy>
 #include <QSortFilterProxyModel>
@@ -19,6 +20,34 @@
 #include <QTest>
 #include <QTimer>
 #include <QUdpSocket>
+
+namespace {
+
+// Every row's cells in these columns, joined by spaces.
+QStringList rows(const QAbstractItemModel &model, std::initializer_list<int> columns)
+{
+    QStringList shown;
+    for (int row = 0; row < model.rowCount(); ++row) {
+        QStringList cells;
+        for (int column : columns)
+            cells << model.index(row, column).data().toString();
+        shown << cells.join(' ');
+    }
+    return shown;
+}
+
+TestPackets::SacnData sacn(quint16 universe, const char *cid, const char *name, quint8 priority)
+{
+    TestPackets::SacnData packet;
+    packet.universe = universe;
+    packet.cid = QByteArray::fromHex(cid);
+    packet.sourceName = name;
+    packet.priority = priority;
+    packet.values = QByteArray(512, '\x40');
+    return packet;
+}
+
+} // namespace
 
 class tst_NetworkViewSession : public QObject
 {
@@ -39,18 +68,8 @@ void tst_NetworkViewSession::showsBothProtocols()
     QVERIFY(backup.setSocketDescriptor(PrivateNetwork::peerUdpSocket("2.0.0.21", 0, &error)));
     const QHostAddress local(PrivateNetwork::LocalAddress);
 
-    // The console sends Art-Net universes 5 and 1 (the latter from two outputs: a conflict) and
-    // sACN 5 at priority 150; the backup desk sACN 5 at 100, and for two racks sACN 9 at 100
-    // each. Discovery announces 5 and 12, which nobody sends.
-    const auto sacn = [](quint16 universe, const char *cid, const char *name, quint8 priority) {
-        TestPackets::SacnData packet;
-        packet.universe = universe;
-        packet.cid = QByteArray::fromHex(cid);
-        packet.sourceName = name;
-        packet.priority = priority;
-        packet.values = QByteArray(512, '\x40');
-        return packet;
-    };
+    // Art-Net 5, and 1 from two outputs; sACN 5 at priorities 150 and 100, sACN 9 at 100 twice;
+    // discovery announces 5 and 12. 20 Hz for 30 s at most.
     const char *mainDesk = "6f1c2a9e4b7d4e21a3c58f0e9d7b6a51";
     QList<std::pair<QUdpSocket *, TestPackets::SacnData>> senders{
             {&console, sacn(5, mainDesk, "Main desk", 150)},
@@ -58,7 +77,7 @@ void tst_NetworkViewSession::showsBothProtocols()
             {&backup, sacn(9, "c3a41f0e77d24b8c9e6a5d1b0f2e4c17", "Stage left", 100)},
             {&backup, sacn(9, "9b2e6d4a13c54f7e8a0b1c2d3e4f5a6b", "Stage right", 100)}};
     int ticks = 0;
-    QTimer clock; // 20 Hz for 30 s at most
+    QTimer clock;
     connect(&clock, &QTimer::timeout, this, [&] {
         if (++ticks > 600)
             return clock.stop();
@@ -91,41 +110,22 @@ void tst_NetworkViewSession::showsBothProtocols()
     view->toggleAction()->trigger();
     NetworkDock *dock = view->dock();
 
-    // One table: Art-Net 5 and sACN 5 are two rows, sorted by protocol.
     const QAbstractItemModel &universes = *dock->m_universeProxy;
-    const auto rows = [&] {
-        QStringList shown;
-        for (int row = 0; row < universes.rowCount(); ++row) {
-            QStringList cells;
-            for (int column : {UniverseTableModel::ProtocolColumn,
-                               UniverseTableModel::UniverseColumn,
-                               UniverseTableModel::WarningColumn})
-                cells << universes.index(row, column).data().toString();
-            shown << cells.join(' ');
-        }
-        return shown;
-    };
-    QTRY_COMPARE_WITH_TIMEOUT(rows(),
+    QTRY_COMPARE_WITH_TIMEOUT(rows(universes, {UniverseTableModel::ProtocolColumn,
+                                               UniverseTableModel::UniverseColumn,
+                                               UniverseTableModel::WarningColumn}),
                               (QStringList{"Art-Net 1 Conflict: 2 sources", "Art-Net 5 ",
                                            "sACN 5 Priority 150 wins among 2 sources",
                                            "sACN 9 Conflict: 2 sources at priority 100",
                                            "sACN 12 announced by discovery, silent"}),
                               10000);
-
-    // sACN 5's sources, told apart by CID.
     dock->m_universeView->selectRow(2);
-    const QAbstractItemModel &sources = *dock->m_sourceProxy;
-    QTRY_COMPARE(sources.rowCount(), 2);
-    QStringList named;
-    for (int row = 0; row < 2; ++row) {
-        QStringList cells;
-        for (int column : {SacnSourceTableModel::CidColumn, SacnSourceTableModel::NameColumn,
-                           SacnSourceTableModel::PriorityColumn, SacnSourceTableModel::AddressColumn})
-            cells << sources.index(row, column).data().toString();
-        named << cells.join(' ');
-    }
-    QCOMPARE(named, (QStringList{"0d5e8b7c-21f9-4a6b-b1e0-4c7d2f9a3e88 Backup desk 100 2.0.0.21",
-                                 "6f1c2a9e-4b7d-4e21-a3c5-8f0e9d7b6a51 Main desk 150 2.0.0.20"}));
+    QCOMPARE(dock->m_sourcesTitle->text(), QStringLiteral("Sources of sACN universe 5"));
+    QTRY_COMPARE(rows(*dock->m_sourceProxy,
+                      {SacnSourceTableModel::CidColumn, SacnSourceTableModel::NameColumn,
+                       SacnSourceTableModel::PriorityColumn, SacnSourceTableModel::AddressColumn}),
+                 (QStringList{"0d5e8b7c-21f9-4a6b-b1e0-4c7d2f9a3e88 Backup desk 100 2.0.0.21",
+                              "6f1c2a9e-4b7d-4e21-a3c5-8f0e9d7b6a51 Main desk 150 2.0.0.20"}));
 
     // A double-click names the universe; an Art-Net one also sets the spin box.
     QSignalSpy chosen(view, &NetworkView::universeChosen);
