@@ -507,11 +507,14 @@ bool Vardolux::sendFrame(const QByteArray &frame)
 {
     if (!session->started())
         return false;
-    if (!session->openPort()) {
+    // sACN goes out on a socket of its own: a busy Art-Net port does not stop it.
+    const bool sacn = session->protocol() == DmxProtocol::Sacn;
+    if (!sacn && !session->openPort()) {
         reportPortFailure();
         return false;
     }
-    reportPortOpened();
+    if (!sacn)
+        reportPortOpened();
     // The engine would refuse these and stay silent; the user must know nothing goes out.
     // A longer frame must not reach the engine's 16-bit length either, where it would wrap.
     if (frame.size() < SmallestSendableFrame || frame.size() > LargestSendableFrame) {
@@ -520,10 +523,12 @@ bool Vardolux::sendFrame(const QByteArray &frame)
                                          .arg(LargestSendableFrame));
         return false;
     }
+    session->setSacnSendPriority(protocolBar->sendPriority());
     const qint64 sent = session->send(frame, universeSpinBox->value());
     // For example no route for the broadcast: the show network is down or not configured.
     if (sent < 0) {
-        statusBar()->showMessage(tr("Nothing sent: the network refused the ArtDmx packet"));
+        statusBar()->showMessage(sacn ? tr("Nothing sent: the network refused the sACN packet")
+                                      : tr("Nothing sent: the network refused the ArtDmx packet"));
         return false;
     }
     return true;
@@ -547,9 +552,14 @@ void Vardolux::updateSendingNote()
         sendingLabel->clear();
         return;
     }
-    sendingLabel->setText(tr("Sending universe %1 on %2")
-                                  .arg(QString::number(universe),
-                                       session->sendNetworks().join(QStringLiteral(", "))));
+    const QString networks = session->sendNetworks().join(QStringLiteral(", "));
+    if (session->sendingProtocol() == DmxProtocol::Sacn)
+        sendingLabel->setText(tr("Sending sACN universe %1 at priority %2 on %3")
+                                      .arg(QString::number(universe),
+                                           QString::number(protocolBar->sendPriority()), networks));
+    else
+        sendingLabel->setText(tr("Sending universe %1 on %2")
+                                      .arg(QString::number(universe), networks));
     sendingLabel->show();
 }
 

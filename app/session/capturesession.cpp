@@ -3,6 +3,7 @@
 #include "artnet.h"
 #include "sacnpackets.h"
 #include "sacnreceiver.h"
+#include "sacnsender.h"
 
 #include <limits>
 
@@ -27,7 +28,10 @@ void CaptureSession::start(const Identity &identity)
         m_sacn->setUniverseOnShow(quint16(m_sacnUniverse));
         m_sacn->setWatchList(m_watchList);
         m_sacn->setPreviewAccepted(m_previewShown);
+        m_sacnSender = std::make_unique<SacnSender>();
+        m_sacnSender->setPriority(m_sacnSendPriority);
     }
+    m_sacnSender->setSourceName(identity.shortName);
     m_artNet->m_versionHi = identity.versionHi;
     m_artNet->m_versionLo = identity.versionLo;
     m_artNet->m_oemHi = identity.oemHi;
@@ -155,17 +159,41 @@ qint64 CaptureSession::send(const QByteArray &frame, int universe)
 {
     if (!m_artNet)
         return -1;
+    // One stream at a time: the frame goes out in the protocol on show, the other one stops.
+    if (m_protocol == DmxProtocol::Sacn) {
+        m_artNet->stopSending();
+        return m_sacnSender->send(frame, quint16(m_sacnUniverse));
+    }
+    if (m_sacnSender->sendingUniverse())
+        m_sacnSender->stop();
     return m_artNet->sendDmx(reinterpret_cast<const uchar *>(frame.constData()),
                              quint16(frame.size()), quint16(universe), nullptr);
 }
 
+void CaptureSession::setSacnSendPriority(int priority)
+{
+    m_sacnSendPriority = priority;
+    if (m_sacnSender)
+        m_sacnSender->setPriority(priority);
+}
+
+DmxProtocol CaptureSession::sendingProtocol() const
+{
+    return m_sacnSender && m_sacnSender->sendingUniverse() ? DmxProtocol::Sacn
+                                                           : DmxProtocol::ArtNet;
+}
+
 int CaptureSession::sendingUniverse() const
 {
+    if (m_sacnSender && m_sacnSender->sendingUniverse())
+        return m_sacnSender->sendingUniverse();
     return m_artNet ? m_artNet->sendingUniverse() : 0;
 }
 
 QStringList CaptureSession::sendNetworks() const
 {
+    if (m_sacnSender && m_sacnSender->sendingUniverse())
+        return m_sacnSender->sendNetworks();
     return m_artNet ? m_artNet->sendNetworks() : QStringList();
 }
 
@@ -174,6 +202,8 @@ void CaptureSession::stop()
     if (!m_artNet)
         return;
     m_artNet->stopSending();
+    if (m_sacnSender->sendingUniverse())
+        m_sacnSender->stop();
     m_artNet->stopReceiving();
     if (m_sacn)
         m_sacn->setFrameHistoryKept(false);

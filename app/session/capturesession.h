@@ -14,6 +14,7 @@
 
 class FrameHistory;
 class SacnReceiver;
+class SacnSender;
 class artnet;
 
 // Everything the window asks of the network, in one place: recording the universe on show,
@@ -81,7 +82,11 @@ public:
 
     // Sending: once now, then repeated until stop(). Results as the engine's sendDmx: the
     // datagram size, or below 0 when nothing went out.
+    // In sACN the frame goes to the sACN universe on show, and Stop ends its stream with
+    // stream-terminated packets; universe is the Art-Net one.
     qint64 send(const QByteArray &frame, int universe);
+    void setSacnSendPriority(int priority); // 0-200
+    DmxProtocol sendingProtocol() const;
     int sendingUniverse() const;      // 0 while nothing is repeated
     QStringList sendNetworks() const; // the networks the repeated frame reaches
     // Ends recording and sending; listening and poll replies go on.
@@ -106,6 +111,8 @@ private:
 
     std::unique_ptr<artnet> m_artNet;
     std::unique_ptr<SacnReceiver> m_sacn;
+    std::unique_ptr<SacnSender> m_sacnSender;
+    int m_sacnSendPriority = 100;
     DmxProtocol m_protocol = DmxProtocol::ArtNet;
     int m_artNetUniverse = 1;
     int m_sacnUniverse = 1;
