@@ -135,10 +135,12 @@ void ActivityViews::addMenuEntries(QMenu *menu) const
 void ActivityViews::refresh(const FrameHistory *history)
 {
     m_model->setActivity(&m_activity);
+    // Each protocol keeps a history of its own, whose serials and ids say nothing of the other's.
+    const bool another = history != m_history;
     m_history = history;
     if (!history)
         return;
-    if (history->historyId() != m_historyId) {
+    if (another || history->historyId() != m_historyId) {
         m_historyId = history->historyId();
         m_activity.reset();
         m_trace.clear();

@@ -5,8 +5,10 @@
 #include "capturesession.h"
 #include "model.h"
 #include "networkview.h"
+#include "portnotes.h"
+#include "programinfo.h"
+#include "protocolbar.h"
 #include "recordingfile.h"
-#include "vardoluxversion.h"
 
 #include <QAction>
 #include <QApplication>
@@ -37,14 +39,6 @@
 
 namespace {
 
-constexpr QLatin1String ProgramName("Vardolux");
-constexpr QLatin1String WebHost("www.vardolux.example");
-constexpr QLatin1String MailAddress("info@vardolux.example");
-constexpr QLatin1String SettingsOrganisation("vardolux.example");
-constexpr QLatin1String BuildDate("Sep 11 2011");
-constexpr quint8 OemHi = 0x00;
-constexpr quint8 OemLo = 0xFF;
-
 constexpr int TableRows = 32;
 constexpr int TableColumns = 16;
 constexpr int FrameBufferSize = ArtNetPackets::Dmx::MaxChannels;
@@ -58,36 +52,6 @@ constexpr int LargestSendableFrame = ArtNetPackets::Dmx::MaxChannels;
 
 const QPoint DefaultPosition(200, 200);
 const QSize DefaultSize(400, 400);
-
-QString websiteLink()
-{
-    return QStringLiteral("<a href=\"http://") + WebHost
-            + QStringLiteral("/software/download/?Software=Vardolux&CurrentVersion=%1.%2.0.0\">")
-                      .arg(VersionMajor)
-                      .arg(VersionMinor)
-            + WebHost + QStringLiteral("</a>");
-}
-
-QString mailLink()
-{
-    return QStringLiteral("<a href=\"mailto:") + MailAddress + QStringLiteral("\">") + MailAddress
-            + QStringLiteral("</a>");
-}
-
-// What this program says about itself in its poll replies.
-CaptureSession::Identity nodeIdentity()
-{
-    CaptureSession::Identity identity;
-    identity.versionHi = quint8(VersionMajor);
-    identity.versionLo = quint8(VersionMinor);
-    identity.oemHi = OemHi;
-    identity.oemLo = OemLo;
-    identity.shortName = ProgramName;
-    identity.longName =
-            QStringLiteral("%1 V%2.%3 by ").arg(ProgramName).arg(VersionMajor).arg(VersionMinor)
-            + WebHost;
-    return identity;
-}
 
 // Qt reads "[*]" in a title as the modified mark; a file name may contain it literally.
 QString escapedForTitle(QString name)
@@ -123,6 +87,7 @@ Vardolux::Vardolux() : session(std::make_unique<CaptureSession>())
     createUniverseBox();
     createMenus();
     createToolBars();
+    createProtocolBar();
     createStatusBar();
     createActivityViews();
     createNetworkView();
@@ -228,10 +193,15 @@ void Vardolux::createUniverseBox()
     universeSpinBox->setRange(FirstUniverse, LastUniverse);
     universeSpinBox->setStatusTip(tr("change universe for record or send"));
     connect(universeSpinBox, &QSpinBox::valueChanged, this, &Vardolux::setUniverse);
+    watchCommandKeys(universeSpinBox);
+}
+
+void Vardolux::watchCommandKeys(QAbstractSpinBox *box)
+{
     // The box's line edit claims some keys of the commands for itself (on X11 Ctrl+E is its
     // end of line); the box passes them on to it, so both are watched.
-    universeSpinBox->installEventFilter(this);
-    if (auto *edit = universeSpinBox->findChild<QLineEdit *>())
+    box->installEventFilter(this);
+    if (auto *edit = box->findChild<QLineEdit *>())
         edit->installEventFilter(this);
 }
 
@@ -281,9 +251,23 @@ void Vardolux::createToolBars()
     helpToolBar = createToolBar(tr("Help"), "helpToolBar", {helpAction});
 }
 
+void Vardolux::createProtocolBar()
+{
+    protocolBar = new ProtocolBar(session.get(), this);
+    // A row of its own: beside the others it would not fit a window of the default width.
+    addToolBarBreak();
+    addToolBar(protocolBar);
+    const QList<QAbstractSpinBox *> boxes = protocolBar->findChildren<QAbstractSpinBox *>();
+    for (QAbstractSpinBox *box : boxes)
+        watchCommandKeys(box);
+    connect(protocolBar, &ProtocolBar::universeOnShowChanged, this,
+            &Vardolux::followUniverseOnShow);
+}
+
 void Vardolux::createStatusBar()
 {
     statusBar()->showMessage(tr("Ready"));
+    portNotes = std::make_unique<PortNotes>(statusBar());
     // Permanent, so that messages never hide what goes out on the wire.
     sendingLabel = new QLabel(this);
     sendingLabel->setObjectName(QStringLiteral("sendingLabel"));
@@ -340,6 +324,7 @@ void Vardolux::createNetworkView()
     networkView = new NetworkView(this, session.get(), universeSpinBox);
     connect(networkView, &NetworkView::sessionNeeded, this, [this] { ensureEngine(); });
     connect(networkView, &NetworkView::portUnavailable, this, &Vardolux::reportPortFailure);
+    connect(networkView, &NetworkView::universeChosen, this, &Vardolux::showUniverse);
     networkDock = networkView->dock();
     universeIndicator = networkView->indicator();
     networkViewAction = networkView->toggleAction();
@@ -351,7 +336,7 @@ void Vardolux::createNetworkView()
 
 void Vardolux::readSettings()
 {
-    QSettings settings(SettingsOrganisation, ProgramName);
+    QSettings settings(ProgramInfo::settingsOrganisation(), ProgramInfo::name());
     QPoint position = settings.value(QStringLiteral("pos"), DefaultPosition).toPoint();
     const QSize size = settings.value(QStringLiteral("size"), DefaultSize).toSize();
     const bool poll = settings.value(QStringLiteral("poll"), 0).toBool();
@@ -373,35 +358,28 @@ void Vardolux::readSettings()
 
     if (pollModeAction)
         pollModeAction->setChecked(poll);
+    protocolBar->readSettings(settings);
 }
 
 void Vardolux::writeSettings()
 {
-    QSettings settings(SettingsOrganisation, ProgramName);
+    QSettings settings(ProgramInfo::settingsOrganisation(), ProgramInfo::name());
     settings.setValue(QStringLiteral("pos"), pos());
     settings.setValue(QStringLiteral("size"), size());
     if (pollModeAction)
         settings.setValue(QStringLiteral("poll"), pollModeAction->isChecked());
+    protocolBar->writeSettings(settings);
 }
 
 void Vardolux::help()
 {
-    const QString text =
-            tr("<b>Help</b><br>Please use online help on website<br>%1").arg(websiteLink());
-    QMessageBox::information(this, tr("Vardolux Help"), text, QMessageBox::Ok,
+    QMessageBox::information(this, tr("Vardolux Help"), ProgramInfo::helpText(), QMessageBox::Ok,
                              QMessageBox::NoButton);
 }
 
 void Vardolux::about()
 {
-    const QString text =
-            tr("<center><b>Vardolux</b><br>Version %1.%2<br>Date %3<br>Written by Tesk Haldor<br>"
-               "%4<br>%5</center>Vardolux is a simple software for find and check dmx data in "
-               "your art-net network.")
-                    .arg(VersionMajor)
-                    .arg(VersionMinor)
-                    .arg(BuildDate, mailLink(), websiteLink());
-    QMessageBox::about(this, tr("About Vardolux"), text);
+    QMessageBox::about(this, tr("About Vardolux"), ProgramInfo::aboutText());
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -409,7 +387,7 @@ void Vardolux::about()
 
 bool Vardolux::ensureEngine()
 {
-    session->start(nodeIdentity());
+    session->start(ProgramInfo::nodeIdentity());
     engine = session->artNetEngine();
 
     pollMode();
@@ -428,12 +406,42 @@ bool Vardolux::record()
     recordTimer->start(RecordIntervalMs);
 
     checkRunCommand(recordAction);
-
-    if (session->openPort())
-        reportPortOpened();
-    else
-        reportPortFailure();
+    openRecordingPort();
     return true;
+}
+
+void Vardolux::openRecordingPort()
+{
+    if (session->protocol() == DmxProtocol::ArtNet) {
+        if (session->openPort())
+            reportPortOpened();
+        else
+            reportPortFailure();
+    } else if (session->openSacnPort()) {
+        portNotes->opened(DmxProtocol::Sacn, session->sacnPortShared());
+    } else {
+        portNotes->failed(DmxProtocol::Sacn);
+    }
+}
+
+void Vardolux::showUniverse(UniverseKey key)
+{
+    if (key.protocol == DmxProtocol::Sacn) {
+        protocolBar->showSacnUniverse(key.number);
+        return;
+    }
+    universeSpinBox->setValue(int(key.number) + 1);
+    protocolBar->showProtocol(DmxProtocol::ArtNet);
+}
+
+// A recording goes on with the new universe; what the activity views kept of the old one is
+// not shown as the new one's.
+void Vardolux::followUniverseOnShow()
+{
+    activityViews->forget();
+    if (recordTimer)
+        openRecordingPort();
+    networkView->refresh();
 }
 
 void Vardolux::recordDataTimeOut()
@@ -523,20 +531,12 @@ bool Vardolux::sendFrame(const QByteArray &frame)
 
 void Vardolux::reportPortFailure()
 {
-    statusBar()->showMessage(tr("Cannot open Art-Net port 6454"));
+    portNotes->failed(DmxProtocol::ArtNet);
 }
 
 void Vardolux::reportPortOpened()
 {
-    if (statusBar()->currentMessage() == tr("Cannot open Art-Net port 6454"))
-        statusBar()->clearMessage();
-    // Beside another program that holds the port with address reuse, the kernel gives each
-    // unicast datagram to one of the two: the table may then miss what a console sends.
-    if (session->portShared() && !sharedPortReported) {
-        sharedPortReported = true;
-        statusBar()->showMessage(tr("Art-Net port 6454 is shared with another program: unicast "
-                                    "packets may go to it instead"));
-    }
+    portNotes->opened(DmxProtocol::ArtNet, session->portShared());
 }
 
 void Vardolux::updateSendingNote()
@@ -699,8 +699,11 @@ bool Vardolux::saveFile(const QString &fileName)
 {
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     QString error;
-    const bool saved =
-            RecordingFile::save(fileName, levelsOnShow(true), universeSpinBox->value(), &error);
+    const UniverseKey onShow = session->universeOnShow();
+    const bool saved = onShow.protocol == DmxProtocol::Sacn
+            ? RecordingFile::save(fileName, levelsOnShow(true), DmxProtocol::Sacn, onShow.number,
+                                  &error)
+            : RecordingFile::save(fileName, levelsOnShow(true), universeSpinBox->value(), &error);
     QGuiApplication::restoreOverrideCursor();
 
     if (!saved) {
@@ -750,7 +753,13 @@ void Vardolux::loadFile(const QString &fileName)
 
     activityViews->forget();
     bool allSent = true;
-    for (const QByteArray &frame : content.frames) {
+    for (qsizetype index = 0; index < content.frames.size(); ++index) {
+        const QByteArray &frame = content.frames[index];
+        const RecordingFile::Origin &origin = content.origins[index];
+        if (origin.protocol == DmxProtocol::Sacn)
+            protocolBar->showSacnUniverse(origin.sacnUniverse);
+        else
+            protocolBar->showProtocol(DmxProtocol::ArtNet);
         // Only one universe is on show; the 16-bit length must not wrap for an oversized frame.
         const int shown = std::min(int(frame.size()), FrameBufferSize);
         showFrame(reinterpret_cast<const unsigned char *>(frame.constData()), quint16(shown));

@@ -1,6 +1,8 @@
 #ifndef VARDOLUX_H
 #define VARDOLUX_H
 
+#include "dmxframe.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QMainWindow>
@@ -8,6 +10,7 @@
 
 #include <memory>
 
+class QAbstractSpinBox;
 class QAction;
 class QCloseEvent;
 class QLabel;
@@ -20,6 +23,8 @@ class QToolBar;
 class Model;
 class NetworkDock;
 class NetworkView;
+class PortNotes;
+class ProtocolBar;
 class UniverseIndicator;
 class artnet;
 class ActivityViews;
@@ -39,6 +44,10 @@ public:
     ~Vardolux() override;
 
     QMenu *createPopupMenu() override;
+
+public slots:
+    // Shows that universe in the table, in its protocol; an Art-Net one sets the universe box.
+    void showUniverse(UniverseKey key);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -64,6 +73,7 @@ private slots:
     void help();
     void about();
     void documentWasModified();
+    void followUniverseOnShow();
 
 private:
     // A command's toggle state: none, or a toggle that starts off or on.
@@ -77,6 +87,9 @@ private:
                           CheckMark check = CheckMark::None);
     void createActions();
     void createUniverseBox();
+    // The box passes the commands' keys on to the window instead of taking them as typing.
+    void watchCommandKeys(QAbstractSpinBox *box);
+    void createProtocolBar();
     QMenu *createMenu(const QString &title, const char *name, const QList<QAction *> &actions);
     void createMenus();
     QToolBar *createToolBar(const QString &title, const char *name,
@@ -103,6 +116,8 @@ private:
     void reportPortFailure();
     // The port opened: a stale failure message goes, and sharing it is said once.
     void reportPortOpened();
+    // The port of the protocol on show, for recording.
+    void openRecordingPort();
     // Names the universe the engine repeats and the networks it reaches; hidden when nothing is.
     void updateSendingNote();
     void stretchLastColumn();
@@ -139,6 +154,7 @@ private:
     QAction *freezeAction = nullptr;
     QAction *optimizeAction = nullptr;
     QSpinBox *universeSpinBox = nullptr;
+    ProtocolBar *protocolBar = nullptr;
     QAction *pollModeAction = nullptr;
     QAction *viewDecimalAction = nullptr;
     QAction *viewPercentAction = nullptr;
@@ -159,7 +175,7 @@ private:
     bool frozen = false;
     bool sending = false;
     QLabel *sendingLabel = nullptr;
-    bool sharedPortReported = false;
+    std::unique_ptr<PortNotes> portNotes;
     ActivityViews *activityViews = nullptr;
 
     // The network view, and its parts that the window's tests reach.

@@ -1,6 +1,7 @@
 #include "recordingfile.h"
 
 #include "atomicsave.h"
+#include "sacnpackets.h"
 
 #include <QDomDocument>
 #include <QDomElement>
@@ -27,6 +28,7 @@ constexpr QLatin1String TypeAttribute("type");
 constexpr QLatin1String UniverseAttribute("universe");
 constexpr QLatin1String DmxAttribute("dmx");
 constexpr QLatin1String ArtNetType("artnet");
+constexpr QLatin1String SacnType("sacn");
 constexpr QLatin1String MissingType("none");
 constexpr int FrameVersion = 1;
 // Qt's DOM builder takes time quadratic in the nesting depth and recurses once per level: a few
@@ -266,6 +268,24 @@ bool nestedTooDeeply(const QString &documentText, RecordingFile::Content *conten
     return false;
 }
 
+// An sACN frame without a universe it could have come from is passed over: there is nowhere to
+// show it.
+bool originOf(const QDomElement &element, RecordingFile::Origin *origin)
+{
+    const QString type = element.attribute(TypeAttribute, MissingType);
+    if (type == ArtNetType)
+        return true;
+    if (type != SacnType)
+        return false;
+    bool ok = false;
+    const int universe = element.attribute(UniverseAttribute).toInt(&ok, 10);
+    if (!ok || universe < SacnPackets::MinUniverse || universe > SacnPackets::MaxUniverse)
+        return false;
+    origin->protocol = DmxProtocol::Sacn;
+    origin->sacnUniverse = quint16(universe);
+    return true;
+}
+
 RecordingFile::Content framesOf(const QDomDocument &document)
 {
     RecordingFile::Content content;
@@ -286,7 +306,8 @@ RecordingFile::Content framesOf(const QDomDocument &document)
         const int version = element.attribute(VersionAttribute).toInt(&versionOk, 10);
         if (!versionOk || version != FrameVersion)
             continue;
-        if (element.attribute(TypeAttribute, MissingType) != ArtNetType)
+        RecordingFile::Origin origin;
+        if (!originOf(element, &origin))
             continue;
 
         const QString dmx = element.attribute(DmxAttribute, QString());
@@ -299,6 +320,7 @@ RecordingFile::Content framesOf(const QDomDocument &document)
                           byteCount, &trace)) {
             trace.frame();
             content.frames.append(frame);
+            content.origins.append(origin);
         }
     }
     return content;
@@ -341,13 +363,18 @@ bool parseHexFrame(const QString &text, int textLength, unsigned char *buffer, i
 
 QString RecordingFile::toXml(const QByteArray &levels, int universe)
 {
+    return toXml(levels, DmxProtocol::ArtNet, universe);
+}
+
+QString RecordingFile::toXml(const QByteArray &levels, DmxProtocol protocol, int universe)
+{
     QString xml;
     xml.reserve(120 + 2 * levels.size());
     xml += QLatin1String("<!DOCTYPE ") + DocumentTypeName + QLatin1String(">\n");
     xml += QLatin1Char('<') + RootTag + QLatin1String(">\n");
     xml += QLatin1String(" <") + FrameTag;
     xml += attribute(VersionAttribute, QString::number(FrameVersion));
-    xml += attribute(TypeAttribute, ArtNetType);
+    xml += attribute(TypeAttribute, protocol == DmxProtocol::Sacn ? SacnType : ArtNetType);
     xml += attribute(UniverseAttribute, QString::number(universe));
     xml += attribute(DmxAttribute, frameText(levels));
     xml += QLatin1String("/>\n");
@@ -358,7 +385,13 @@ QString RecordingFile::toXml(const QByteArray &levels, int universe)
 bool RecordingFile::save(const QString &fileName, const QByteArray &levels, int universe,
                          QString *errorString)
 {
-    const QByteArray text = toXml(levels, universe).toLatin1();
+    return save(fileName, levels, DmxProtocol::ArtNet, universe, errorString);
+}
+
+bool RecordingFile::save(const QString &fileName, const QByteArray &levels, DmxProtocol protocol,
+                         int universe, QString *errorString)
+{
+    const QByteArray text = toXml(levels, protocol, universe).toLatin1();
     return AtomicSave::save(
             fileName, [&text](QIODevice *out) { return out->write(text) == text.size(); },
             errorString);

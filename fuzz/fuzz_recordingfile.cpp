@@ -6,11 +6,13 @@
 // Checked besides the sanitizers:
 //   - reading from bytes and from a device gives the same result;
 //   - a document that is not well-formed yields no frame and an error message;
-//   - every frame is non-empty and no longer than its "dmx" text allows;
+//   - every frame is non-empty and no longer than its "dmx" text allows, and has its origin: an
+//     sACN one only with a universe of 1 to 63999;
 //   - parseHexFrame gives exactly the bytes of the digit pairs (a non-digit reads as 0, a last
 //     single digit as its own value), writes nothing past the buffer or beyond what it parsed,
 //     and never reads past the text whatever length it is told;
-//   - a document written by toXml reads back as the frame it was written from.
+//   - a document written by toXml reads back as the frame it was written from, in its protocol
+//     and, for sACN, its universe.
 
 #include "fuzzenvironment.h"
 #include "recordingfile.h"
@@ -34,7 +36,7 @@ constexpr quint8 Untouched = 0xA5;
 
 bool sameContent(const RecordingFile::Content &a, const RecordingFile::Content &b)
 {
-    return a.wellFormed == b.wellFormed && a.frames == b.frames;
+    return a.wellFormed == b.wellFormed && a.frames == b.frames && a.origins == b.origins;
 }
 
 void checkRead(const QByteArray &document)
@@ -50,6 +52,13 @@ void checkRead(const QByteArray &document)
         REQUIRE(!frame.isEmpty());
         if (!mayExpand)
             REQUIRE(frame.size() <= (document.size() - 2) / 2);
+    }
+    REQUIRE(content.origins.size() == content.frames.size());
+    for (const RecordingFile::Origin &origin : content.origins) {
+        if (origin.protocol == DmxProtocol::Sacn)
+            REQUIRE(origin.sacnUniverse >= 1 && origin.sacnUniverse <= 63999);
+        else
+            REQUIRE(origin.protocol == DmxProtocol::ArtNet && origin.sacnUniverse == 0);
     }
 
     QByteArray copy = document;
@@ -149,11 +158,16 @@ void checkRoundTrip(const QByteArray &input)
     const QByteArray levels = input.left(MaxChannels);
     if (levels.isEmpty())
         return;
-    const int universe = 1 + (input.size() * 131) % 65537;
-    const QString document = RecordingFile::toXml(levels, universe);
+    const bool sacn = quint8(input.at(0)) & 1;
+    const int universe = sacn ? 1 + (input.size() * 131) % 63999 : 1 + (input.size() * 131) % 65537;
+    const QString document = sacn ? RecordingFile::toXml(levels, DmxProtocol::Sacn, universe)
+                                  : RecordingFile::toXml(levels, universe);
     const RecordingFile::Content content = RecordingFile::read(document.toUtf8());
     REQUIRE(content.wellFormed);
     REQUIRE(content.frames.size() == 1);
+    REQUIRE(content.origins.size() == 1);
+    REQUIRE(content.origins.first().protocol == (sacn ? DmxProtocol::Sacn : DmxProtocol::ArtNet));
+    REQUIRE(content.origins.first().sacnUniverse == (sacn ? universe : 0));
     const QByteArray &frame = content.frames.first();
     REQUIRE(frame.size() >= levels.size());
     REQUIRE(frame.left(levels.size()) == levels);

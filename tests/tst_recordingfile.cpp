@@ -126,6 +126,11 @@ void tst_RecordingFile::writesExactLayout()
             " universe=\"7\" dmx=\"0x0102ff\"/>\n"     // universe as given, levels as hex
             "</VardoluxData>\n");
     QCOMPARE(xml, expected);
+    QCOMPARE(RecordingFile::toXml(bytes({0x01, 0x02, 0xff}), DmxProtocol::ArtNet, 7), expected);
+    QCOMPARE(RecordingFile::toXml(bytes({0x01, 0x02, 0xff}), DmxProtocol::Sacn, 532),
+             QStringLiteral("<!DOCTYPE Vardolux>\n<VardoluxData>\n"
+                            " <frame version=\"1\" type=\"sacn\" universe=\"532\""
+                            " dmx=\"0x0102ff\"/>\n</VardoluxData>\n"));
 }
 
 void tst_RecordingFile::writesAllChannelsOfAFullFrame()
@@ -248,6 +253,16 @@ void tst_RecordingFile::passesOverUnusableFrames_data()
             << QByteArray(" <frame version=\"1\" type=\"ArtNet\" universe=\"1\" dmx=\"0x0102\"/>\n");
     QTest::newRow("missing type")
             << QByteArray(" <frame version=\"1\" universe=\"1\" dmx=\"0x0102\"/>\n");
+    QTest::newRow("sacn without universe")
+            << QByteArray(" <frame version=\"1\" type=\"sacn\" dmx=\"0x0102\"/>\n");
+    QTest::newRow("sacn universe 0")
+            << QByteArray(" <frame version=\"1\" type=\"sacn\" universe=\"0\" dmx=\"0x0102\"/>\n");
+    QTest::newRow("sacn universe 64000")
+            << QByteArray(" <frame version=\"1\" type=\"sacn\" universe=\"64000\" dmx=\"0x0102\"/>\n");
+    QTest::newRow("sacn universe not a number")
+            << QByteArray(" <frame version=\"1\" type=\"sacn\" universe=\"7a\" dmx=\"0x0102\"/>\n");
+    QTest::newRow("sacn type in another case")
+            << QByteArray(" <frame version=\"1\" type=\"sACN\" universe=\"7\" dmx=\"0x0102\"/>\n");
     QTest::newRow("type none") << QByteArray(" <frame version=\"1\" type=\"none\" dmx=\"0x0102\"/>\n");
     QTest::newRow("tag in another case")
             << QByteArray(" <Frame version=\"1\" type=\"artnet\" universe=\"1\" dmx=\"0x0102\"/>\n");
@@ -287,6 +302,16 @@ void tst_RecordingFile::readsEveryFrameInDocumentOrder()
             frameElement("0x0102") + " <other/>\n" + frameElement("0x030405") + frameElement("0x1")));
     QVERIFY2(content.wellFormed, qPrintable(content.errorMessage));
     QCOMPARE(content.frames, (QList<QByteArray>{bytes({1, 2}), bytes({3, 4, 5})}));
+
+    // Each frame with where it was recorded; the Art-Net universe is not read.
+    const RecordingFile::Content mixed = RecordingFile::read(documentWith(
+            frameElement("0x0102")
+            + " <frame version=\"1\" type=\"sacn\" universe=\"63999\" dmx=\"0x03\"/>\n"
+            + " <frame version=\"1\" type=\"artnet\" universe=\"9\" dmx=\"0x04\"/>\n"));
+    QCOMPARE(mixed.frames, (QList<QByteArray>{bytes({1, 2}), bytes({3}), bytes({4})}));
+    const RecordingFile::Origin artNet;
+    const RecordingFile::Origin sacn{DmxProtocol::Sacn, 63999};
+    QCOMPARE(mixed.origins, (QList<RecordingFile::Origin>{artNet, sacn, artNet}));
 }
 
 void tst_RecordingFile::reportsNotWellFormedDocument_data()

@@ -7,6 +7,7 @@
 #include "activityviews.h"
 #include "artnet.h"
 #include "boxcloser.h"
+#include "capturesession.h"
 #include "channeltrace.h"
 #include "framehistory.h"
 #include "modalwatcher.h"
@@ -14,6 +15,7 @@
 #include "networkdock.h"
 #include "nodetablemodel.h"
 #include "privatenetwork.h"
+#include "protocolbar.h"
 #include "recordingfile.h"
 #include "scopewidget.h"
 #include "smallfilesystem.h"
@@ -27,6 +29,7 @@
 #include <QAbstractItemModelTester>
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QDockWidget>
 #include <QElapsedTimer>
@@ -81,6 +84,18 @@ using TestPackets::artDmx;
 using TestPackets::artPollReply;
 using TestPackets::artTimeCode;
 using TestPackets::bytes;
+
+// A console's sACN packet of universe 7 with its CID's every byte `console`.
+QByteArray sacnLevels(char console, quint8 priority, const QByteArray &levels, quint8 options = 0)
+{
+    TestPackets::SacnData packet;
+    packet.cid = QByteArray(16, console);
+    packet.priority = priority;
+    packet.options = options;
+    packet.universe = 7;
+    packet.values = levels;
+    return TestPackets::sacnData(packet);
+}
 
 // QTest::mouseDClick of Qt 6.4 reaches an item view's viewport without a double-click that the
 // view recognises (it sees only a second press); a click and then the double-click event is
@@ -150,6 +165,11 @@ private slots:
     void laterSuccessClearsPortFailure();
     void sharedPortIsReportedOnce();
     void sendingNoteNamesUniverseAndNetworks();
+    void sacnRecordShowsMergedLevels_data();
+    void sacnRecordShowsMergedLevels();
+    void protocolSwitchKeepsRecording();
+    void sacnPortNotes_data();
+    void sacnPortNotes();
 
     // Channel activity
     void exportOnFullDiskKeepsOldFile_data();
@@ -832,6 +852,134 @@ void tst_Vardolux::sharedPortIsReportedOnce()
     QCOMPARE(alone->statusBar()->currentMessage(), QStringLiteral("Ready"));
 }
 
+void tst_Vardolux::sacnRecordShowsMergedLevels_data()
+{
+    QTest::addColumn<QByteArray>("first");
+    QTest::addColumn<QByteArray>("second");
+    QTest::addColumn<QString>("shown");
+
+    QTest::newRow("higher priority wins whatever its levels")
+            << sacnLevels('A', 100, bytes({200, 200, 200})) << sacnLevels('B', 150, bytes({10, 20}))
+            << "10 20 200";
+    QTest::newRow("equal priorities: highest level")
+            << sacnLevels('A', 100, bytes({200, 5, 9})) << sacnLevels('B', 100, bytes({10, 20}))
+            << "200 20 9";
+    QTest::newRow("preview passed over")
+            << sacnLevels('A', 100, bytes({200, 5})) << sacnLevels('B', 150, bytes({10}), 0x80)
+            << "200 5 no data";
+    QTest::newRow("stream terminated at once")
+            << sacnLevels('A', 100, bytes({200, 5})) << sacnLevels('B', 150, bytes({10}), 0x40)
+            << "200 5 no data";
+}
+
+void tst_Vardolux::sacnRecordShowsMergedLevels()
+{
+    QFETCH(QByteArray, first);
+    QFETCH(QByteArray, second);
+    QFETCH(QString, shown);
+    std::unique_ptr<QUdpSocket> peer;
+    std::unique_ptr<Vardolux> window;
+    QVERIFY(startRecording(peer, window, {DmxProtocol::Sacn, 7}));
+    QVERIFY(sendToWindow(*peer, first, SacnPort));
+    QTRY_VERIFY(cellText(*window, 0, 0) != QLatin1String("no data"));
+    QVERIFY(sendToWindow(*peer, second, SacnPort));
+    const auto firstCells = [&] {
+        return QStringList{cellText(*window, 0, 0), cellText(*window, 0, 1), cellText(*window, 0, 2)}
+                .join(u' ');
+    };
+    QTRY_COMPARE(firstCells(), shown);
+    QTest::qWait(450); // two more ticks: the merge holds while its sources live
+    QCOMPARE(firstCells(), shown);
+
+    if (qEnvironmentVariableIsSet("VARDOLUX_PROTOCOL_SCREENSHOT") && QTest::currentDataTag()
+        == QLatin1String("higher priority wins whatever its levels")) {
+        TestPackets::SacnData packet;
+        packet.cid = QByteArray(16, 'B');
+        packet.priority = 150;
+        packet.universe = 7;
+        packet.sequence = 1;
+        for (int channel = 0; channel < 512; ++channel)
+            packet.values.append(char((channel * 53) % 256));
+        sendToWindow(*peer, TestPackets::sacnData(packet), SacnPort);
+        window->resize(720, 640);
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        QTRY_COMPARE(cellText(*window, 31, 15), QString::number((511 * 53) % 256));
+        window->optimizeAction->trigger();
+        window->statusBar()->showMessage(QStringLiteral("Ready"));
+        QTest::qWait(100);
+        QVERIFY(window->grab().save(qEnvironmentVariable("VARDOLUX_PROTOCOL_SCREENSHOT")));
+    }
+}
+
+void tst_Vardolux::protocolSwitchKeepsRecording()
+{
+    std::unique_ptr<QUdpSocket> peer;
+    std::unique_ptr<Vardolux> window;
+    QVERIFY(startRecording(peer, window));
+    sendToWindow(*peer, artDmx(0, bytes({33, 33})));
+    QTRY_COMPARE(cellText(*window, 0, 0), QStringLiteral("33"));
+
+    // As the user switches: the box, then the sACN universe.
+    window->protocolBar->m_protocolBox->setCurrentIndex(1);
+    window->protocolBar->m_universeBox->setValue(7);
+    QTRY_COMPARE(cellText(*window, 0, 0), QStringLiteral("no data"));
+    sendToWindow(*peer, sacnLevels('A', 100, bytes({10, 11})), SacnPort);
+    sendToWindow(*peer, artDmx(0, bytes({34, 34})));
+    QTRY_COMPARE(cellText(*window, 0, 0), QStringLiteral("10"));
+    QVERIFY(window->recordAction->isChecked());
+
+    // What the activity views kept of Art-Net is not the sACN universe's.
+    const QString csvPath = m_files->filePath(QStringLiteral("sacn.csv"));
+    QVERIFY(window->activityViews->exportTo(csvPath));
+    QList<QByteArray> channelLevels;
+    for (const QByteArray &line : fileBytes(csvPath).trimmed().split('\n').mid(1))
+        channelLevels << line.mid(line.indexOf(',') + 1);
+    QCOMPARE(channelLevels, (QList<QByteArray>{"1,10", "2,11"}));
+    const ChannelActivity::Statistics &channel1 = window->activityViews->m_activity.statistics(0);
+    QCOMPARE(QList<int>({channel1.minimum, channel1.maximum, int(channel1.changes)}),
+             QList<int>({10, 10, 0}));
+
+    window->showUniverse({DmxProtocol::ArtNet, 0});
+    sendToWindow(*peer, artDmx(0, bytes({35, 35})));
+    QTRY_COMPARE(cellText(*window, 0, 0), QStringLiteral("35"));
+}
+
+void tst_Vardolux::sacnPortNotes_data()
+{
+    QTest::addColumn<bool>("held");
+    QTest::addColumn<bool>("shared");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("recordedAgain"); // once the holder is gone
+
+    const QString sharedNote = QStringLiteral("sACN port 5568 is shared with another program: "
+                                              "unicast packets may go to it instead");
+    QTest::newRow("free") << false << false << "Ready" << "Ready";
+    QTest::newRow("held") << true << false << "Cannot open sACN port 5568" << "";
+    QTest::newRow("shared") << true << true << sharedNote << sharedNote;
+}
+
+void tst_Vardolux::sacnPortNotes()
+{
+    QFETCH(bool, held);
+    QFETCH(bool, shared);
+    QFETCH(QString, message);
+    QFETCH(QString, recordedAgain);
+    QUdpSocket holder;
+    if (held)
+        QVERIFY(holder.bind(QHostAddress::AnyIPv4, SacnPort,
+                            shared ? QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint
+                                   : QAbstractSocket::DontShareAddress));
+    auto window = makeWindow();
+    window->showUniverse({DmxProtocol::Sacn, 7});
+    window->recordAction->trigger();
+    QCOMPARE(window->statusBar()->currentMessage(), message);
+
+    holder.close();
+    window->recordAction->trigger();
+    QCOMPARE(window->statusBar()->currentMessage(), recordedAgain);
+}
+
 void tst_Vardolux::sendingNoteNamesUniverseAndNetworks()
 {
     const QString path = m_files->filePath(QStringLiteral("replay.xml"));
@@ -1208,7 +1356,7 @@ void tst_Vardolux::networkViewOpensAndCloses()
     useWay(true);
     QVERIFY(window->close());
     QSettings settings(Organisation, Application);
-    QCOMPARE(settings.allKeys(), (QStringList{"poll", "pos", "size"}));
+    QCOMPARE(settings.allKeys(), WrittenKeys);
 }
 
 void tst_Vardolux::doubleClickShowsUniverse_data()
@@ -1219,6 +1367,8 @@ void tst_Vardolux::doubleClickShowsUniverse_data()
     QTest::newRow("universe row") << "universes" << 10;
     QTest::newRow("node with one output port") << "one port" << 18;
     QTest::newRow("node with two output ports, chosen from the menu") << "two ports" << 34;
+    // The Art-Net box keeps its number; the Protocol toolbar shows sACN 532.
+    QTest::newRow("sacn universe row") << "sacn" << 1;
 }
 
 void tst_Vardolux::doubleClickShowsUniverse()
@@ -1244,7 +1394,10 @@ void tst_Vardolux::doubleClickShowsUniverse()
     node.portTypes[0] = node.portTypes[1] = 0x80;
     node.swOut[0] = table == QLatin1String("two ports") ? 0x20 : 0x11;
     node.swOut[1] = 0x21;
-    dock->showCensus({four, ten}, {node}, {}, 0, 1000);
+    UniverseTraffic sacn;
+    sacn.protocol = DmxProtocol::Sacn;
+    sacn.portAddress = 532;
+    dock->showCensus({four, ten, sacn}, {node}, {}, 0, 1000);
     // Malformed ArtDmx that no Sources row can show get a note of their own, only while any.
     dock->showMalformedWithoutSource(3);
     QVERIFY(dock->m_malformedNote->isVisibleTo(dock));
@@ -1255,7 +1408,11 @@ void tst_Vardolux::doubleClickShowsUniverse()
 
     QTableView *view = dock->m_universeView;
     QModelIndex cell = dock->m_universeProxy->index(1, UniverseTableModel::UniverseColumn);
-    if (table != QLatin1String("universes")) {
+    for (int row = 0; table == QLatin1String("sacn") && row < 3; ++row) {
+        if (dock->m_universeProxy->index(row, UniverseTableModel::ProtocolColumn).data() == "sACN")
+            cell = dock->m_universeProxy->index(row, UniverseTableModel::UniverseColumn);
+    }
+    if (table != QLatin1String("universes") && table != QLatin1String("sacn")) {
         view = dock->m_nodeView;
         dock->m_tabs->setCurrentWidget(view);
         cell = dock->m_nodeProxy->index(0, NodeTableModel::OutputsColumn);
@@ -1271,6 +1428,10 @@ void tst_Vardolux::doubleClickShowsUniverse()
         menu->actions().at(1)->trigger();
     }
     QCOMPARE(window->universeSpinBox->value(), universe);
+    const UniverseKey onShow = table == QLatin1String("sacn")
+            ? UniverseKey{DmxProtocol::Sacn, 532}
+            : UniverseKey{DmxProtocol::ArtNet, quint16(universe - 1)};
+    QCOMPARE(window->session->universeOnShow(), onShow);
 }
 
 void tst_Vardolux::nodesNoteCountsUnstoredReplies_data()

@@ -7,19 +7,26 @@
 
 #include "activityviews.h"
 #include "boxcloser.h"
+#include "capturesession.h"
 #include "channeltrace.h"
 #include "modalwatcher.h"
 #include "model.h"
 #include "nonetwork.h"
+#include "protocolbar.h"
 #include "recordingfile.h"
 #include "scopewidget.h"
 #include "smallfilesystem.h"
 #include "testpackets.h"
+#include "universeranges.h"
+#include "watchlistdialog.h"
 #include "windowfixture.h"
 
 #include <QAbstractItemModelTester>
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QLabel>
 #include <QDir>
 #include <QDockWidget>
 #include <QFile>
@@ -29,6 +36,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
+#include <QPushButton>
 #include <QMessageBox>
 #include <QScreen>
 #include <QSettings>
@@ -58,6 +66,19 @@ namespace {
 // How a test clicks a cell of the channel table.
 enum ClickWay { Click, CtrlClick, ShiftClick, DragTo };
 
+// What the Protocol toolbar and the session behind it show, as one text to compare.
+QString protocolState(const ProtocolBar &bar, const CaptureSession &session)
+{
+    return QStringLiteral("%1 %2 [%3] preview %4 priority %5 | session %6 %7")
+            .arg(bar.protocol() == DmxProtocol::Sacn ? "sACN" : "Art-Net")
+            .arg(bar.sacnUniverse())
+            .arg(UniverseRanges::format(bar.watchList()))
+            .arg(bar.previewShown())
+            .arg(bar.sendPriority())
+            .arg(session.protocol() == DmxProtocol::Sacn ? "sACN" : "Art-Net")
+            .arg(session.sacnUniverse());
+}
+
 } // namespace
 
 class tst_Window : public QObject, public WindowFixture
@@ -78,6 +99,7 @@ private slots:
     void menusInOrder();
     void toolBarsInOrder();
     void universeSpinBox();
+    void protocolBarFollowsChoice();
     void windowShowsProgramIcon();
     void statusBarSaysReady();
 
@@ -88,6 +110,10 @@ private slots:
     void shortcutsReachTheirCommands();
     void storedPosition_data();
     void storedPosition();
+    void unusableProtocolSettingsKeepDefaults_data();
+    void unusableProtocolSettingsKeepDefaults();
+    void watchListDialog_data();
+    void watchListDialog();
     void helpBox();
     void aboutBox();
 
@@ -108,6 +134,9 @@ private slots:
     void openAsksAndLoads();
     void loadShowsLastOfSeveralFrames();
     void loadShowsOnlyFirstUniverseOfLongFrame();
+    void saveWritesProtocolOnShow();
+    void loadShowsFrameInItsProtocol_data();
+    void loadShowsFrameInItsProtocol();
     void saveFailureKeepsDocument_data();
     void saveFailureKeepsDocument();
     void saveFailureKeepsOldFile();
@@ -390,14 +419,16 @@ void tst_Window::toolBarsInOrder()
         }
         contents << names;
     }
-    QCOMPARE(titles, (QStringList{"File", "Run", "Tools", "View", "Help"}));
+    QCOMPARE(titles, (QStringList{"File", "Run", "Tools", "View", "Help", "Protocol"}));
     QCOMPARE(contents,
              (QList<QStringList>{
                      {"newAction", "openAction", "saveAction"},
                      {"sendAction", "recordAction", "stopAction", "freezeAction"},
                      {"optimizeAction", "universeSpinBox", "pollModeAction"},
                      {"viewDecimalAction", "viewPercentAction", "viewHexAction", "viewBarAction"},
-                     {"helpAction"}}));
+                     {"helpAction"},
+                     {"protocolBox", "sacnUniverseBox", "watchListAction", "showPreviewAction",
+                      "sendPriorityBox"}}));
 }
 
 void tst_Window::universeSpinBox()
@@ -419,6 +450,32 @@ void tst_Window::universeSpinBox()
     box->setValue(0);
     QCOMPARE(box->value(), 1);
     QCOMPARE(changed.size(), 2);
+}
+
+void tst_Window::protocolBarFollowsChoice()
+{
+    auto window = makeWindow();
+    ProtocolBar *bar = window->protocolBar;
+    QCOMPARE(protocolState(*bar, *window->session),
+             QStringLiteral("Art-Net 1 [] preview 0 priority 100 | session Art-Net 1"));
+    QVERIFY(!bar->m_universeBox->isEnabled());
+
+    QSignalSpy changed(bar, &ProtocolBar::universeOnShowChanged);
+    bar->m_protocolBox->setCurrentIndex(1);
+    QVERIFY(bar->m_universeBox->isEnabled());
+    bar->m_universeBox->setValue(70000);
+    bar->m_previewAction->trigger();
+    bar->m_priorityBox->setValue(250);
+    QCOMPARE(protocolState(*bar, *window->session),
+             QStringLiteral("sACN 63999 [] preview 1 priority 200 | session sACN 63999"));
+
+    // Art-Net universes by port-address, as the network names them; one change each.
+    window->showUniverse({DmxProtocol::ArtNet, 0x0180});
+    QCOMPARE(window->universeSpinBox->value(), 0x0181);
+    window->showUniverse({DmxProtocol::Sacn, 532});
+    QCOMPARE(window->session->universeOnShow(), (UniverseKey{DmxProtocol::Sacn, 532}));
+    QCOMPARE(window->universeSpinBox->value(), 0x0181);
+    QCOMPARE(changed.size(), 4);
 }
 
 void tst_Window::windowShowsProgramIcon()
@@ -451,6 +508,10 @@ void tst_Window::settingsSurviveRestart()
         window->resize(520, 310);
         window->move(120, 90);
         window->pollModeAction->setChecked(true);
+        window->showUniverse({DmxProtocol::Sacn, 4321});
+        window->protocolBar->setWatchList({1, 2, 3, 101});
+        window->protocolBar->m_previewAction->setChecked(true);
+        window->protocolBar->m_priorityBox->setValue(0);
         QVERIFY(window->close());
     }
     {
@@ -458,12 +519,92 @@ void tst_Window::settingsSurviveRestart()
         QCOMPARE(settings.value(QStringLiteral("pos")).toPoint(), QPoint(120, 90));
         QCOMPARE(settings.value(QStringLiteral("size")).toSize(), QSize(520, 310));
         QCOMPARE(settings.value(QStringLiteral("poll")).toBool(), true);
-        QCOMPARE(settings.allKeys(), (QStringList{"poll", "pos", "size"}));
+        QCOMPARE(settings.value(QStringLiteral("sacn/protocolOnShow")).toString(),
+                 QStringLiteral("sacn"));
+        QCOMPARE(settings.value(QStringLiteral("sacn/universe")).toInt(), 4321);
+        QCOMPARE(settings.value(QStringLiteral("sacn/watchList")).toString(),
+                 QStringLiteral("1-3, 101"));
+        QCOMPARE(settings.allKeys(), WrittenKeys);
     }
     auto window = makeWindow();
     QCOMPARE(window->pos(), QPoint(120, 90));
     QCOMPARE(window->size(), QSize(520, 310));
     QVERIFY(window->pollModeAction->isChecked());
+    // In the session before its engines start, so that they start with them.
+    QCOMPARE(protocolState(*window->protocolBar, *window->session),
+             QStringLiteral("sACN 4321 [1-3, 101] preview 1 priority 0 | session sACN 4321"));
+}
+
+void tst_Window::unusableProtocolSettingsKeepDefaults_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QVariant>("value");
+
+    QTest::newRow("universe 0") << "universe" << QVariant(0);
+    QTest::newRow("universe 64000") << "universe" << QVariant(64000);
+    QTest::newRow("universe not a number") << "universe" << QVariant("seven");
+    QTest::newRow("watch list with letters") << "watchList" << QVariant("1-5, x");
+    QTest::newRow("watch list past the limit") << "watchList" << QVariant("1-2049");
+    QTest::newRow("priority 201") << "sendPriority" << QVariant(201);
+    QTest::newRow("priority -1") << "sendPriority" << QVariant(-1);
+    QTest::newRow("protocol in another case") << "protocolOnShow" << QVariant("sACN");
+    QTest::newRow("protocol unknown") << "protocolOnShow" << QVariant("dmx");
+}
+
+void tst_Window::unusableProtocolSettingsKeepDefaults()
+{
+    QFETCH(QString, key);
+    QFETCH(QVariant, value);
+    {
+        QSettings settings(Organisation, Application);
+        settings.setValue(QStringLiteral("sacn/") + key, value);
+    }
+    auto window = makeWindow();
+    QCOMPARE(protocolState(*window->protocolBar, *window->session),
+             QStringLiteral("Art-Net 1 [] preview 0 priority 100 | session Art-Net 1"));
+}
+
+void tst_Window::watchListDialog_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("error");
+    QTest::addColumn<QString>("watchList");
+
+    QTest::newRow("ranges") << "1-20, 101, 532-540" << QString() << "1-20, 101, 532-540";
+    QTest::newRow("blank clears") << "" << QString() << "";
+    QTest::newRow("markup shown as text")
+            << "<b>1</b>" << "\"<b>1</b>\" is not a universe or a range of universes" << "7";
+}
+
+void tst_Window::watchListDialog()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, error);
+    QFETCH(QString, watchList);
+    auto window = makeWindow();
+    window->protocolBar->setWatchList({7});
+
+    QString shownError;
+    bool stayedOpen = false;
+    ModalWatcher answer([&](QWidget *widget) {
+        auto *dialog = qobject_cast<WatchListDialog *>(widget);
+        if (!dialog) {
+            widget->close();
+            return;
+        }
+        dialog->m_edit->setText(text);
+        dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+        stayedOpen = dialog->isVisible();
+        shownError = dialog->m_error->isVisible() ? dialog->m_error->text() : QString();
+        QCOMPARE(dialog->m_error->textFormat(), Qt::PlainText);
+        if (stayedOpen)
+            dialog->reject();
+    });
+    window->protocolBar->m_watchListAction->trigger();
+    QCOMPARE(answer.seen(), 1);
+    QCOMPARE(stayedOpen, !error.isEmpty());
+    QCOMPARE(shownError, error);
+    QCOMPARE(UniverseRanges::format(window->protocolBar->watchList()), watchList);
 }
 
 void tst_Window::exitStoresSettings()
@@ -852,6 +993,58 @@ void tst_Window::loadShowsOnlyFirstUniverseOfLongFrame()
     QCOMPARE(allCellTexts(*window), QStringList(512, QStringLiteral("51")));
 }
 
+void tst_Window::saveWritesProtocolOnShow()
+{
+    auto window = makeWindow();
+    window->showUniverse({DmxProtocol::Sacn, 532});
+    showFrame(*window, bytes({1, 2, 255}));
+    const QString path = m_files->filePath(QStringLiteral("sacn.xml"));
+    QVERIFY(window->saveFile(path));
+    QVERIFY2(fileBytes(path).contains("<frame version=\"1\" type=\"sacn\" universe=\"532\" "
+                                      "dmx=\"0x0102ff" + QByteArray(1018, '0') + "\"/>"),
+             fileBytes(path).constData());
+}
+
+void tst_Window::loadShowsFrameInItsProtocol_data()
+{
+    QTest::addColumn<QByteArray>("frames");
+    QTest::addColumn<QString>("state");
+    QTest::addColumn<QString>("firstCell");
+
+    const QByteArray sacn532 = R"( <frame version="1" type="sacn" universe="532" dmx="0x15"/>)";
+    const QByteArray artNet = R"( <frame version="1" type="artnet" universe="3" dmx="0x0a"/>)";
+    const QByteArray sacnNowhere = R"( <frame version="1" type="sacn" universe="0" dmx="0x1f"/>)";
+    QTest::newRow("sacn") << sacn532 << "sACN 532" << "21";
+    QTest::newRow("art-net") << artNet << "Art-Net 9" << "10";
+    QTest::newRow("sacn, then art-net") << sacn532 + artNet << "Art-Net 532" << "10";
+    QTest::newRow("sacn without a universe passed over")
+            << artNet + sacnNowhere << "Art-Net 9" << "10";
+}
+
+void tst_Window::loadShowsFrameInItsProtocol()
+{
+    QFETCH(QByteArray, frames);
+    QFETCH(QString, state);
+    QFETCH(QString, firstCell);
+    const QString path = m_files->filePath(QStringLiteral("frames.xml"));
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("<!DOCTYPE Vardolux>\n<VardoluxData>\n" + frames + "\n</VardoluxData>\n");
+    }
+    auto window = makeWindow();
+    window->universeSpinBox->setValue(2);
+    window->showUniverse({DmxProtocol::Sacn, 9});
+    window->loadFile(path);
+    QCOMPARE(cellText(*window, 0, 0), firstCell);
+    const ProtocolBar *bar = window->protocolBar;
+    QCOMPARE(QStringLiteral("%1 %2")
+                     .arg(bar->protocol() == DmxProtocol::Sacn ? "sACN" : "Art-Net")
+                     .arg(bar->sacnUniverse()),
+             state);
+    QCOMPARE(window->universeSpinBox->value(), 2);
+}
+
 void tst_Window::saveFailureKeepsDocument_data()
 {
     QTest::addColumn<QString>("relativePath");
@@ -1115,7 +1308,7 @@ void tst_Window::activityCommandsAreReachable()
     // The dock's visibility is not a setting.
     QVERIFY(window->close());
     QSettings settings(Organisation, Application);
-    QCOMPARE(settings.allKeys(), (QStringList{"poll", "pos", "size"}));
+    QCOMPARE(settings.allKeys(), WrittenKeys);
 }
 
 void tst_Window::exportFailureShowsBox_data()

@@ -133,6 +133,7 @@ void CaptureSession::keepHistory()
         if (m_sacn)
             m_sacn->setFrameHistoryKept(false);
         m_sacnRecording = false;
+        closeSacnWhenUnused();
     }
 }
 

@@ -10,13 +10,15 @@
 
 // What the window's end-to-end tests share beyond WindowFixture: a socket in the peer namespace
 // on the Art-Net port, the console or node at the other end of the cable, and the state most of
-// them start from, the window recording universe 1 with the peer ready to send to it.
+// them start from, the window recording universe 1 (or another universe on show) with the peer
+// ready to send to it.
 //
 // Header only, as WindowFixture.
 class PeerWindowFixture : public WindowFixture
 {
 protected:
     static constexpr quint16 ArtNetPort = 6454;
+    static constexpr quint16 SacnPort = 5568;
 
     // Null, with the reason as a warning, when the peer namespace refuses the socket.
     static std::unique_ptr<QUdpSocket> openPeerSocket()
@@ -36,20 +38,23 @@ protected:
     // Opens the peer's socket, makes the window and starts Record. True once the first refresh
     // has shown an empty universe ("no data" in every cell), so that whatever the peer sends
     // from then on is news to the table.
-    bool startRecording(std::unique_ptr<QUdpSocket> &peer, std::unique_ptr<Vardolux> &window)
+    bool startRecording(std::unique_ptr<QUdpSocket> &peer, std::unique_ptr<Vardolux> &window,
+                        UniverseKey onShow = {DmxProtocol::ArtNet, 0})
     {
         peer = openPeerSocket();
         if (!peer)
             return false;
         window = makeWindow();
+        window->showUniverse(onShow);
         window->recordAction->trigger();
         return QTest::qWaitFor([&] { return cellText(*window, 0, 0) == QLatin1String("no data"); });
     }
 
-    // From the peer to the window's host, on the Art-Net port.
-    static bool sendToWindow(QUdpSocket &peer, const QByteArray &datagram)
+    // From the peer to the window's host, on the Art-Net port or another.
+    static bool sendToWindow(QUdpSocket &peer, const QByteArray &datagram,
+                             quint16 port = ArtNetPort)
     {
-        return peer.writeDatagram(datagram, QHostAddress(PrivateNetwork::LocalAddress), ArtNetPort)
+        return peer.writeDatagram(datagram, QHostAddress(PrivateNetwork::LocalAddress), port)
                 == datagram.size();
     }
 };

@@ -27,6 +27,10 @@ class WindowFixture
 protected:
     static inline const QString Organisation = QStringLiteral("vardolux.example");
     static inline const QString Application = QStringLiteral("Vardolux");
+    // Every key the window writes: its own three, then the Protocol toolbar's.
+    static inline const QStringList WrittenKeys{
+            "poll",           "pos",          "sacn/protocolOnShow", "sacn/sendPriority",
+            "sacn/showPreview", "sacn/universe", "sacn/watchList",     "size"};
 
     void setUpSettings()
     {
