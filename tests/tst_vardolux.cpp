@@ -17,6 +17,8 @@
 #include "privatenetwork.h"
 #include "protocolbar.h"
 #include "recordingfile.h"
+#include "sacnmessage.h"
+#include "sacnpackets.h"
 #include "scopewidget.h"
 #include "smallfilesystem.h"
 #include "sourcetablemodel.h"
@@ -168,6 +170,7 @@ private slots:
     void sacnRecordShowsMergedLevels_data();
     void sacnRecordShowsMergedLevels();
     void protocolSwitchKeepsRecording();
+    void sacnSendPutsStreamOnTheWire();
     void sacnPortNotes_data();
     void sacnPortNotes();
 
@@ -943,6 +946,51 @@ void tst_Vardolux::protocolSwitchKeepsRecording()
     window->showUniverse({DmxProtocol::ArtNet, 0});
     sendToWindow(*peer, artDmx(0, bytes({35, 35})));
     QTRY_COMPARE(cellText(*window, 0, 0), QStringLiteral("35"));
+}
+
+void tst_Vardolux::sacnSendPutsStreamOnTheWire()
+{
+    QString error;
+    const int fd = PrivateNetwork::peerUdpSocket(QString(), SacnPort, &error);
+    QVERIFY2(fd >= 0, qPrintable(error));
+    ip_mreqn membership = {};
+    membership.imr_multiaddr.s_addr = htonl(0xEFFF0007u);      // universe 7's group
+    membership.imr_address.s_addr = htonl(0x02000014u);        // on the peer's 2.0.0.20
+    QCOMPARE(::setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof membership), 0);
+    QUdpSocket peer;
+    QVERIFY(peer.setSocketDescriptor(fd, QUdpSocket::BoundState));
+    const auto next = [&peer](SacnMessage *message, QByteArray *datagram) {
+        if (!QTest::qWaitFor([&] { return peer.hasPendingDatagrams(); }, 2000))
+            return false;
+        datagram->resize(int(peer.pendingDatagramSize()));
+        peer.readDatagram(datagram->data(), datagram->size());
+        SacnPackets::readDatagram(reinterpret_cast<const uchar *>(datagram->constData()),
+                                  datagram->size(), 0, 0, message);
+        return true;
+    };
+
+    auto window = makeWindow();
+    window->showUniverse({DmxProtocol::Sacn, 7});
+    window->protocolBar->m_priorityBox->setValue(150);
+    showFrame(*window, bytes({1, 2, 3}));
+    window->sendAction->trigger();
+    QVERIFY(window->sendingLabel->text().startsWith(
+            QStringLiteral("Sending sACN universe 7 at priority 150 on 2.0.0.0/8")));
+    QByteArray datagram;
+    SacnMessage message;
+    QVERIFY(next(&message, &datagram));
+    QCOMPARE(message.kind, SacnMessage::Kind::Data);
+    QCOMPARE(message.frame.priority, quint8(150));
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(message.frame.levels), message.frame.count),
+             bytes({1, 2, 3}));
+
+    // Stop lets receivers go at once; nothing goes out as Art-Net meanwhile.
+    window->stopAction->trigger();
+    QVERIFY(window->sendingLabel->isHidden());
+    bool terminated = false;
+    while (!terminated && next(&message, &datagram))
+        terminated = message.streamTerminated();
+    QVERIFY(terminated);
 }
 
 void tst_Vardolux::sacnPortNotes_data()
