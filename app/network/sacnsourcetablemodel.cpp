@@ -67,6 +67,7 @@ SacnSourceRow SacnSourceTableModel::rowOf(quint16 universe, const DmxSource &sou
             row.info.address = source.address;
     }
     row.cidText = NetworkTexts::cid(source.cid);
+    row.addressText = NetworkTexts::address(row.info.address);
     return row;
 }
 
@@ -137,7 +138,7 @@ QVariant SacnSourceTableModel::display(const SacnSourceRow &row, int column, qin
     case NameColumn:
         return row.nameText;
     case AddressColumn:
-        return NetworkTexts::address(info.address);
+        return row.addressText;
     case PriorityColumn:
         if (info.packets == 0)
             return QString();

@@ -16,6 +16,7 @@ struct SacnSourceRow
     bool described = false; // still a live source (E1.31 drops one after 2.5 s or at its end)
     QString cidText;
     QString nameText;       // its name with what could disturb the table made visible
+    QString addressText;
 };
 
 // The sources of one sACN universe: who they are, at which priority, how fast and how cleanly
