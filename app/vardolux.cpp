@@ -3,6 +3,7 @@
 #include "activityviews.h"
 #include "artnetpackets.h"
 #include "capturesession.h"
+#include "commandkeys.h"
 #include "model.h"
 #include "networkview.h"
 #include "portnotes.h"
@@ -11,6 +12,7 @@
 #include "recordingfile.h"
 
 #include <QAction>
+#include <QAbstractSpinBox>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFileDialog>
@@ -20,10 +22,8 @@
 #include <QHeaderView>
 #include <QIcon>
 #include <QItemSelectionModel>
-#include <QKeyEvent>
 #include <QKeySequence>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -57,6 +57,20 @@ const QSize DefaultSize(400, 400);
 QString escapedForTitle(QString name)
 {
     return name.replace(QLatin1String("[*]"), QLatin1String("[*][*]"));
+}
+
+// Why a file read cannot be loaded as a recording; empty when it can.
+QString unusableReason(const RecordingFile::Content &content)
+{
+    if (!content.wellFormed && content.errorLine <= 0)
+        return content.errorMessage;
+    if (!content.wellFormed)
+        return QCoreApplication::translate("Vardolux", "%1 at line %2, column %3")
+                .arg(content.errorMessage, QString::number(content.errorLine),
+                     QString::number(content.errorColumn));
+    if (content.frames.isEmpty())
+        return QCoreApplication::translate("Vardolux", "The file holds no DMX frame");
+    return QString();
 }
 
 } // namespace
@@ -193,16 +207,8 @@ void Vardolux::createUniverseBox()
     universeSpinBox->setRange(FirstUniverse, LastUniverse);
     universeSpinBox->setStatusTip(tr("change universe for record or send"));
     connect(universeSpinBox, &QSpinBox::valueChanged, this, &Vardolux::setUniverse);
-    watchCommandKeys(universeSpinBox);
-}
-
-void Vardolux::watchCommandKeys(QAbstractSpinBox *box)
-{
-    // The box's line edit claims some keys of the commands for itself (on X11 Ctrl+E is its
-    // end of line); the box passes them on to it, so both are watched.
-    box->installEventFilter(this);
-    if (auto *edit = box->findChild<QLineEdit *>())
-        edit->installEventFilter(this);
+    commandKeys = new CommandKeys(this);
+    commandKeys->watch(universeSpinBox);
 }
 
 QMenu *Vardolux::createMenu(const QString &title, const char *name,
@@ -259,7 +265,7 @@ void Vardolux::createProtocolBar()
     addToolBar(protocolBar);
     const QList<QAbstractSpinBox *> boxes = protocolBar->findChildren<QAbstractSpinBox *>();
     for (QAbstractSpinBox *box : boxes)
-        watchCommandKeys(box);
+        commandKeys->watch(box);
     connect(protocolBar, &ProtocolBar::universeOnShowChanged, this,
             &Vardolux::followUniverseOnShow);
 }
@@ -273,27 +279,6 @@ void Vardolux::createStatusBar()
     sendingLabel->setObjectName(QStringLiteral("sendingLabel"));
     sendingLabel->hide();
     statusBar()->addPermanentWidget(sendingLabel);
-}
-
-bool Vardolux::eventFilter(QObject *watched, QEvent *event)
-{
-    // A widget that accepts the shortcut-override event takes the key as typing and the
-    // command never runs; left unaccepted, the key goes to the window's shortcuts.
-    if (event->type() == QEvent::ShortcutOverride
-        && isCommandShortcut(static_cast<QKeyEvent *>(event))) {
-        event->ignore();
-        return true;
-    }
-    return QMainWindow::eventFilter(watched, event);
-}
-
-bool Vardolux::isCommandShortcut(const QKeyEvent *event) const
-{
-    const QKeySequence pressed(event->keyCombination());
-    const QList<QAction *> commands = findChildren<QAction *>(Qt::FindDirectChildrenOnly);
-    return std::any_of(commands.cbegin(), commands.cend(), [&](const QAction *action) {
-        return action->isEnabled() && action->shortcuts().contains(pressed);
-    });
 }
 
 void Vardolux::createActivityViews()
@@ -744,16 +729,7 @@ void Vardolux::loadFile(const QString &fileName)
     QGuiApplication::restoreOverrideCursor();
 
     // A file that cannot be a recording must not take the place of the current one.
-    QString problem;
-    if (!content.wellFormed && content.errorLine <= 0) {
-        problem = content.errorMessage;
-    } else if (!content.wellFormed) {
-        problem = tr("%1 at line %2, column %3")
-                          .arg(content.errorMessage, QString::number(content.errorLine),
-                               QString::number(content.errorColumn));
-    } else if (content.frames.isEmpty()) {
-        problem = tr("The file holds no DMX frame");
-    }
+    const QString problem = unusableReason(content);
     if (!problem.isEmpty()) {
         QMessageBox::warning(this, tr("Application"),
                              tr("Cannot read file %1:\n%2.").arg(fileName, problem),

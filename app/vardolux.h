@@ -10,11 +10,9 @@
 
 #include <memory>
 
-class QAbstractSpinBox;
 class QAction;
 class QCloseEvent;
 class QLabel;
-class QKeyEvent;
 class QMenu;
 class QSpinBox;
 class QTableView;
@@ -22,6 +20,7 @@ class QTimer;
 class QToolBar;
 class Model;
 class NetworkDock;
+class CommandKeys;
 class NetworkView;
 class PortNotes;
 class ProtocolBar;
@@ -51,7 +50,6 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
-    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private slots:
     void newFile();
@@ -87,8 +85,6 @@ private:
                           CheckMark check = CheckMark::None);
     void createActions();
     void createUniverseBox();
-    // The box passes the commands' keys on to the window instead of taking them as typing.
-    void watchCommandKeys(QAbstractSpinBox *box);
     void createProtocolBar();
     QMenu *createMenu(const QString &title, const char *name, const QList<QAction *> &actions);
     void createMenus();
@@ -121,7 +117,6 @@ private:
     // Names the universe the engine repeats and the networks it reaches; hidden when nothing is.
     void updateSendingNote();
     void stretchLastColumn();
-    bool isCommandShortcut(const QKeyEvent *event) const;
     // Checks the one of Record, Send and Stop that is running.
     void checkRunCommand(const QAction *running);
     // Shows the table in `mode` (a Model::ViewMode) and checks that mode's command alone.
@@ -154,6 +149,7 @@ private:
     QAction *freezeAction = nullptr;
     QAction *optimizeAction = nullptr;
     QSpinBox *universeSpinBox = nullptr;
+    CommandKeys *commandKeys = nullptr;
     ProtocolBar *protocolBar = nullptr;
     QAction *pollModeAction = nullptr;
     QAction *viewDecimalAction = nullptr;

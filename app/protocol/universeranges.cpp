@@ -101,7 +101,7 @@ QString UniverseRanges::format(const QList<quint16> &universes)
 {
     QList<quint16> sorted = universes;
     std::sort(sorted.begin(), sorted.end());
-    sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+    sorted.resize(std::unique(sorted.begin(), sorted.end()) - sorted.begin());
     QStringList items;
     for (qsizetype at = 0; at < sorted.size();) {
         qsizetype end = at + 1;
