@@ -2,6 +2,8 @@
 
 #include "monotonicclock.h"
 
+#include <QtEndian>
+
 #include <algorithm>
 #include <cstring>
 #include <limits>
@@ -80,15 +82,13 @@ void SourceLevels::storeLevels(int index, Source &source, const DmxFrame &frame,
     const bool kept = mergesKept(arrivalNs);
     const qint8 mergeIndex = kept ? qint8(index) : qint8(NoWinner);
     for (int word = 0; word + 8 <= known; word += 8) {
-        quint64 before = 0;
-        quint64 after = 0;
-        std::memcpy(&before, source.levels.data() + word, 8);
-        std::memcpy(&after, frame.levels + word, 8);
-        if (before == after)
-            continue;
-        for (int channel = word; channel < word + 8; ++channel) {
-            if (source.levels[size_t(channel)] != frame.levels[channel])
-                changeChannel(mergeIndex, source, channel, frame.levels[channel], arrivalNs);
+        // Byte n of the difference is channel word + n, whatever the processor's byte order.
+        quint64 differ = qFromLittleEndian<quint64>(source.levels.data() + word)
+                ^ qFromLittleEndian<quint64>(frame.levels + word);
+        while (differ) {
+            const int byte = qCountTrailingZeroBits(differ) / 8;
+            differ &= ~(quint64(0xFF) << (byte * 8));
+            changeChannel(mergeIndex, source, word + byte, frame.levels[word + byte], arrivalNs);
         }
     }
     for (int channel = known & ~7; channel < known; ++channel) {
