@@ -34,6 +34,7 @@ LevelsBar::LevelsBar(CaptureSession *session, Model *model, QMainWindow *window)
 
 void LevelsBar::createWidgets(QMainWindow *window)
 {
+    addWidget(new QLabel(tr("Levels:"), this));
     m_choiceBox = new QComboBox(this);
     m_choiceBox->setObjectName(QStringLiteral("levelChoiceBox"));
     m_choiceBox->setSizeAdjustPolicy(QComboBox::AdjustToContents);
