@@ -34,7 +34,9 @@ LevelsBar::LevelsBar(CaptureSession *session, Model *model, QMainWindow *window)
 
 void LevelsBar::createWidgets(QMainWindow *window)
 {
-    addWidget(new QLabel(tr("Levels:"), this));
+    auto *caption = new QLabel(tr("Levels:"), this);
+    caption->setObjectName(QStringLiteral("levelsCaption"));
+    addWidget(caption);
     m_choiceBox = new QComboBox(this);
     m_choiceBox->setObjectName(QStringLiteral("levelChoiceBox"));
     m_choiceBox->setSizeAdjustPolicy(QComboBox::AdjustToContents);
