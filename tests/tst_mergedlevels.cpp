@@ -3,62 +3,43 @@
 // menu. The peer namespace plays both consoles, at 2.0.0.20 and 2.0.0.21.
 #include "vardolux.h"
 
-#include "levelsbar.h"
 #include "model.h"
-#include "privatenetwork.h"
+#include "peerwindowfixture.h"
 #include "recordingfile.h"
 #include "testpackets.h"
 
-#include "peerwindowfixture.h"
-
-#include <QAction>
 #include <QComboBox>
 #include <QLabel>
 #include <QMenu>
 #include <QStatusBar>
 #include <QTest>
-#include <QUdpSocket>
-
-#include <memory>
 
 namespace {
-
-using TestPackets::artDmx;
-
-constexpr int Channels = 512;
 
 QByteArray levelsOf(int factor, int offset)
 {
     QByteArray levels;
-    for (int channel = 0; channel < Channels; ++channel)
+    for (int channel = 0; channel < 512; ++channel)
         levels.append(char((channel * factor + offset) % 256));
     return levels;
 }
 
-// The first console's frame, the second's, and the first's again with its first four channels
-// moved after the second spoke: the last changer of those four is the first console.
+// The first console sends First, the second Second, then the first moves channels 1 to 4 alone.
 const QByteArray First = levelsOf(37, 0);
 const QByteArray Second = levelsOf(91, 50);
-const QByteArray FirstMoved = [] {
-    QByteArray levels = First;
-    for (int channel = 0; channel < 4; ++channel)
-        levels[channel] = char(10 + channel);
-    return levels;
-}();
+const QByteArray FirstMoved = QByteArray("\x0a\x0b\x0c\x0d") + First.mid(4);
 
-QByteArray highestOf(const QByteArray &a, const QByteArray &b)
-{
-    QByteArray levels(Channels, '\0');
-    for (int channel = 0; channel < Channels; ++channel)
-        levels[channel] = char(std::max(quint8(a[channel]), quint8(b[channel])));
-    return levels;
-}
-
-QByteArray latestChanges()
+// Channel by channel the higher level of the two (HTP) or the last changer's (LTP).
+QByteArray merged(bool latestTakesPrecedence)
 {
     QByteArray levels = Second;
-    for (int channel = 0; channel < 4; ++channel)
-        levels[channel] = FirstMoved[channel];
+    for (int channel = 0; channel < levels.size(); ++channel) {
+        const bool first = latestTakesPrecedence
+                ? channel < 4
+                : quint8(FirstMoved[channel]) > quint8(levels[channel]);
+        if (first)
+            levels[channel] = FirstMoved[channel];
+    }
     return levels;
 }
 
@@ -77,9 +58,6 @@ private slots:
     void tableFollowsLevelChoice();
 
 private:
-    static QByteArray tableBytes(const Vardolux &window);
-    void choose(Vardolux &window, const QString &text, bool viaMenu);
-
     std::vector<std::unique_ptr<QUdpSocket>> m_consoles;
 };
 
@@ -96,41 +74,10 @@ void tst_MergedLevels::initTestCase()
     }
 }
 
-QByteArray tst_MergedLevels::tableBytes(const Vardolux &window)
-{
-    QByteArray levels;
-    for (const QString &text : allCellTexts(window))
-        levels.append(char(text.toInt()));
-    return levels;
-}
-
-void tst_MergedLevels::choose(Vardolux &window, const QString &text, bool viaMenu)
-{
-    if (!viaMenu) {
-        auto *box = window.findChild<QComboBox *>(QStringLiteral("levelChoiceBox"));
-        QTRY_VERIFY(box->findText(text) >= 0);
-        box->setCurrentIndex(box->findText(text));
-        emit box->activated(box->currentIndex());
-        return;
-    }
-    QTRY_VERIFY([&] {
-        std::unique_ptr<QMenu> menu(window.createPopupMenu());
-        auto *levels = menu->findChild<QMenu *>(QStringLiteral("levelChoiceMenu"));
-        const QList<QAction *> actions = levels->actions();
-        for (QAction *action : actions) {
-            if (action->text() == text) {
-                action->trigger();
-                return true;
-            }
-        }
-        return false;
-    }());
-}
-
 void tst_MergedLevels::tableFollowsLevelChoice_data()
 {
     QTest::addColumn<QString>("choice");
-    QTest::addColumn<bool>("viaMenu");
+    QTest::addColumn<bool>("viaMenu"); // the context menu, else the Levels toolbar's box
     QTest::addColumn<QByteArray>("expected");
     QTest::addColumn<QString>("status");
     QTest::addColumn<QString>("tipMerge");
@@ -138,10 +85,10 @@ void tst_MergedLevels::tableFollowsLevelChoice_data()
     QTest::newRow("latest packet: the first console's, sent last")
             << "Latest packet" << false << FirstMoved << QString() << "Merged (HTP)";
     QTest::newRow("HTP: the higher level of each channel")
-            << "Merged (HTP)" << false << highestOf(FirstMoved, Second)
-            << "Showing: Merged (HTP) of 2 sources" << "Merged (HTP)";
+            << "Merged (HTP)" << false << merged(false) << "Showing: Merged (HTP) of 2 sources"
+            << "Merged (HTP)";
     QTest::newRow("LTP from the context menu: the last change of each channel")
-            << "Merged (LTP)" << true << latestChanges() << "Showing: Merged (LTP) of 2 sources"
+            << "Merged (LTP)" << true << merged(true) << "Showing: Merged (LTP) of 2 sources"
             << "Merged (LTP)";
     QTest::newRow("the first console alone")
             << "2.0.0.20" << false << FirstMoved << "Showing: 2.0.0.20 alone" << "Merged (HTP)";
@@ -149,7 +96,7 @@ void tst_MergedLevels::tableFollowsLevelChoice_data()
             << "2.0.0.21" << true << Second << "Showing: 2.0.0.21 alone" << "Merged (HTP)";
 }
 
-// Save writes what the table shows. The tool tips name both consoles' levels and the winner of
+// Save writes what the table shows. The tool tips give both consoles' levels and the winner of
 // the merge on show, or of HTP, as a node merges unless told otherwise.
 void tst_MergedLevels::tableFollowsLevelChoice()
 {
@@ -164,24 +111,33 @@ void tst_MergedLevels::tableFollowsLevelChoice()
     QVERIFY(startRecording(peer, window));
     const QHostAddress local(PrivateNetwork::LocalAddress);
     for (const auto &[console, levels] : {std::pair{0, First}, {1, Second}, {0, FirstMoved}}) {
-        QCOMPARE(m_consoles[size_t(console)]->writeDatagram(artDmx(0, levels), local, ArtNetPort),
-                 qint64(levels.size()) + 18);
+        const QByteArray datagram = TestPackets::artDmx(0, levels);
+        QCOMPARE(m_consoles[size_t(console)]->writeDatagram(datagram, local, ArtNetPort),
+                 datagram.size());
         QTest::qWait(30);
     }
 
-    choose(*window, choice, viaMenu);
-    QTRY_COMPARE(tableBytes(*window), expected);
+    auto *box = window->findChild<QComboBox *>(QStringLiteral("levelChoiceBox"));
+    QTRY_VERIFY(box->findText(choice) >= 0);
+    std::unique_ptr<QMenu> menu(window->createPopupMenu());
+    const QList<QAction *> entries =
+            menu->findChild<QMenu *>(QStringLiteral("levelChoiceMenu"))->actions();
+    if (viaMenu)
+        entries.at(box->findText(choice))->trigger();
+    else
+        emit box->activated(box->findText(choice));
+    QTRY_COMPARE(window->levelsOnShow(true), expected);
     auto *label = window->findChild<QLabel *>(QStringLiteral("levelChoiceLabel"));
     QTRY_COMPARE(label->isVisibleTo(window.get()), !status.isEmpty());
     QCOMPARE(label->text(), status);
 
     // Channel 5: 148 from the first console, 158 from the second, which wins it either way.
     const QModelIndex fifth = window->model->index(0, 4);
-    const QString tip = QStringLiteral("\nSources:\n2.0.0.20: 148\n2.0.0.21: 158\n%1: 158 from "
-                                       "2.0.0.21")
-                                .arg(tipMerge);
-    QTRY_VERIFY2(window->model->data(fifth, Qt::ToolTipRole).toString().endsWith(tip),
-                 qPrintable(window->model->data(fifth, Qt::ToolTipRole).toString()));
+    QTRY_VERIFY(window->model->data(fifth, Qt::ToolTipRole)
+                        .toString()
+                        .endsWith(QStringLiteral("\nSources:\n2.0.0.20: 148\n2.0.0.21: 158\n%1: "
+                                                 "158 from 2.0.0.21")
+                                          .arg(tipMerge)));
 
     if (choice == QLatin1String("Merged (HTP)")
         && qEnvironmentVariableIsSet("VARDOLUX_MERGE_SCREENSHOT")) {
@@ -196,9 +152,7 @@ void tst_MergedLevels::tableFollowsLevelChoice()
 
     const QString path = m_files->filePath(QStringLiteral("merged.xml"));
     QVERIFY(window->saveFile(path));
-    const RecordingFile::Content saved = RecordingFile::read(fileBytes(path));
-    QCOMPARE(saved.frames.size(), 1);
-    QCOMPARE(saved.frames.first(), expected);
+    QCOMPARE(RecordingFile::read(fileBytes(path)).frames, QList<QByteArray>{expected});
 }
 
 QTEST_MAIN(tst_MergedLevels)
