@@ -136,8 +136,7 @@ QString CaptureSession::sourceLabel(const SourceIdentity &source) const
         const SourceIdentity &other = levels->identity(index);
         if (other.address == source.address && other.physical != source.physical)
             return QCoreApplication::translate("CaptureSession", "%1 physical %2")
-                    .arg(address)
-                    .arg(source.physical);
+                    .arg(address, QString::number(source.physical));
     }
     return address;
 }
