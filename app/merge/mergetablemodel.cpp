@@ -220,7 +220,8 @@ QVariant MergeTableModel::data(const QModelIndex &index, int role) const
     case SortRole:
         return sortValue(channel, column);
     case Qt::TextAlignmentRole:
-        return column == WinnerColumn ? QVariant() : QVariant(int(Qt::AlignRight | Qt::AlignVCenter));
+        return column == WinnerColumn ? QVariant()
+                                      : QVariant(int(Qt::AlignRight | Qt::AlignVCenter));
     case Qt::BackgroundRole:
         // Only where the sources disagree: where they agree, nobody wins anything.
         if (source >= 0 && m_differs[size_t(channel)] && m_merge.winner[size_t(channel)] == source)
