@@ -3,11 +3,13 @@
 #include "artnetpackets.h"
 #include "coalescingreader.h"
 #include "datagramreader.h"
+#include "dmxcensus.h"
 #include "networkchangewatcher.h"
 #include "framehistory.h"
 #include "interfacelist.h"
 #include "monotonicclock.h"
 #include "nodetable.h"
+#include "sourcelevels.h"
 #include "trafficcensus.h"
 
 #include <QColor>
@@ -205,6 +207,8 @@ bool artnet::setReceiveUniverse(quint16 universe)
         m_receivedLength = 0;
         if (m_historySink)
             m_historySink->clear();
+        if (m_sourceLevels)
+            m_sourceLevels->clear();
     }
     return true;
 }
@@ -217,6 +221,20 @@ void artnet::setFrameHistoryKept(bool keep)
     if (!keep && m_frameHistory)
         m_frameHistory->clear();
     m_historySink = keep ? m_frameHistory.get() : nullptr;
+}
+
+void artnet::setSourceLevelsKept(bool keep)
+{
+    if (!keep) {
+        m_sourceLevels.reset();
+        m_chosenLevels.reset();
+        return;
+    }
+    if (!m_sourceLevels) {
+        m_sourceLevels = std::make_unique<SourceLevels>(DmxCensus::ArtNetLiveMs * 1'000'000,
+                                                        Dmx::MergeTimeoutNs);
+        m_chosenLevels.reset(new uchar[Dmx::MaxChannels]());
+    }
 }
 
 bool artnet::readUniverse(uchar *buffer, quint16 *length)
@@ -377,23 +395,37 @@ void artnet::receiveFrame(const DmxFrame &frame)
         ++m_malformedDmxPassedOver;
         return;
     }
+    const bool onShow = frame.universe == receiveKey();
+    if (onShow && m_sourceLevels)
+        m_sourceLevels->take(frame);
     if (!m_receiveBuffer)
         return;
-    if (frame.universe == receiveKey()) {
+    if (onShow) {
         std::memcpy(m_receiveBuffer.get(), frame.levels, frame.count);
         m_receivedLength = frame.count;
-        if (m_historySink) {
-            if (frame.arrivalNs >= 0)
-                m_historySink->append(m_receiveBuffer.get(), frame.count, frame.arrivalNs);
-            else
-                m_historySink->record(m_receiveBuffer.get(), frame.count);
-        }
+        if (m_historySink)
+            recordHistory(frame);
     }
     // In a show most packets are for other universes; without a sink nobody takes them.
     if (m_recordBuffer)
         copyFrameToRecordBuffer(frame);
     if (m_colors)
         copyFrameToColors(frame);
+}
+
+void artnet::recordHistory(const DmxFrame &frame)
+{
+    const uchar *levels = m_receiveBuffer.get();
+    int count = frame.count;
+    if (m_historyChoice.kind != LevelChoice::Kind::LatestPacket && m_sourceLevels) {
+        const qint64 nowNs = frame.arrivalNs >= 0 ? frame.arrivalNs : MonotonicClock::nowNs();
+        count = std::max(0, m_sourceLevels->choose(m_historyChoice, nowNs, m_chosenLevels.get()));
+        levels = m_chosenLevels.get();
+    }
+    if (frame.arrivalNs >= 0)
+        m_historySink->append(levels, quint16(count), frame.arrivalNs);
+    else
+        m_historySink->record(levels, quint16(count));
 }
 
 QString artnet::interfaceAddress(int index) const

@@ -3,6 +3,7 @@
 
 #include "artnetpackets.h"
 #include "dmxsource.h"
+#include "levelchoice.h"
 #include "interfaceentry.h"
 #include "nodeinfo.h"
 #include "timecodesource.h"
@@ -23,6 +24,7 @@ class CoalescingReader;
 class DatagramReader;
 class NetworkChangeWatcher;
 class FrameHistory;
+class SourceLevels;
 class NodeTable;
 class TrafficCensus;
 class QColor;
@@ -112,6 +114,12 @@ public:
     // receiving once asked for; a universe change or stopReceiving() starts a new history.
     void setFrameHistoryKept(bool keep);
     const FrameHistory *frameHistory() const { return m_historySink; }
+    // Each source's own levels of the receive universe, kept from now on whether receiving or
+    // only listening; a universe change starts them over. The history then keeps what the
+    // choice picks at every frame of the universe (LatestPacket: the frame itself).
+    void setSourceLevelsKept(bool keep);
+    SourceLevels *sourceLevels() const { return m_sourceLevels.get(); }
+    void setHistoryChoice(const LevelChoice &choice) { m_historyChoice = choice; }
     // Traffic census and node list. The census counts while the engine receives, or while it
     // is enabled here (the network view open) without changing what readUniverse follows;
     // both open the socket. Node polling sends an ArtPoll every 3 s to every interface's
@@ -165,6 +173,7 @@ private:
     void countCutArtDmx(const QByteArray &datagram, const QHostAddress &sender, qint64 arrivalNs);
     // Everything that takes received levels is fed from here, with the frame decoded once.
     void receiveFrame(const DmxFrame &frame);
+    void recordHistory(const DmxFrame &frame);
     UniverseKey receiveKey() const { return UniverseKey{DmxProtocol::ArtNet, m_receiveUniverse}; }
     void copyFrameToRecordBuffer(const DmxFrame &frame);
     void copyFrameToColors(const DmxFrame &frame);
@@ -232,6 +241,9 @@ private:
     std::unique_ptr<CoalescingReader> m_coalescingReader; // the same, for the open socket
     std::unique_ptr<FrameHistory> m_frameHistory; // made once, at the first setFrameHistoryKept
     FrameHistory *m_historySink = nullptr;        // m_frameHistory while kept, else null
+    std::unique_ptr<SourceLevels> m_sourceLevels; // of the receive universe, while kept
+    std::unique_ptr<uchar[]> m_chosenLevels;      // what m_historyChoice picks, with them
+    LevelChoice m_historyChoice;
     quint64 m_datagramsRead = 0; // datagrams taken from the socket, for tests and measurements
     quint64 m_malformedDmxPassedOver = 0; // by the receiver, whether the census runs or not
     bool m_portShared = false;

@@ -58,6 +58,8 @@ constexpr int HeaderSize = 18;
 constexpr int MaxChannels = DmxFrame::MaxChannels;
 constexpr int MinSendChannels = 2;
 constexpr int MaxSize = HeaderSize + MaxChannels; // 530
+// A node merging two sources leaves one out after this long without its ArtDmx.
+constexpr qint64 MergeTimeoutNs = 10'000'000'000;
 } // namespace Dmx
 
 // Sync packets of both families ("Art-Net" and "MadrixN", opcodes 0x5101 and 0x5202).

@@ -123,7 +123,8 @@ bool SacnMerge::isLive(const Source &source, qint64 nowNs)
 // A source's priority at each slot it drives, plus one so that universe priority 0 still
 // drives: its universe priority, or while it sends them its per-address priorities, where 0
 // leaves the slot to others.
-void SacnMerge::mergeSource(const Source &source, qint64 nowNs, uchar *levels, quint16 *best)
+void SacnMerge::mergeSource(const Source &source, qint64 nowNs, uchar *levels, quint16 *best,
+                            qint8 *winner, qint8 index)
 {
     const bool perAddress = source.perAddressNs >= 0 && nowNs - source.perAddressNs < SourceLossNs;
     for (int slot = 0; slot < source.levelCount; ++slot) {
@@ -134,37 +135,55 @@ void SacnMerge::mergeSource(const Source &source, qint64 nowNs, uchar *levels, q
         if (priority == 0 || priority < best[slot])
             continue;
         const quint8 level = source.levels[slot];
+        const bool wins = priority > best[slot] || level > levels[slot];
         levels[slot] = priority > best[slot] ? level : std::max(levels[slot], level);
         best[slot] = quint16(priority);
+        if (winner && wins)
+            winner[slot] = index;
     }
 }
 
 // A universe on show is merged after every packet that changes it, so source by source rather
 // than slot by slot, and most universes have one source: its levels as they are.
-int SacnMerge::merge(qint64 nowNs, uchar *levels) const
+int SacnMerge::merge(qint64 nowNs, uchar *levels, qint8 *winner) const
 {
     std::memset(levels, 0, DmxFrame::MaxChannels);
-    const Source *only = nullptr;
+    if (winner)
+        std::memset(winner, -1, DmxFrame::MaxChannels);
+    int only = -1;
     int live = 0;
     for (int i = 0; i < m_count; ++i) {
         if (isLive(m_sources[i], nowNs)) {
-            only = &m_sources[i];
+            only = i;
             ++live;
         }
     }
-    if (live == 1 && (only->perAddressNs < 0 || nowNs - only->perAddressNs >= SourceLossNs)) {
-        std::memcpy(levels, only->levels.data(), only->levelCount);
-        return only->levelCount;
+    const Source *single = live == 1 ? &m_sources[only] : nullptr;
+    if (single && (single->perAddressNs < 0 || nowNs - single->perAddressNs >= SourceLossNs)) {
+        std::memcpy(levels, single->levels.data(), single->levelCount);
+        if (winner)
+            std::memset(winner, only, single->levelCount);
+        return single->levelCount;
     }
     std::array<quint16, DmxFrame::MaxChannels> best = {};
     for (int i = 0; i < m_count; ++i) {
         if (isLive(m_sources[i], nowNs))
-            mergeSource(m_sources[i], nowNs, levels, best.data());
+            mergeSource(m_sources[i], nowNs, levels, best.data(), winner, qint8(i));
     }
     int driven = DmxFrame::MaxChannels;
     while (driven > 0 && best[size_t(driven - 1)] == 0)
         --driven;
     return driven;
+}
+
+const SourceIdentity &SacnMerge::sourceIdentity(int index) const
+{
+    return m_sources[index].identity;
+}
+
+quint8 SacnMerge::sourcePriority(int index) const
+{
+    return m_sources[index].priority;
 }
 
 int SacnMerge::liveSources(qint64 nowNs) const

@@ -53,7 +53,13 @@ public:
     // Writes the merged level of every slot (DmxFrame::MaxChannels bytes; 0 where no live source
     // drives a slot) as of nowNs, and returns how many slots from the first on some live source
     // drives.
-    int merge(qint64 nowNs, uchar *levels) const;
+    int merge(qint64 nowNs, uchar *levels) const { return merge(nowNs, levels, nullptr); }
+    // The same, with the source that gives each slot its level (an index below
+    // sourceCount(), or -1 where none does); among equals, the first.
+    int merge(qint64 nowNs, uchar *levels, qint8 *winner) const;
+    int sourceCount() const { return m_count; }
+    const SourceIdentity &sourceIdentity(int index) const;
+    quint8 sourcePriority(int index) const;
     int liveSources(qint64 nowNs) const;
     void clear() { m_count = 0; }
 
@@ -66,7 +72,8 @@ private:
     void dropLost(qint64 nowNs);
     static void store(Source &source, const SacnMessage &message);
     static bool isLive(const Source &source, qint64 nowNs);
-    static void mergeSource(const Source &source, qint64 nowNs, uchar *levels, quint16 *best);
+    static void mergeSource(const Source &source, qint64 nowNs, uchar *levels, quint16 *best,
+                            qint8 *winner, qint8 index);
 
     std::unique_ptr<Source[]> m_sources;
     int m_count = 0;

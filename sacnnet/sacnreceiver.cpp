@@ -11,6 +11,7 @@
 #include "sacnmessage.h"
 #include "sacnpackets.h"
 #include "sacnsourcetable.h"
+#include "sourcelevels.h"
 
 #include <QNetworkProxy>
 #include <QTimer>
@@ -18,6 +19,7 @@
 #include <QVariant>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #ifdef Q_OS_LINUX
@@ -30,6 +32,7 @@ SacnReceiver::SacnReceiver(QObject *parent)
       m_census(new DmxCensus),
       m_sources(new SacnSourceTable),
       m_mergedLevels(new uchar[DmxFrame::MaxChannels]()),
+      m_sourceLevels(new SourceLevels(SacnMerge::SourceLossNs, SacnMerge::SourceLossNs)),
       m_discoveredSlot(new quint16[65536]()),
       m_discovered(new DiscoveredUniverse[MaxDiscoveredUniverses]),
       m_censusStartNs(MonotonicClock::nowNs())
@@ -159,6 +162,7 @@ void SacnReceiver::setUniverseOnShow(quint16 universe)
     m_merge.reset(universe ? new SacnMerge(universe) : nullptr);
     if (m_merge)
         m_merge->setAcceptPreview(m_previewAccepted);
+    m_sourceLevels->clear();
     if (m_historySink)
         m_historySink->clear();
     updateGroups();
@@ -308,20 +312,64 @@ void SacnReceiver::takeData(const SacnMessage &message, qint64 nowMs)
     if (message.startCode == SacnMessage::StartCodeLevels)
         m_census->recordFrame(message.frame, nowMs);
     m_sources->record(message, nowMs);
-    if (!m_merge || message.frame.universe.number != m_universeOnShow)
+    if (m_merge && message.frame.universe.number == m_universeOnShow)
+        takeShown(message);
+}
+
+void SacnReceiver::takeShown(const SacnMessage &message)
+{
+    const SacnMerge::Outcome outcome = m_merge->take(message);
+    if (outcome == SacnMerge::Outcome::Terminated)
+        m_sourceLevels->forget(message.frame.source);
+    if (outcome != SacnMerge::Outcome::Taken)
         return;
-    if (m_merge->take(message) != SacnMerge::Outcome::Taken || !m_historySink)
+    if (message.startCode == SacnMessage::StartCodeLevels)
+        m_sourceLevels->take(message.frame);
+    if (!m_historySink)
         return;
     const qint64 arrivalNs = message.frame.arrivalNs;
-    const int count = m_merge->merge(arrivalNs, m_mergedLevels.get());
+    const int count = chosenLevels(arrivalNs, m_mergedLevels.get());
     m_historySink->append(m_mergedLevels.get(), quint16(count), arrivalNs);
+}
+
+int SacnReceiver::chosenLevels(qint64 nowNs, uchar *levels) const
+{
+    const int count = m_sourceLevels->choose(m_levelChoice, nowNs, levels);
+    return count >= 0 ? count : m_merge->merge(nowNs, levels);
+}
+
+int SacnReceiver::mergeWithWinners(qint64 nowNs, uchar *levels, qint8 *winner) const
+{
+    if (!m_merge) {
+        std::memset(levels, 0, DmxFrame::MaxChannels);
+        std::memset(winner, -1, DmxFrame::MaxChannels);
+        return 0;
+    }
+    const int count = m_merge->merge(nowNs, levels, winner);
+    std::array<qint8, SacnMerge::MaxSources> index;
+    for (int i = 0; i < m_merge->sourceCount(); ++i)
+        index[size_t(i)] = qint8(m_sourceLevels->indexOf(m_merge->sourceIdentity(i)));
+    for (int slot = 0; slot < DmxFrame::MaxChannels; ++slot) {
+        if (winner[slot] >= 0)
+            winner[slot] = index[size_t(winner[slot])];
+    }
+    return count;
+}
+
+quint8 SacnReceiver::priorityOf(const SourceIdentity &source) const
+{
+    for (int i = 0; m_merge && i < m_merge->sourceCount(); ++i) {
+        if (m_merge->sourceIdentity(i) == source)
+            return m_merge->sourcePriority(i);
+    }
+    return 0;
 }
 
 bool SacnReceiver::readUniverse(uchar *buffer, quint16 *length) const
 {
     if (!m_merge || !buffer || !length || *length == 0)
         return false;
-    const int count = m_merge->merge(MonotonicClock::nowNs(), m_mergedLevels.get());
+    const int count = chosenLevels(MonotonicClock::nowNs(), m_mergedLevels.get());
     *length = quint16(std::min<int>(*length, count));
     std::memcpy(buffer, m_mergedLevels.get(), *length);
     return true;

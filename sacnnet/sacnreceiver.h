@@ -2,6 +2,7 @@
 #define SACNRECEIVER_H
 
 #include "dmxsource.h"
+#include "levelchoice.h"
 #include "multicastmemberships.h"
 #include "sacnsourceinfo.h"
 #include "universetraffic.h"
@@ -21,6 +22,7 @@ class FrameHistory;
 class NetworkChangeWatcher;
 class SacnMerge;
 class SacnSourceTable;
+class SourceLevels;
 class QTimer;
 class QUdpSocket;
 struct SacnMessage;
@@ -83,7 +85,18 @@ public:
     // The merged levels of the universe on show as of now, like artnet::readUniverse: *length
     // in, the buffer's size; out, the slots some live source drives. False without a universe.
     bool readUniverse(uchar *buffer, quint16 *length) const;
-    // The merged frame after every packet that changed it, with its arrival time, once asked for.
+    // What readUniverse() and the history give: the merge (MergedPriorityHtp, the default),
+    // the latest level packet of any source, or one source's frame.
+    void setLevelChoice(const LevelChoice &choice) { m_levelChoice = choice; }
+    // Each source's own levels of the universe on show, from the packets the merge took.
+    const SourceLevels &sourceLevels() const { return *m_sourceLevels; }
+    SourceLevels &sourceLevels() { return *m_sourceLevels; }
+    // The merge as of nowNs with the source that gives each slot its level: an index into
+    // sourceLevels(), -1 where none does.
+    int mergeWithWinners(qint64 nowNs, uchar *levels, qint8 *winner) const;
+    // The priority of a source of the universe on show's last packet; 0 when it takes no part.
+    quint8 priorityOf(const SourceIdentity &source) const;
+    // The chosen frame after every packet that changed it, with its arrival time, once asked for.
     void setFrameHistoryKept(bool keep);
     const FrameHistory *frameHistory() const { return m_historySink; }
 
@@ -113,6 +126,8 @@ public:
 private:
     void readPending();
     void takeData(const SacnMessage &message, qint64 nowMs);
+    void takeShown(const SacnMessage &message);
+    int chosenLevels(qint64 nowNs, uchar *levels) const;
     void learnUniverses(const SacnMessage &message, qint64 nowMs);
     void updateGroups();
     bool isFollowed(quint16 universe) const;
@@ -127,6 +142,8 @@ private:
     std::unique_ptr<SacnSourceTable> m_sources;
     std::unique_ptr<SacnMerge> m_merge; // for the universe on show
     std::unique_ptr<uchar[]> m_mergedLevels;
+    std::unique_ptr<SourceLevels> m_sourceLevels; // of the universe on show
+    LevelChoice m_levelChoice = LevelChoice::of(LevelChoice::Kind::MergedPriorityHtp);
     std::unique_ptr<FrameHistory> m_frameHistory;
     FrameHistory *m_historySink = nullptr;
     // A universe learnt from discovery and when it was last announced, in slots 0 to

@@ -26,6 +26,15 @@ CaptureSession::Identity identity(const QString &shortName)
     return given;
 }
 
+QByteArray readChosen(CaptureSession &session)
+{
+    uchar levels[512];
+    quint16 length = sizeof levels;
+    if (!session.readLevels(levels, &length))
+        return "unread";
+    return QByteArray(reinterpret_cast<const char *>(levels), length);
+}
+
 } // namespace
 
 class tst_CaptureSession : public QObject
@@ -39,6 +48,7 @@ private slots:
     void universeNumbers();
     void listensCountsAndForgets();
     void followsTheSacnUniverseOnShow();
+    void choosesAmongTwoArtNetSenders();
 };
 
 void tst_CaptureSession::nothingBeforeStart()
@@ -166,11 +176,80 @@ void tst_CaptureSession::followsTheSacnUniverseOnShow()
     QCOMPARE(census.universes.at(0).protocol, DmxProtocol::Sacn);
     QCOMPARE(census.sacnSources.size(), 2);
 
+    // Each source alone, beside the receiver's output that is shown unless asked otherwise.
+    QCOMPARE(session.levelChoice().kind, LevelChoice::Kind::MergedPriorityHtp);
+    const QList<LevelChoice> choices = session.levelChoices();
+    QCOMPARE(choices.size(), 4);
+    session.setLevelChoice(choices.at(2));
+    QCOMPARE(readChosen(session), low.values);
+    QCOMPARE(session.universeMerge(LevelChoice::Kind::MergedPriorityHtp).winner[0], qint8(1));
+    session.setLevelChoice(LevelChoice::of(LevelChoice::Kind::MergedHtp));
+    QCOMPARE(session.levelChoice().kind, LevelChoice::Kind::Source);
+
     // Back on Art-Net, the sACN merge is no longer what the table reads.
     session.setProtocol(DmxProtocol::ArtNet);
     length = sizeof levels;
     session.readLevels(levels, &length);
     QVERIFY(QByteArray(reinterpret_cast<const char *>(levels), length) != high.values);
+}
+
+
+// Two consoles on one Art-Net universe, from two loopback addresses: what each choice reads,
+// the history following the choice, and the merge with its winners.
+void tst_CaptureSession::choosesAmongTwoArtNetSenders()
+{
+    CaptureSession session;
+    session.start(identity(QStringLiteral("Vardolux")));
+    QVERIFY(session.setUniverse(1));
+    session.keepHistory();
+    QCOMPARE(readChosen(session), QByteArray());
+    QUdpSocket first;
+    QUdpSocket second;
+    QVERIFY(first.bind(QHostAddress(QStringLiteral("127.0.0.2")), 0));
+    QVERIFY(second.bind(QHostAddress(QStringLiteral("127.0.0.3")), 0));
+    const QByteArray firstLevels("\x0A\xC8", 2);
+    const QByteArray secondLevels("\x32\x14", 2);
+    first.writeDatagram(TestPackets::artDmx(0, firstLevels), QHostAddress::LocalHost, ArtNetPort);
+    QTRY_COMPARE(session.levelChoices().size(), 4);
+    second.writeDatagram(TestPackets::artDmx(0, secondLevels), QHostAddress::LocalHost, ArtNetPort);
+    QTRY_COMPARE(session.levelChoices().size(), 5);
+
+    const QList<LevelChoice> choices = session.levelChoices();
+    const QList<QByteArray> expected{secondLevels, "\x32\xC8", secondLevels, firstLevels,
+                                     secondLevels};
+    const QStringList texts{"Latest packet", "Merged (HTP)", "Merged (LTP)", "127.0.0.2",
+                            "127.0.0.3"};
+    for (int i = 0; i < choices.size(); ++i) {
+        session.setLevelChoice(choices.at(i));
+        QCOMPARE(session.levelChoice(), choices.at(i));
+        QCOMPARE(session.levelChoiceText(choices.at(i)), texts.at(i));
+        QCOMPARE(readChosen(session), expected.at(i));
+    }
+
+    // The history keeps what the choice gives at each packet: in LTP the first console's change
+    // wins its channel, the second console's later start keeps the other.
+    session.setLevelChoice(choices.at(2));
+    const QByteArray changed("\x0B\xC8", 2);
+    first.writeDatagram(TestPackets::artDmx(0, changed), QHostAddress::LocalHost, ArtNetPort);
+    const FrameHistory *history = session.history();
+    QTRY_COMPARE(QByteArray(reinterpret_cast<const char *>(history->levelsAt(history->endSerial() - 1)),
+                            history->lengthAt(history->endSerial() - 1)),
+                 QByteArray("\x0B\x14", 2));
+
+    const UniverseMerge merge = session.universeMerge(LevelChoice::Kind::MergedHtp);
+    QCOMPARE(merge.sources.size(), 2);
+    QVERIFY(merge.sources.at(0).live && merge.sources.at(1).inMerge);
+    QCOMPARE(merge.mergedCount, quint16(2));
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(merge.merged.data()), 2), QByteArray("\x32\xC8"));
+    QCOMPARE(merge.winner[0], qint8(1));
+    QCOMPARE(merge.winner[1], qint8(0));
+    QCOMPARE(merge.differingChannels, 2);
+
+    // A source's choice ends with its universe.
+    session.setLevelChoice(choices.at(3));
+    QVERIFY(session.setUniverse(2));
+    QCOMPARE(session.levelChoice(), LevelChoice());
+    QVERIFY(session.levelChoices().size() == 3);
 }
 
 QTEST_MAIN(tst_CaptureSession)

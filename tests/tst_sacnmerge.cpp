@@ -73,6 +73,8 @@ class TestSacnMerge : public QObject
 private slots:
     void merge_data();
     void merge();
+    void winners_data();
+    void winners();
     void outcomes_data();
     void outcomes();
     void sourcesAreBounded();
@@ -162,6 +164,38 @@ void TestSacnMerge::merge()
     const int driven = sacnMerge.merge(nowMs * NsPerMs, output);
     QCOMPARE(QByteArray(reinterpret_cast<const char *>(output), driven), merged);
     QVERIFY(std::all_of(output + driven, output + DmxFrame::MaxChannels, [](uchar level) { return level == 0; }));
+}
+
+void TestSacnMerge::winners_data()
+{
+    QTest::addColumn<QList<Packet>>("packets");
+    QTest::addColumn<QByteArray>("winners"); // the source (in order of arrival) of each slot
+    QTest::newRow("one source") << QList<Packet>{levels(1, 0, 100, "\x01\x02")}
+                                << QByteArray("\x00\x00", 2);
+    QTest::newRow("150 wins whatever the levels")
+        << QList<Packet>{levels(1, 0, 100, "\xFF\xFF"), levels(2, 0, 150, QByteArray("\x0A\x00", 2))}
+        << QByteArray("\x01\x01");
+    QTest::newRow("equal priority: the higher level, the first of equals")
+        << QList<Packet>{levels(1, 0, 100, "\x0A\xC8\x05"), levels(2, 0, 100, "\x32\x14\x05")}
+        << QByteArray("\x01\x00\x00", 3);
+    QTest::newRow("per-address 0 leaves the slot to the other")
+        << QList<Packet>{levels(1, 0, 100, "\x09\x09"), perAddress(1, 0, QByteArray("\x64\x00", 2), 1),
+                         levels(2, 0, 50, "\x01\x01")}
+        << QByteArray("\x00\x01", 2);
+}
+
+void TestSacnMerge::winners()
+{
+    QFETCH(QList<Packet>, packets);
+    QFETCH(QByteArray, winners);
+    SacnMerge sacnMerge(1);
+    for (const Packet &packet : packets)
+        feed(sacnMerge, packet);
+    uchar output[DmxFrame::MaxChannels];
+    qint8 winner[DmxFrame::MaxChannels];
+    const int driven = sacnMerge.merge(10 * NsPerMs, output, winner);
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(winner), driven), winners);
+    QCOMPARE(winner[driven], qint8(-1));
 }
 
 void TestSacnMerge::outcomes_data()

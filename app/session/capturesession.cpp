@@ -4,7 +4,12 @@
 #include "sacnpackets.h"
 #include "sacnreceiver.h"
 #include "sacnsender.h"
+#include "sourcelevels.h"
 
+#include "monotonicclock.h"
+
+#include <algorithm>
+#include <cstring>
 #include <limits>
 
 namespace {
@@ -15,7 +20,7 @@ constexpr int LastUniverse = std::numeric_limits<quint16>::max() + 1;
 
 } // namespace
 
-CaptureSession::CaptureSession() = default;
+CaptureSession::CaptureSession() : m_chosenLevels(new uchar[DmxFrame::MaxChannels]()) { }
 
 CaptureSession::~CaptureSession() = default;
 
@@ -31,6 +36,9 @@ void CaptureSession::start(const Identity &identity)
         m_sacnSender = std::make_unique<SacnSender>();
         m_sacnSender->setPriority(m_sacnSendPriority);
     }
+    m_artNet->setSourceLevelsKept(true);
+    applyLevelChoice();
+    setTracedChannel(m_tracedChannel);
     m_sacnSender->setSourceName(identity.shortName);
     m_artNet->m_versionHi = identity.versionHi;
     m_artNet->m_versionLo = identity.versionLo;
@@ -75,7 +83,10 @@ bool CaptureSession::setSacnUniverse(int universe)
 {
     if (universe < SacnPackets::MinUniverse || universe > SacnPackets::MaxUniverse)
         return false;
+    if (universe != m_sacnUniverse && m_sacnChoice.kind == LevelChoice::Kind::Source)
+        m_sacnChoice = LevelChoice::of(LevelChoice::Kind::MergedPriorityHtp);
     m_sacnUniverse = universe;
+    applyLevelChoice();
     if (m_sacn)
         m_sacn->setUniverseOnShow(quint16(universe));
     return true;
@@ -118,6 +129,10 @@ bool CaptureSession::setUniverse(int universe)
         return false;
     }
     // 65536 wraps to 0, which the engine refuses and so keeps its universe.
+    if (universe != m_artNetUniverse && m_artNetChoice.kind == LevelChoice::Kind::Source) {
+        m_artNetChoice = LevelChoice();
+        applyLevelChoice();
+    }
     if (m_artNet->setReceiveUniverse(quint16(universe)))
         m_artNetUniverse = universe;
     return true;
@@ -152,7 +167,17 @@ bool CaptureSession::readLevels(uchar *buffer, quint16 *length)
 {
     if (m_protocol == DmxProtocol::Sacn)
         return m_sacn && m_sacn->readUniverse(buffer, length);
-    return m_artNet && m_artNet->readUniverse(buffer, length);
+    const quint16 room = length ? *length : 0;
+    // The engine's own read starts reception whatever the choice.
+    if (!m_artNet || !m_artNet->readUniverse(buffer, length))
+        return false;
+    if (m_artNetChoice.kind == LevelChoice::Kind::LatestPacket || !m_artNet->sourceLevels())
+        return true;
+    const int count = m_artNet->sourceLevels()->choose(m_artNetChoice, MonotonicClock::nowNs(),
+                                                       m_chosenLevels.get());
+    *length = quint16(std::clamp<int>(count, 0, room));
+    std::memcpy(buffer, m_chosenLevels.get(), *length);
+    return true;
 }
 
 qint64 CaptureSession::send(const QByteArray &frame, int universe)
@@ -319,8 +344,14 @@ qint64 CaptureSession::clockMs() const
 
 void CaptureSession::forgetSilent()
 {
-    if (m_artNet)
+    const qint64 nowNs = MonotonicClock::nowNs();
+    if (m_artNet) {
         m_artNet->forgetSilent();
-    if (m_sacn)
+        if (m_artNet->sourceLevels())
+            m_artNet->sourceLevels()->forgetSilent(nowNs);
+    }
+    if (m_sacn) {
         m_sacn->forgetSilent();
+        m_sacn->sourceLevels().forgetSilent(nowNs);
+    }
 }

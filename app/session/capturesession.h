@@ -4,6 +4,8 @@
 #include "censussnapshot.h"
 #include "dmxframe.h"
 #include "dmxsource.h"
+#include "levelchoice.h"
+#include "universemerge.h"
 
 #include <QByteArray>
 #include <QList>
@@ -15,6 +17,7 @@
 class FrameHistory;
 class SacnReceiver;
 class SacnSender;
+class SourceLevels;
 class artnet;
 
 // Everything the window asks of the network, in one place: recording the universe on show,
@@ -80,6 +83,27 @@ public:
     // The latest levels of the universe; length in: room in buffer, out: bytes copied.
     bool readLevels(uchar *buffer, quint16 *length);
 
+    // What readLevels() and history() give for the universe on show, for the protocol on show.
+    // Art-Net starts with LatestPacket, the latest ArtDmx whatever its source; sACN with
+    // MergedPriorityHtp, the receiver's output. A choice the protocol does not offer is
+    // refused; a source's choice ends with a change of universe, not when the source falls
+    // silent (it then gives no levels).
+    void setLevelChoice(const LevelChoice &choice);
+    LevelChoice levelChoice() const;
+    // LatestPacket, the protocol's merges, then one Source per stored source.
+    QList<LevelChoice> levelChoices() const;
+    // "Latest packet", "Merged (HTP)", "Merged (LTP)", "Merged (priority, HTP)", or the
+    // source's label.
+    QString levelChoiceText(const LevelChoice &choice) const;
+    // Each source's own levels of the universe on show and their merge by mergeKind, as of now.
+    UniverseMerge universeMerge(LevelChoice::Kind mergeKind) const;
+    // The channel (0-511; -1 none) whose level each source's packets are traced for.
+    void setTracedChannel(int channel);
+    int tracedChannel() const { return m_tracedChannel; }
+    using SourceTraceSample = ::SourceTraceSample;
+    // One stored source's trace (its index in universeMerge().sources), arrival from sinceNs on.
+    QList<SourceTraceSample> sourceTrace(int sourceIndex, qint64 sinceNs) const;
+
     // Sending: once now, then repeated until stop(). Results as the engine's sendDmx: the
     // datagram size, or below 0 when nothing went out.
     // In sACN the frame goes to the sACN universe on show, and Stop ends its stream with
@@ -107,6 +131,10 @@ public:
 
 private:
     void appendSacnCensus(CensusSnapshot *snapshot) const;
+    const SourceLevels *shownSourceLevels() const;
+    void applyLevelChoice();
+    QString sourceLabel(const SourceIdentity &source) const;
+    void fillMerge(LevelChoice::Kind mergeKind, qint64 nowNs, UniverseMerge *merge) const;
     void closeSacnWhenUnused();
 
     std::unique_ptr<artnet> m_artNet;
@@ -120,6 +148,10 @@ private:
     bool m_previewShown = false;
     bool m_sacnRecording = false;
     bool m_sacnListening = false;
+    LevelChoice m_artNetChoice;
+    LevelChoice m_sacnChoice = LevelChoice::of(LevelChoice::Kind::MergedPriorityHtp);
+    std::unique_ptr<uchar[]> m_chosenLevels; // readLevels()'s working frame
+    int m_tracedChannel = -1;
 };
 
 #endif // CAPTURESESSION_H
