@@ -4,6 +4,7 @@
 #include "artnetpackets.h"
 #include "capturesession.h"
 #include "commandkeys.h"
+#include "mergeview.h"
 #include "model.h"
 #include "networkview.h"
 #include "portnotes.h"
@@ -283,7 +284,7 @@ void Vardolux::createStatusBar()
 
 void Vardolux::createActivityViews()
 {
-    activityViews = new ActivityViews(this, model, tableView);
+    activityViews = new ActivityViews(this, model, tableView, session.get());
 }
 
 QMenu *Vardolux::createPopupMenu()
@@ -314,6 +315,7 @@ void Vardolux::createNetworkView()
     universeIndicator = networkView->indicator();
     networkViewAction = networkView->toggleAction();
     networkTimer = networkView->refreshTimer();
+    mergeView = new MergeView(this, session.get(), tableView, universeIndicator);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -273,7 +273,7 @@ QVariant MergeTableModel::headerData(int section, Qt::Orientation orientation, i
     case MergedColumn:
         return tr("Merged");
     default:
-        return tr("Wins");
+        return tr("Winner");
     }
 }
 
@@ -284,8 +284,6 @@ QVariant MergeTableModel::sourceHeader(int source, int role) const
     if (role == Qt::DisplayRole)
         return sacn ? tr("%1, priority %2").arg(m_labels.at(source)).arg(levels.priority)
                     : m_labels.at(source);
-    if (role == Qt::DecorationRole)
-        return SourcePalette::line(source);
     if (role != Qt::ToolTipRole)
         return QVariant();
     QStringList facts;
