@@ -4,6 +4,7 @@
 #include "artnetpackets.h"
 #include "capturesession.h"
 #include "commandkeys.h"
+#include "levelsbar.h"
 #include "mergeview.h"
 #include "model.h"
 #include "networkview.h"
@@ -105,6 +106,8 @@ Vardolux::Vardolux() : session(std::make_unique<CaptureSession>())
     createProtocolBar();
     createStatusBar();
     createActivityViews();
+    levelsBar = new LevelsBar(session.get(), model, this);
+    connect(levelsBar, &LevelsBar::levelChoiceChanged, activityViews, &ActivityViews::forget);
     createNetworkView();
     readSettings();
 
@@ -292,14 +295,10 @@ QMenu *Vardolux::createPopupMenu()
     QMenu *menu = QMainWindow::createPopupMenu();
     if (!menu)
         menu = new QMenu(this);
-    addActivityMenuEntries(menu);
+    activityViews->addMenuEntries(menu);
+    levelsBar->addMenuEntries(menu);
     networkView->addMenuEntries(menu);
     return menu;
-}
-
-void Vardolux::addActivityMenuEntries(QMenu *menu)
-{
-    activityViews->addMenuEntries(menu);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -426,6 +425,7 @@ void Vardolux::showUniverse(UniverseKey key)
 void Vardolux::followUniverseOnShow()
 {
     activityViews->forget();
+    levelsBar->refreshChoices();
     if (recordTimer)
         openRecordingPort();
     networkView->refresh();
@@ -446,6 +446,7 @@ void Vardolux::recordDataTimeOut()
     if (frameLength > FrameBufferSize)
         frameLength = FrameBufferSize;
     activityViews->refresh(session->history());
+    levelsBar->refreshTips();
     showFrame(frameBuffer, frameLength);
 }
 

@@ -25,6 +25,7 @@ class CommandKeys;
 class NetworkView;
 class PortNotes;
 class ProtocolBar;
+class LevelsBar;
 class UniverseIndicator;
 class artnet;
 class ActivityViews;
@@ -34,6 +35,7 @@ class CaptureSession;
 class Vardolux : public QMainWindow
 {
     Q_OBJECT
+    friend class tst_MergedLevels;
     friend class tst_Vardolux;
     friend class tst_Window;
     friend class WindowFixture;
@@ -94,7 +96,6 @@ private:
     void createToolBars();
     void createStatusBar();
     void createActivityViews();
-    void addActivityMenuEntries(QMenu *menu);
     void readSettings();
     void writeSettings();
     bool ensureEngine();
@@ -174,6 +175,7 @@ private:
     QLabel *sendingLabel = nullptr;
     std::unique_ptr<PortNotes> portNotes;
     ActivityViews *activityViews = nullptr;
+    LevelsBar *levelsBar = nullptr;
 
     // The network view, and its parts that the window's tests reach.
     NetworkView *networkView = nullptr;

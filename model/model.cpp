@@ -2,6 +2,7 @@
 
 #include "dmxframe.h"
 #include "channelactivity.h"
+#include "mergetips.h"
 
 #include <QColor>
 #include <QDateTime>
@@ -122,6 +123,11 @@ void Model::setHighlight(bool on)
     activityChanged();
 }
 
+void Model::setMergeTips(const MergeTips *tips)
+{
+    m_mergeTips = tips;
+}
+
 void Model::activityChanged()
 {
     if (m_rows > 0 && m_columns > 0)
@@ -235,8 +241,17 @@ QVariant Model::tint(int channel) const
 
 QVariant Model::toolTip(int channel) const
 {
-    if (!m_activity || channel >= UniverseSize)
+    if (channel >= UniverseSize)
         return QVariant();
+    const bool sources = m_mergeTips && m_mergeTips->shown();
+    if (!m_activity)
+        return sources ? QVariant(m_mergeTips->text(channel)) : QVariant();
+    const QString activity = activityTip(channel);
+    return sources ? activity + QLatin1Char('\n') + m_mergeTips->text(channel) : activity;
+}
+
+QString Model::activityTip(int channel) const
+{
     const ChannelActivity::Statistics &statistics = m_activity->statistics(channel);
     const int shown = uint(channel) < m_filledCount ? m_values->at(channel) : -1;
     QString text = tr("Channel %1").arg(channel + 1) + QLatin1Char('\n')

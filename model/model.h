@@ -6,6 +6,7 @@
 #include <QVector>
 
 class ChannelActivity;
+class MergeTips;
 
 // The channel table: one universe of 512 DMX levels laid out as rows x columns cells, channel 1
 // at the top left, read left to right and top to bottom. The texts follow the display mode.
@@ -33,6 +34,9 @@ public:
     // tint (by how recently each level changed); null for neither. The activity is read
     // whenever a view asks, so it changes together with a refresh of the levels.
     void setActivity(const ChannelActivity *activity);
+    // What the sources of the universe say channel by channel, added to the tool tips while
+    // they show it; null for nothing. Read whenever a view asks, as the activity.
+    void setMergeTips(const MergeTips *tips);
     void setHighlight(bool on);
     bool highlight() const { return m_highlight; }
     // The tint changed without a refresh (highlight switched, activity reset): tells the views.
@@ -53,6 +57,7 @@ private:
     bool isCell(const QModelIndex &index) const;
     QVariant tint(int channel) const;
     QVariant toolTip(int channel) const;
+    QString activityTip(int channel) const;
 
     QModelIndex m_topLeft;
     QModelIndex m_bottomRight;
@@ -64,6 +69,7 @@ private:
     int m_columns;
     int m_viewMode;
     const ChannelActivity *m_activity = nullptr;
+    const MergeTips *m_mergeTips = nullptr;
     bool m_highlight = false;
 };
 

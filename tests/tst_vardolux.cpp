@@ -1727,14 +1727,14 @@ void tst_Vardolux::mergeViewShowsTwoConsolesFighting()
     QTest::mouseClick(window->universeIndicator, Qt::LeftButton);
     QVERIFY(dock->isVisible());
 
-    if (qEnvironmentVariableIsSet("VARDOLUX_MERGE_SCREENSHOT")) {
+    if (qEnvironmentVariableIsSet("VARDOLUX_MERGE_VIEW_SCREENSHOT")) {
         QDockWidget *scope = window->activityViews->m_scopeDock;
         for (QDockWidget *shown : {static_cast<QDockWidget *>(dock), scope}) {
             shown->setFloating(true);
             shown->resize(640, 300);
         }
         QTest::qWait(5000);
-        QVERIFY(dock->grab().save(qEnvironmentVariable("VARDOLUX_MERGE_SCREENSHOT")));
+        QVERIFY(dock->grab().save(qEnvironmentVariable("VARDOLUX_MERGE_VIEW_SCREENSHOT")));
         QVERIFY(scope->grab().save(qEnvironmentVariable("VARDOLUX_SOURCE_SCOPE_SCREENSHOT")));
     }
 }

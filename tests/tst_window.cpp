@@ -420,7 +420,8 @@ void tst_Window::toolBarsInOrder()
         }
         contents << names;
     }
-    QCOMPARE(titles, (QStringList{"File", "Run", "Tools", "View", "Help", "Protocol"}));
+    QCOMPARE(titles,
+             (QStringList{"File", "Run", "Tools", "View", "Help", "Protocol", "Levels"}));
     QCOMPARE(contents,
              (QList<QStringList>{
                      {"newAction", "openAction", "saveAction"},
@@ -429,7 +430,8 @@ void tst_Window::toolBarsInOrder()
                      {"viewDecimalAction", "viewPercentAction", "viewHexAction", "viewBarAction"},
                      {"helpAction"},
                      {"protocolBox", "sacnUniverseBox", "watchListAction", "showPreviewAction",
-                      "sendPriorityBox"}}));
+                      "sendPriorityBox"},
+                     {"levelsCaption", "levelChoiceBox"}}));
 }
 
 void tst_Window::universeSpinBox()
