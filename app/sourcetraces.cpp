@@ -32,7 +32,8 @@ void SourceTraces::refresh(const CaptureSession &session, qint64 nowNs)
     std::vector<const Source *> listed;
     int sourceIndex = -1;
     m_untraced = 0;
-    for (const LevelChoice &choice : session.levelChoices()) {
+    const QList<LevelChoice> choices = session.levelChoices();
+    for (const LevelChoice &choice : choices) {
         if (choice.kind != LevelChoice::Kind::Source)
             continue;
         ++sourceIndex;
@@ -42,7 +43,8 @@ void SourceTraces::refresh(const CaptureSession &session, qint64 nowNs)
             continue;
         }
         listed.push_back(source);
-        for (const auto &sample : session.sourceTrace(sourceIndex, source->fedUntilNs + 1)) {
+        const auto samples = session.sourceTrace(sourceIndex, source->fedUntilNs + 1);
+        for (const auto &sample : samples) {
             // Later ones wait for the next refresh, so that a frozen scope shows what the
             // table showed.
             if (sample.timeNs > nowNs)
