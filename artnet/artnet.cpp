@@ -419,8 +419,9 @@ void artnet::recordHistory(const DmxFrame &frame)
     int count = frame.count;
     if (m_historyChoice.kind != LevelChoice::Kind::LatestPacket && m_sourceLevels) {
         const qint64 nowNs = frame.arrivalNs >= 0 ? frame.arrivalNs : MonotonicClock::nowNs();
-        count = std::max(0, m_sourceLevels->choose(m_historyChoice, nowNs, m_chosenLevels.get()));
-        levels = m_chosenLevels.get();
+        levels = m_sourceLevels->chosen(m_historyChoice, nowNs, m_chosenLevels.get(), &count);
+        if (!levels)
+            return;
     }
     if (frame.arrivalNs >= 0)
         m_historySink->append(levels, quint16(count), frame.arrivalNs);

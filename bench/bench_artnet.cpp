@@ -1,7 +1,9 @@
 // bench_artnet: what the engine's receive path costs.
 //   (a) handleDatagramArrivedAt, what the socket's reader calls, for one 530-byte ArtDmx, in ns
 //       per packet, for the receive universe and for another universe; and handleDatagram,
-//       which first reads the clock for the time of the call;
+//       which first reads the clock for the time of the call; two consoles on the receive
+//       universe with each source's levels kept and the history following a merge, beside
+//       today's path;
 //   (b) how fast the engine drains ArtDmx from its real socket on port 6454, beside a plain
 //       recvmmsg() loop on the same traffic from the same sender:
 //       - queued: the socket's queue filled while nobody reads, then emptied in one go;
@@ -109,6 +111,57 @@ CensusCost censusCost(artnet &engine, qint64 count)
         with.push_back(cost());
     }
     return {median(without), median(with)};
+}
+
+// Two consoles on the receive universe, their packets in turn, each fading a few channels so
+// that LTP sees changes as in a show. The modes: today's path (no per-source levels), the
+// levels kept with the latest packet shown, and the history following each merge.
+enum class MergeMode { Today, Kept, Htp, Ltp };
+
+double mergeCost(artnet &engine, MergeMode mode, qint64 count)
+{
+    constexpr int Steps = 16;
+    std::vector<QByteArray> packets;
+    for (int step = 0; step < Steps; ++step) {
+        QByteArray packet = artDmx(ReceiveUniverse);
+        for (int channel = 0; channel < 8; ++channel)
+            packet[ArtNetPackets::Dmx::Data + channel] = char(step * 8 + channel);
+        packets.push_back(packet);
+    }
+    const QHostAddress consoles[2] = {QHostAddress(QStringLiteral("2.0.0.20")),
+                                      QHostAddress(QStringLiteral("2.0.0.21"))};
+    engine.setSourceLevelsKept(mode != MergeMode::Today);
+    engine.setHistoryChoice(LevelChoice::of(mode == MergeMode::Htp   ? LevelChoice::Kind::MergedHtp
+                                            : mode == MergeMode::Ltp ? LevelChoice::Kind::MergedLtp
+                                                                     : LevelChoice::Kind::LatestPacket));
+    const ArrivalTimes arrivals;
+    QElapsedTimer clock;
+    clock.start();
+    for (qint64 i = 0; i < count; ++i)
+        engine.handleDatagramArrivedAt(packets[size_t((i / 2) % Steps)], consoles[i % 2],
+                                       arrivals.at(i));
+    const double cost = double(clock.nsecsElapsed()) / double(count);
+    engine.setSourceLevelsKept(false);
+    engine.setHistoryChoice(LevelChoice());
+    return cost;
+}
+
+void printMergeCost(artnet &engine, qint64 count)
+{
+    std::vector<double> today, kept, htp, ltp;
+    engine.setFrameHistoryKept(true);
+    for (int round = 0; round < 5; ++round) {
+        today.push_back(mergeCost(engine, MergeMode::Today, count));
+        kept.push_back(mergeCost(engine, MergeMode::Kept, count));
+        htp.push_back(mergeCost(engine, MergeMode::Htp, count));
+        ltp.push_back(mergeCost(engine, MergeMode::Ltp, count));
+    }
+    engine.setFrameHistoryKept(false);
+    std::fprintf(g_out, "  two consoles on the receive universe, frame history kept (medians of 5):\n"
+                        "    today %6.1f, per-source levels kept %6.1f (%+.1f), history of the HTP "
+                        "merge %6.1f (%+.1f), of the LTP merge %6.1f (%+.1f) ns/packet\n",
+                 median(today), median(kept), median(kept) - median(today), median(htp),
+                 median(htp) - median(today), median(ltp), median(ltp) - median(today));
 }
 
 // Starts reception of the receive universe on a new engine (binds port 6454).
@@ -256,6 +309,7 @@ int main(int argc, char **argv)
             otherWith.push_back(handleCost(*engine, artDmx(ReceiveUniverse + 1), handlePackets));
         }
         engine->setFrameHistoryKept(false);
+        printMergeCost(*engine, handlePackets / 5);
         const CensusCost census = censusCost(*engine, handlePackets);
         std::fprintf(g_out, "  show of %d universes, census off / counting (medians of 5): %6.1f / "
                             "%6.1f ns/packet, %+.1f ns\n",

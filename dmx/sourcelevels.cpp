@@ -2,8 +2,11 @@
 
 #include "monotonicclock.h"
 
+#include <QtEndian>
+
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
 struct SourceLevels::Source
 {
@@ -53,41 +56,107 @@ bool SourceLevels::take(const DmxFrame &frame)
     }
     const int slot = m_order[size_t(index)];
     Source &source = m_sources[slot];
-    if (source.packets == 0 || arrivalNs - source.lastNs >= m_mergeNs)
+    if (source.packets == 0 || arrivalNs - source.lastNs >= m_mergeNs) {
         source.joinedNs = arrivalNs;
-    storeLevels(source, frame, arrivalNs);
+        m_mergesStale = true; // it joins the merge with levels it may have sent long ago
+    }
+    storeLevels(index, source, frame, arrivalNs);
     if (m_tracedChannel >= 0)
         traceFrame(source, frame, arrivalNs);
     source.lastNs = std::max(source.lastNs, arrivalNs);
     ++source.packets;
+    if (!mergesKept(arrivalNs))
+        remerge(arrivalNs);
     m_latestSlot = slot;
     return true;
 }
 
-// Most frames repeat the previous one; one comparison of the whole frame spares the channel by
-// channel look in that case.
-void SourceLevels::storeLevels(Source &source, const DmxFrame &frame, qint64 arrivalNs)
+// Most frames repeat most of the previous one: eight channels are compared at a time, and only
+// the channels that changed are looked at one by one.
+void SourceLevels::storeLevels(int index, Source &source, const DmxFrame &frame, qint64 arrivalNs)
 {
     const quint16 count = std::min<quint16>(frame.count, DmxFrame::MaxChannels);
     const quint16 known = source.packets == 0 ? 0 : std::min(source.count, count);
-    if (std::memcmp(source.levels.data(), frame.levels, known) != 0) {
-        for (int channel = 0; channel < known; ++channel) {
-            if (source.levels[size_t(channel)] != frame.levels[channel])
-                source.changedNs[size_t(channel)] = arrivalNs;
+    if (count < source.count)
+        m_mergesStale = true; // the channels it no longer carries go to others
+    const bool kept = mergesKept(arrivalNs);
+    const qint8 mergeIndex = kept ? qint8(index) : qint8(NoWinner);
+    for (int word = 0; word + 8 <= known; word += 8) {
+        // Byte n of the difference is channel word + n, whatever the processor's byte order.
+        quint64 differ = qFromLittleEndian<quint64>(source.levels.data() + word)
+                ^ qFromLittleEndian<quint64>(frame.levels + word);
+        while (differ) {
+            const int byte = qCountTrailingZeroBits(differ) / 8;
+            differ &= ~(quint64(0xFF) << (byte * 8));
+            changeChannel(mergeIndex, source, word + byte, frame.levels[word + byte], arrivalNs);
         }
     }
-    std::fill(source.changedNs.begin() + known, source.changedNs.begin() + count, arrivalNs);
-    std::memcpy(source.levels.data(), frame.levels, count);
+    for (int channel = known & ~7; channel < known; ++channel) {
+        if (source.levels[size_t(channel)] != frame.levels[channel])
+            changeChannel(mergeIndex, source, channel, frame.levels[channel], arrivalNs);
+    }
+    for (int channel = known; channel < count; ++channel)
+        changeChannel(mergeIndex, source, channel, frame.levels[channel], arrivalNs);
     source.count = count;
+    if (kept)
+        m_mergedCount = std::max<int>(m_mergedCount, count);
+}
+
+// index is NoWinner while the merges are to be made anew anyway.
+void SourceLevels::changeChannel(int index, Source &source, int channel, quint8 level,
+                                 qint64 arrivalNs)
+{
+    source.levels[size_t(channel)] = level;
+    source.changedNs[size_t(channel)] = arrivalNs;
+    if (index == NoWinner)
+        return;
+    m_ltp[size_t(channel)] = level;
+    m_ltpWinner[size_t(channel)] = qint8(index);
+    const int highest = m_htpWinner[size_t(channel)];
+    if (highest == NoWinner || level > m_htp[size_t(channel)]
+        || (level == m_htp[size_t(channel)] && index < highest)) {
+        m_htp[size_t(channel)] = level;
+        m_htpWinner[size_t(channel)] = qint8(index);
+    } else if (highest == index) {
+        highestOfChannel(channel, arrivalNs); // it was the highest and went down
+    }
+}
+
+void SourceLevels::highestOfChannel(int channel, qint64 nowNs)
+{
+    m_htp[size_t(channel)] = 0;
+    m_htpWinner[size_t(channel)] = NoWinner;
+    for (int index = 0; index < m_count; ++index) {
+        const Source &source = at(index);
+        if (channel >= source.count || !inMerge(index, nowNs))
+            continue;
+        const quint8 level = source.levels[size_t(channel)];
+        if (m_htpWinner[size_t(channel)] == NoWinner || level > m_htp[size_t(channel)]) {
+            m_htp[size_t(channel)] = level;
+            m_htpWinner[size_t(channel)] = qint8(index);
+        }
+    }
+}
+
+void SourceLevels::remerge(qint64 nowNs)
+{
+    m_mergedCount = mergeHtp(nowNs, m_htp.data(), m_htpWinner.data());
+    mergeLtp(nowNs, m_ltp.data(), m_ltpWinner.data());
+    m_mergesValidUntilNs = std::numeric_limits<qint64>::max();
+    for (int index = 0; index < m_count; ++index) {
+        if (inMerge(index, nowNs))
+            m_mergesValidUntilNs = std::min(m_mergesValidUntilNs, at(index).lastNs + m_mergeNs);
+    }
+    m_mergesStale = false;
 }
 
 void SourceLevels::traceFrame(Source &source, const DmxFrame &frame, qint64 arrivalNs)
 {
     if (m_tracedChannel >= frame.count)
         return;
-    const size_t at = size_t(&source - m_sources.get()) * TraceCapacity + size_t(source.traceNext);
-    m_traceTimes[at] = arrivalNs;
-    m_traceLevels[at] = frame.levels[m_tracedChannel];
+    const size_t sample = size_t(&source - m_sources.get()) * TraceCapacity + size_t(source.traceNext);
+    m_traceTimes[sample] = arrivalNs;
+    m_traceLevels[sample] = frame.levels[m_tracedChannel];
     source.traceNext = (source.traceNext + 1) % TraceCapacity;
     source.traceSize = std::min(source.traceSize + 1, TraceCapacity);
 }
@@ -114,6 +183,7 @@ void SourceLevels::removeAt(int index)
     const quint8 slot = m_order[size_t(index)];
     if (slot == m_latestSlot)
         m_latestSlot = -1;
+    m_mergesStale = true; // the winners are indices
     std::copy(m_order.begin() + index + 1, m_order.begin() + m_count, m_order.begin() + index);
     m_order[size_t(--m_count)] = slot;
 }
@@ -137,6 +207,7 @@ void SourceLevels::clear()
 {
     m_count = 0;
     m_latestSlot = -1;
+    m_mergesStale = true;
     m_unstored = 0;
     for (int slot = 0; slot < MaxSources; ++slot)
         m_order[size_t(slot)] = quint8(slot);
@@ -214,15 +285,36 @@ int SourceLevels::choose(const LevelChoice &choice, qint64 nowNs, quint8 *levels
     case LevelChoice::Kind::LatestPacket:
         return latest(levels);
     case LevelChoice::Kind::MergedHtp:
-        return mergeHtp(nowNs, levels);
+        if (!mergesKept(nowNs))
+            return mergeHtp(nowNs, levels);
+        std::memcpy(levels, m_htp.data(), DmxFrame::MaxChannels);
+        return m_mergedCount;
     case LevelChoice::Kind::MergedLtp:
-        return mergeLtp(nowNs, levels);
+        if (!mergesKept(nowNs))
+            return mergeLtp(nowNs, levels);
+        std::memcpy(levels, m_ltp.data(), DmxFrame::MaxChannels);
+        return m_mergedCount;
     case LevelChoice::Kind::Source:
         return sourceFrame(choice.source, levels);
     case LevelChoice::Kind::MergedPriorityHtp:
         break;
     }
     return -1;
+}
+
+const quint8 *SourceLevels::chosen(const LevelChoice &choice, qint64 nowNs, quint8 *scratch,
+                                   int *count) const
+{
+    if (mergesKept(nowNs) && choice.kind == LevelChoice::Kind::MergedHtp) {
+        *count = m_mergedCount;
+        return m_htp.data();
+    }
+    if (mergesKept(nowNs) && choice.kind == LevelChoice::Kind::MergedLtp) {
+        *count = m_mergedCount;
+        return m_ltp.data();
+    }
+    *count = choose(choice, nowNs, scratch);
+    return *count >= 0 ? scratch : nullptr;
 }
 
 int SourceLevels::mergeHtp(qint64 nowNs, quint8 *levels, qint8 *winner) const
@@ -307,9 +399,9 @@ QList<SourceTraceSample> SourceLevels::trace(int index, qint64 sinceNs) const
     const size_t base = size_t(m_order[size_t(index)]) * TraceCapacity;
     const int oldest = (source.traceNext - source.traceSize + TraceCapacity) % TraceCapacity;
     for (int i = 0; i < source.traceSize; ++i) {
-        const size_t at = base + size_t((oldest + i) % TraceCapacity);
-        if (m_traceTimes[at] >= sinceNs)
-            samples.append(SourceTraceSample{m_traceTimes[at], m_traceLevels[at]});
+        const size_t sample = base + size_t((oldest + i) % TraceCapacity);
+        if (m_traceTimes[sample] >= sinceNs)
+            samples.append(SourceTraceSample{m_traceTimes[sample], m_traceLevels[sample]});
     }
     return samples;
 }

@@ -69,6 +69,9 @@ public:
     int sourceFrame(const SourceIdentity &identity, quint8 *levels) const;
     // What the choice picks of the above; -1 for a merge made elsewhere (sACN's priorities).
     int choose(const LevelChoice &choice, qint64 nowNs, quint8 *levels) const;
+    // The same without a copy: the merge kept frame by frame, or else the levels written into
+    // scratch (DmxFrame::MaxChannels bytes); null for a merge made elsewhere.
+    const quint8 *chosen(const LevelChoice &choice, qint64 nowNs, quint8 *scratch, int *count) const;
 
     // The channel (0-511) each source's packets are traced for; -1 for none. A change starts
     // every trace over.
@@ -81,7 +84,11 @@ private:
 
     int add(const SourceIdentity &identity, qint64 nowNs);
     void removeAt(int index);
-    void storeLevels(Source &source, const DmxFrame &frame, qint64 arrivalNs);
+    void storeLevels(int index, Source &source, const DmxFrame &frame, qint64 arrivalNs);
+    void changeChannel(int index, Source &source, int channel, quint8 level, qint64 arrivalNs);
+    void highestOfChannel(int channel, qint64 nowNs);
+    void remerge(qint64 nowNs);
+    bool mergesKept(qint64 nowNs) const { return !m_mergesStale && nowNs < m_mergesValidUntilNs; }
     void traceFrame(Source &source, const DmxFrame &frame, qint64 arrivalNs);
     const Source &at(int index) const;
 
@@ -92,6 +99,16 @@ private:
     qint64 m_liveNs;
     qint64 m_mergeNs;
     quint64 m_unstored = 0;
+    // Both merges as of the last frame, kept channel by channel as frames change them so that
+    // a history following a merge costs little per packet; made anew when a source leaves the
+    // merge (m_mergesValidUntilNs), is forgotten or sends a shorter frame.
+    std::array<quint8, DmxFrame::MaxChannels> m_htp = {};
+    std::array<quint8, DmxFrame::MaxChannels> m_ltp = {};
+    std::array<qint8, DmxFrame::MaxChannels> m_htpWinner = {};
+    std::array<qint8, DmxFrame::MaxChannels> m_ltpWinner = {};
+    qint64 m_mergesValidUntilNs = 0;
+    int m_mergedCount = 0;
+    bool m_mergesStale = true;
     int m_count = 0;
     int m_latestSlot = -1;
     int m_tracedChannel = -1;

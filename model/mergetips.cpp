@@ -4,6 +4,13 @@
 
 #include <algorithm>
 
+namespace {
+
+// A tool tip taller than the screen shows nothing; the winner's line says what matters.
+constexpr int MaxListedSources = 16;
+
+} // namespace
+
 void MergeTips::update(const UniverseMerge &merge, const QString &mergeName)
 {
     const auto live = std::count_if(merge.sources.cbegin(), merge.sources.cend(),
@@ -17,15 +24,23 @@ void MergeTips::update(const UniverseMerge &merge, const QString &mergeName)
         // The first line is the program's own: a tool tip judges by it whether the rest is
         // markup, so an sACN source's name shows as the text it is.
         QString text = tr("Sources:");
+        int listed = 0;
+        int unlisted = 0;
         for (const MergeSourceLevels &source : merge.sources) {
             if (!source.live && !source.inMerge)
                 continue;
+            if (++listed > MaxListedSources) {
+                ++unlisted;
+                continue;
+            }
             text += QLatin1Char('\n') + source.label + QLatin1String(": ")
                     + (channel < source.count ? QString::number(source.levels[size_t(channel)])
                                               : tr("not sent"));
             if (source.droppedByNode)
                 text += tr(" (a node merging two drops this source)");
         }
+        if (unlisted > 0)
+            text += QLatin1Char('\n') + tr("and %1 more").arg(unlisted);
         const int winner = merge.winner[size_t(channel)];
         text += QLatin1Char('\n');
         if (channel < merge.mergedCount && winner >= 0 && winner < merge.sources.size())

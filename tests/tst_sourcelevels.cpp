@@ -55,6 +55,8 @@ class tst_SourceLevels : public QObject
 private slots:
     void choices_data();
     void choices();
+    void liveAndInMerge_data();
+    void liveAndInMerge();
     void nodeDropsTheThird_data();
     void nodeDropsTheThird();
     void sourcesAreBounded();
@@ -83,6 +85,16 @@ void tst_SourceLevels::choices_data()
         << oneFallsSilent << K::MergedHtp << 0 << 10000ll << bytes({5}) << bytes({1});
     QTest::newRow("HTP: nobody in the merge")
         << oneFallsSilent << K::MergedHtp << 0 << 19000ll << QByteArray() << QByteArray();
+    QTest::newRow("HTP: the highest goes down, the other takes the channel")
+        << QList<Frame>{{1, 0, bytes({90, 1})}, {2, 5, bytes({50, 1})}, {1, 10, bytes({20, 1})}}
+        << K::MergedHtp << 0 << 20ll << bytes({50, 1}) << bytes({1, 0});
+    QTest::newRow("HTP: a shorter frame gives up its channels")
+        << QList<Frame>{{1, 0, bytes({9, 90})}, {2, 5, bytes({5, 50})}, {1, 10, bytes({9})}}
+        << K::MergedHtp << 0 << 20ll << bytes({9, 50}) << bytes({0, 1});
+    QTest::newRow("HTP: back in the merge with the levels it had")
+        << QList<Frame>{{1, 0, bytes({90})}, {2, 5, bytes({50})}, {2, 9000, bytes({50})},
+                        {1, 12000, bytes({90})}}
+        << K::MergedHtp << 0 << 12000ll << bytes({90}) << bytes({0});
     QTest::newRow("LTP: the last change of each channel")
         << QList<Frame>{{1, 0, bytes({10, 10})}, {2, 100, bytes({20, 20})}, {1, 200, bytes({11, 10})}}
         << K::MergedLtp << 0 << 300ll << bytes({11, 20}) << bytes({0, 1});
@@ -90,6 +102,11 @@ void tst_SourceLevels::choices_data()
         << QList<Frame>{{1, 0, bytes({10})}, {2, 100, bytes({20})}, {1, 200, bytes({10})},
                         {1, 300, bytes({10})}}
         << K::MergedLtp << 0 << 400ll << bytes({20}) << bytes({1});
+    QTest::newRow("LTP: a change deep in a full frame")
+        << QList<Frame>{{1, 0, QByteArray(512, 20)}, {2, 100, QByteArray(512, 20)},
+                        {1, 200, QByteArray(511, 20) + char(11)}}
+        << K::MergedLtp << 0 << 300ll << QByteArray(511, 20) + char(11)
+        << QByteArray(511, 1) + char(0);
     QTest::newRow("LTP: channels a longer frame adds count as changed")
         << QList<Frame>{{1, 0, bytes({10})}, {2, 100, bytes({20})}, {1, 200, bytes({10, 7})}}
         << K::MergedLtp << 0 << 300ll << bytes({20, 7}) << bytes({1, 0});
@@ -123,13 +140,39 @@ void tst_SourceLevels::choices()
     QCOMPARE(QByteArray(reinterpret_cast<const char *>(chosen), count), levels);
     if (kind != LevelChoice::Kind::MergedHtp && kind != LevelChoice::Kind::MergedLtp)
         return;
+    // The merge made whole gives what was kept frame by frame.
     qint8 winner[DmxFrame::MaxChannels];
-    if (kind == LevelChoice::Kind::MergedHtp)
-        sources.mergeHtp(nowMs * NsPerMs, chosen, winner);
-    else
-        sources.mergeLtp(nowMs * NsPerMs, chosen, winner);
+    uchar whole[DmxFrame::MaxChannels];
+    const int wholeCount = kind == LevelChoice::Kind::MergedHtp
+            ? sources.mergeHtp(nowMs * NsPerMs, whole, winner)
+            : sources.mergeLtp(nowMs * NsPerMs, whole, winner);
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(whole), wholeCount), levels);
     QCOMPARE(QByteArray(reinterpret_cast<const char *>(winner), winners.size()), winners);
-    QCOMPARE(winner[count], qint8(SourceLevels::NoWinner));
+    if (count < DmxFrame::MaxChannels)
+        QCOMPARE(winner[count], qint8(SourceLevels::NoWinner));
+}
+
+void tst_SourceLevels::liveAndInMerge_data()
+{
+    QTest::addColumn<qint64>("silentMs");
+    QTest::addColumn<bool>("live");
+    QTest::addColumn<bool>("inMerge");
+    QTest::newRow("just sent") << 0ll << true << true;
+    QTest::newRow("1 ms short of 4 s: live") << 3999ll << true << true;
+    QTest::newRow("4 s: no longer live, still merged") << 4000ll << false << true;
+    QTest::newRow("1 ms short of 10 s: still merged") << 9999ll << false << true;
+    QTest::newRow("10 s: out of the merge") << 10000ll << false << false;
+}
+
+void tst_SourceLevels::liveAndInMerge()
+{
+    QFETCH(qint64, silentMs);
+    QFETCH(bool, live);
+    QFETCH(bool, inMerge);
+    SourceLevels sources(LiveNs, MergeNs);
+    feed(sources, {Frame{1, 500, bytes({1})}});
+    QCOMPARE(sources.isLive(0, (500 + silentMs) * NsPerMs), live);
+    QCOMPARE(sources.inMerge(0, (500 + silentMs) * NsPerMs), inMerge);
 }
 
 void tst_SourceLevels::nodeDropsTheThird_data()
