@@ -1,6 +1,7 @@
 #include "activityviews.h"
 
 #include "atomicsave.h"
+#include "capturesession.h"
 #include "framehistory.h"
 #include "historycsv.h"
 #include "model.h"
@@ -34,8 +35,9 @@ constexpr int SpanChoices[] = {10, 30, 60};
 
 } // namespace
 
-ActivityViews::ActivityViews(QMainWindow *window, Model *model, QTableView *table)
-    : QObject(window), m_window(window), m_model(model), m_table(table)
+ActivityViews::ActivityViews(QMainWindow *window, Model *model, QTableView *table,
+                             CaptureSession *session)
+    : QObject(window), m_window(window), m_model(model), m_table(table), m_session(session)
 {
     createActions();
     createScopeDock();
@@ -69,6 +71,13 @@ void ActivityViews::createActions()
             tr("Save the last 60 s of the selected channels, or of all, as CSV"));
     connect(m_exportAction, &QAction::triggered, this, &ActivityViews::exportHistory);
 
+    m_perSourceAction = new QAction(tr("Each &Source"), this);
+    m_perSourceAction->setObjectName(QStringLiteral("scopePerSourceAction"));
+    m_perSourceAction->setStatusTip(tr("Plot the first selected channel once per source that "
+                                       "sends the universe, each in its own colour"));
+    m_perSourceAction->setCheckable(true);
+    connect(m_perSourceAction, &QAction::toggled, this, &ActivityViews::perSourceToggled);
+
     // Shortcuts only; the menus and toolbars keep their commands.
     m_window->addAction(m_highlightAction);
     m_window->addAction(m_resetAction);
@@ -82,17 +91,11 @@ void ActivityViews::createScopeDock()
     auto *content = new QWidget(m_scopeDock);
     auto *layout = new QVBoxLayout(content);
     layout->setContentsMargins(4, 4, 4, 4);
-    auto *controls = new QHBoxLayout;
-    m_spanBox = new QComboBox(content);
-    m_spanBox->setObjectName(QStringLiteral("scopeSpanBox"));
-    for (int seconds : SpanChoices)
-        m_spanBox->addItem(tr("last %1 s").arg(seconds), seconds);
-    m_spanBox->setStatusTip(tr("How far back the scope shows"));
-    controls->addWidget(m_spanBox);
-    controls->addStretch();
-    layout->addLayout(controls);
+    layout->addWidget(createScopeControls(content));
     m_scope = new ScopeWidget(&m_trace, content);
     m_scope->setObjectName(QStringLiteral("scopeWidget"));
+    m_scope->setContextMenuPolicy(Qt::ActionsContextMenu);
+    m_scope->addAction(m_perSourceAction);
     layout->addWidget(m_scope, 1);
     m_scopeDock->setWidget(content);
     m_window->addDockWidget(Qt::BottomDockWidgetArea, m_scopeDock);
@@ -104,6 +107,25 @@ void ActivityViews::createScopeDock()
     toggle->setShortcut(QKeySequence(tr("F8")));
     toggle->setStatusTip(tr("Plot the levels of up to 8 selected channels over time"));
     m_window->addAction(toggle);
+}
+
+QWidget *ActivityViews::createScopeControls(QWidget *parent)
+{
+    auto *controls = new QWidget(parent);
+    auto *layout = new QHBoxLayout(controls);
+    layout->setContentsMargins(0, 0, 0, 0);
+    m_spanBox = new QComboBox(controls);
+    m_spanBox->setObjectName(QStringLiteral("scopeSpanBox"));
+    for (int seconds : SpanChoices)
+        m_spanBox->addItem(tr("last %1 s").arg(seconds), seconds);
+    m_spanBox->setStatusTip(tr("How far back the scope shows"));
+    layout->addWidget(m_spanBox);
+    auto *perSource = new QToolButton(controls);
+    perSource->setDefaultAction(m_perSourceAction);
+    perSource->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    layout->addWidget(perSource);
+    layout->addStretch();
+    return controls;
 }
 
 void ActivityViews::createStatusBarButtons()
@@ -149,6 +171,8 @@ void ActivityViews::refresh(const FrameHistory *history)
     const qint64 now = history->clockNs();
     feedActivity(now);
     feedTrace(now);
+    if (m_perSourceAction->isChecked())
+        m_sourceTraces.refresh(*m_session, now);
     m_activity.tick(now, QDateTime::currentMSecsSinceEpoch());
     m_scope->setNow(now);
 }
@@ -156,6 +180,9 @@ void ActivityViews::refresh(const FrameHistory *history)
 void ActivityViews::forget()
 {
     m_model->setActivity(nullptr);
+    // The sources of another universe, or of none.
+    m_sourceTraces.clear();
+    m_scope->update();
 }
 
 void ActivityViews::feedActivity(qint64 nowNs)
@@ -198,10 +225,32 @@ void ActivityViews::selectionChanged()
     const QList<int> channels = selectedChannels();
     m_trace.setChannels(channels);
     m_scope->setSelectedCount(int(channels.size()));
+    if (m_perSourceAction->isChecked())
+        traceSourcesOf(channels);
     m_traceSerial = 0;
     // Up to the refresh on show, so that a frozen scope stays frozen.
     if (m_history && m_history->historyId() == m_historyId)
         feedTrace(m_activity.nowNs());
+    m_scope->update();
+}
+
+void ActivityViews::perSourceToggled(bool on)
+{
+    // Off, the session traces nothing per source: no work per packet for a plot nobody sees.
+    traceSourcesOf(on ? selectedChannels() : QList<int>());
+    m_scope->setSourceTraces(on ? &m_sourceTraces : nullptr);
+    if (on && !m_scopeDock->isVisible())
+        m_scopeDock->toggleViewAction()->trigger();
+}
+
+// The first of the channels, as the scope draws the first of the selected ones.
+void ActivityViews::traceSourcesOf(const QList<int> &channels)
+{
+    const int channel = channels.isEmpty() ? -1 : channels.first();
+    if (channel == m_sourceTraces.channel())
+        return;
+    m_sourceTraces.setChannel(channel);
+    m_session->setTracedChannel(channel);
     m_scope->update();
 }
 

@@ -1,6 +1,8 @@
 #include "scopewidget.h"
 
 #include "channeltrace.h"
+#include "sourcepalette.h"
+#include "sourcetraces.h"
 
 #include <QPainter>
 
@@ -16,6 +18,8 @@ constexpr qreal TopMargin = 22;
 constexpr qreal BottomMargin = 18;
 constexpr int HighestLevel = 255;
 constexpr int TimeDivisions = 5;
+// A source's name in the legend, at most; sACN names run to 64 characters.
+constexpr int LegendLabelWidth = 180;
 
 // Bright on a dark ground, told apart by hue, for a dark venue.
 constexpr std::array<QRgb, ChannelTrace::MaxChannels> ChannelColors = {
@@ -52,6 +56,12 @@ void ScopeWidget::setSelectedCount(int count)
     update();
 }
 
+void ScopeWidget::setSourceTraces(const SourceTraces *sources)
+{
+    m_sources = sources;
+    update();
+}
+
 QColor ScopeWidget::channelColor(int index)
 {
     return QColor(ChannelColors[size_t(index) % ChannelColors.size()]);
@@ -69,6 +79,10 @@ void ScopeWidget::paintEvent(QPaintEvent *)
     const QRectF plot(LeftMargin, TopMargin, width() - LeftMargin - RightMargin,
                       height() - TopMargin - BottomMargin);
     drawGrid(painter, plot);
+    if (m_sources) {
+        paintSources(painter, plot);
+        return;
+    }
     if (m_trace->channels().isEmpty()) {
         painter.setPen(QColor(LabelText));
         painter.drawText(plot, Qt::AlignCenter, tr("Select up to 8 channels in the table"));
@@ -77,7 +91,49 @@ void ScopeWidget::paintEvent(QPaintEvent *)
     drawLegend(painter);
     painter.setClipRect(plot.adjusted(-1, -1, 1, 1));
     for (int index = 0; index < m_trace->channels().size(); ++index)
-        drawChannel(painter, plot, index);
+        drawTrace(painter, plot, *m_trace, index, channelColor(index));
+}
+
+void ScopeWidget::paintSources(QPainter &painter, const QRectF &plot)
+{
+    painter.setPen(QColor(LabelText));
+    if (m_sources->channel() < 0) {
+        painter.drawText(plot, Qt::AlignCenter, tr("Select a channel in the table"));
+        return;
+    }
+    drawSourceLegend(painter);
+    if (m_sources->size() == 0) {
+        painter.drawText(plot, Qt::AlignCenter, tr("No source sent this universe"));
+        return;
+    }
+    painter.setClipRect(plot.adjusted(-1, -1, 1, 1));
+    for (int index = 0; index < m_sources->size(); ++index)
+        drawTrace(painter, plot, m_sources->trace(index), 0, SourcePalette::line(index));
+}
+
+void ScopeWidget::drawSourceLegend(QPainter &painter) const
+{
+    const QFontMetrics metrics = painter.fontMetrics();
+    painter.setPen(QColor(LabelText));
+    const QString channel = tr("Ch %1:").arg(m_sources->channel() + 1);
+    painter.drawText(QPointF(LeftMargin, 15), channel);
+    qreal x = LeftMargin + metrics.horizontalAdvance(channel) + 8;
+    for (int index = 0; index < m_sources->size(); ++index) {
+        const ChannelTrace &trace = m_sources->trace(index);
+        // What a sender calls itself is drawn as it is, never read as markup.
+        QString label = metrics.elidedText(m_sources->label(index), Qt::ElideRight,
+                                           LegendLabelWidth);
+        const qint16 newest = trace.size() > 0 ? trace.at(trace.size() - 1).levels[0]
+                                               : ChannelTrace::NoLevel;
+        if (newest != ChannelTrace::NoLevel)
+            label += QStringLiteral(" = %1").arg(newest);
+        painter.fillRect(QRectF(x, 6, 10, 10), SourcePalette::line(index));
+        painter.drawText(QPointF(x + 14, 15), label);
+        x += 14 + metrics.horizontalAdvance(label) + 12;
+    }
+    if (m_sources->untraced() > 0)
+        painter.drawText(QPointF(x, 15),
+                         tr("(%1 more sources not drawn)").arg(m_sources->untraced()));
 }
 
 void ScopeWidget::drawGrid(QPainter &painter, const QRectF &plot) const
@@ -127,14 +183,14 @@ void ScopeWidget::drawLegend(QPainter &painter) const
                          tr("(first %1 of %2 selected)").arg(channels.size()).arg(m_selectedCount));
 }
 
-int ScopeWidget::firstPointShown(qint64 startNs) const
+int ScopeWidget::firstPointShown(const ChannelTrace &trace, qint64 startNs)
 {
     // The point in force at the left edge: the last one before it, or the first of all.
     int low = 0;
-    int high = m_trace->size();
+    int high = trace.size();
     while (low < high) {
         const int middle = low + (high - low) / 2;
-        if (m_trace->at(middle).timeNs < startNs)
+        if (trace.at(middle).timeNs < startNs)
             low = middle + 1;
         else
             high = middle;
@@ -142,7 +198,7 @@ int ScopeWidget::firstPointShown(qint64 startNs) const
     return std::max(low - 1, 0);
 }
 
-void ScopeWidget::gatherColumns(int index, int columns)
+void ScopeWidget::gatherColumns(const ChannelTrace &trace, int index, int columns)
 {
     if (m_columns.size() != size_t(columns))
         m_columns.resize(size_t(columns));
@@ -166,8 +222,8 @@ void ScopeWidget::gatherColumns(int index, int columns)
     // touches each column and each point once.
     int column = -1;
     qint16 level = ChannelTrace::NoLevel;
-    for (int point = firstPointShown(m_nowNs - spanNs); point < m_trace->size(); ++point) {
-        const ChannelTrace::Point &at = m_trace->at(point);
+    for (int point = firstPointShown(trace, m_nowNs - spanNs); point < trace.size(); ++point) {
+        const ChannelTrace::Point &at = trace.at(point);
         const int x = columnOf(at.timeNs);
         if (level != ChannelTrace::NoLevel) {
             for (int held = column + 1; held <= x; ++held)
@@ -181,16 +237,17 @@ void ScopeWidget::gatherColumns(int index, int columns)
     // The last level holds until the newest frame, not until now: a sender that stopped shows
     // as a line that ends.
     if (level != ChannelTrace::NoLevel) {
-        const int end = columnOf(m_trace->lastFrameNs());
+        const int end = columnOf(trace.lastFrameNs());
         for (int held = column + 1; held <= end; ++held)
             cover(held, level);
     }
 }
 
-void ScopeWidget::drawChannel(QPainter &painter, const QRectF &plot, int index)
+void ScopeWidget::drawTrace(QPainter &painter, const QRectF &plot, const ChannelTrace &trace,
+                            int index, const QColor &colour)
 {
     const int columns = std::max(int(plot.width()), 1) + 1;
-    gatherColumns(index, columns);
+    gatherColumns(trace, index, columns);
     const int left = int(plot.left());
     auto rowOf = [&plot](int level) {
         return int(std::lround(plot.bottom() - plot.height() * level / HighestLevel));
@@ -212,6 +269,6 @@ void ScopeWidget::drawChannel(QPainter &painter, const QRectF &plot, int index)
             m_rects.append(QRect(QPoint(x, top), QPoint(x + 1, bottom)));
     }
     painter.setPen(Qt::NoPen);
-    painter.setBrush(channelColor(index));
+    painter.setBrush(colour);
     painter.drawRects(m_rects.constData(), int(m_rects.size()));
 }

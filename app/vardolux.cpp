@@ -5,6 +5,7 @@
 #include "capturesession.h"
 #include "commandkeys.h"
 #include "levelsbar.h"
+#include "mergeview.h"
 #include "model.h"
 #include "networkview.h"
 #include "portnotes.h"
@@ -286,7 +287,7 @@ void Vardolux::createStatusBar()
 
 void Vardolux::createActivityViews()
 {
-    activityViews = new ActivityViews(this, model, tableView);
+    activityViews = new ActivityViews(this, model, tableView, session.get());
 }
 
 QMenu *Vardolux::createPopupMenu()
@@ -313,6 +314,7 @@ void Vardolux::createNetworkView()
     universeIndicator = networkView->indicator();
     networkViewAction = networkView->toggleAction();
     networkTimer = networkView->refreshTimer();
+    mergeView = new MergeView(this, session.get(), tableView, universeIndicator);
 }
 
 // ---------------------------------------------------------------------------------------------

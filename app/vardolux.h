@@ -19,6 +19,7 @@ class QTableView;
 class QTimer;
 class QToolBar;
 class Model;
+class MergeView;
 class NetworkDock;
 class CommandKeys;
 class NetworkView;
@@ -182,6 +183,7 @@ private:
     UniverseIndicator *universeIndicator = nullptr;
     QAction *networkViewAction = nullptr;
     QTimer *networkTimer = nullptr;
+    MergeView *mergeView = nullptr;
 };
 
 #endif // VARDOLUX_H

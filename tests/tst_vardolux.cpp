@@ -9,6 +9,9 @@
 #include "boxcloser.h"
 #include "capturesession.h"
 #include "channeltrace.h"
+#include "mergedock.h"
+#include "mergetablemodel.h"
+#include "mergeview.h"
 #include "framehistory.h"
 #include "modalwatcher.h"
 #include "model.h"
@@ -51,6 +54,7 @@
 #include <QScreen>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QRegularExpression>
 #include <QSortFilterProxyModel>
 #include <QSpinBox>
 #include <QStatusBar>
@@ -190,9 +194,11 @@ private slots:
     void nodesNoteCountsUnstoredReplies_data();
     void nodesNoteCountsUnstoredReplies();
     void networkViewShowsConflict();
+    void mergeViewShowsTwoConsolesFighting();
 
 private:
     QList<QByteArray> receiveArtDmx(QUdpSocket *socket, int count, int timeoutMs);
+    static std::vector<std::unique_ptr<QUdpSocket>> openConsoles();
     void activityScreenshot(Vardolux &window, QUdpSocket *peer);
 };
 
@@ -1517,17 +1523,30 @@ void tst_Vardolux::nodesNoteCountsUnstoredReplies()
 }
 
 // The peer plays two consoles that send one universe, and a node that answers polls.
-void tst_Vardolux::networkViewShowsConflict()
+// Two consoles in the peer namespace, at 2.0.0.20 and 2.0.0.21; none when the namespace
+// refuses one (with the reason as a warning).
+std::vector<std::unique_ptr<QUdpSocket>> tst_Vardolux::openConsoles()
 {
-    QVERIFY(PrivateNetwork::runInPeer({"ip", "addr", "add", "2.0.0.21/8", "dev", "art1"}));
     std::vector<std::unique_ptr<QUdpSocket>> consoles;
+    if (!PrivateNetwork::runInPeer({"ip", "addr", "replace", "2.0.0.21/8", "dev", "art1"}))
+        return consoles;
     for (const char *address : {"2.0.0.20", "2.0.0.21"}) {
         QString error;
         const int descriptor = PrivateNetwork::peerUdpSocket(QLatin1String(address), 0, &error);
-        QVERIFY2(descriptor >= 0, qPrintable(error));
-        consoles.push_back(std::make_unique<QUdpSocket>());
-        QVERIFY(consoles.back()->setSocketDescriptor(descriptor));
+        auto console = std::make_unique<QUdpSocket>();
+        if (descriptor < 0 || !console->setSocketDescriptor(descriptor)) {
+            qWarning("console %s: %s", address, qPrintable(error));
+            return {};
+        }
+        consoles.push_back(std::move(console));
     }
+    return consoles;
+}
+
+void tst_Vardolux::networkViewShowsConflict()
+{
+    const auto consoles = openConsoles();
+    QVERIFY(consoles.size() == 2);
     auto node = openPeerSocket();
     QVERIFY(node);
     const QHostAddress local(PrivateNetwork::LocalAddress);
@@ -1636,6 +1655,87 @@ void tst_Vardolux::networkViewShowsConflict()
         window->statusBar()->clearMessage();
         QTest::qWait(1200);
         QVERIFY(window->grab().save(qEnvironmentVariable("VARDOLUX_NETWORK_SCREENSHOT")));
+    }
+}
+
+// Two consoles on universe 1: 2.0.0.20 at 20 frames/s sends 200 on channels 1-4, 2.0.0.21 at
+// 10 frames/s sends 50 there and 255 on channel 10; on channel 12 the first jumps between 40
+// and 220 every half second while the second ramps from 80 to 179.
+void tst_Vardolux::mergeViewShowsTwoConsolesFighting()
+{
+    const auto consoles = openConsoles();
+    QVERIFY(consoles.size() == 2);
+    QByteArray first(512, '\0');
+    QByteArray second(512, '\0');
+    for (int channel = 0; channel < 4; ++channel) {
+        first[channel] = char(200);
+        second[channel] = char(50);
+    }
+    second[9] = char(255);
+    int ticks = 0;
+    QTimer consoleClock;
+    connect(&consoleClock, &QTimer::timeout, this, [&] {
+        if (++ticks > 240)
+            return consoleClock.stop();
+        first[11] = char((ticks / 10) % 2 ? 220 : 40);
+        second[11] = char(80 + (ticks * 5) % 100);
+        const QHostAddress local(PrivateNetwork::LocalAddress);
+        consoles[0]->writeDatagram(artDmx(0, first), local, ArtNetPort);
+        if (ticks % 2 == 0)
+            consoles[1]->writeDatagram(artDmx(0, second), local, ArtNetPort);
+    });
+    consoleClock.start(50);
+    auto window = makeWindow();
+    window->resize(900, 760);
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    window->recordAction->trigger();
+
+    QTest::keyClick(window.get(), Qt::Key_F9);
+    MergeDock *dock = window->mergeView->dock();
+    QVERIFY(dock->isVisible());
+    QTRY_VERIFY(QRegularExpression(QStringLiteral("^6 channels differ; 2\\.0\\.0\\.20 wins [45], "
+                                                  "2\\.0\\.0\\.21 wins [12]$"))
+                        .match(dock->m_summary->text())
+                        .hasMatch());
+    QCOMPARE(dock->m_proxy->rowCount(), 6);
+    const QModelIndexList tenth = dock->m_proxy->match(
+            dock->m_proxy->index(0, MergeTableModel::ChannelColumn), Qt::DisplayRole, 10);
+    QCOMPARE(tenth.size(), 1);
+    QCOMPARE(tenth.first().siblingAtColumn(MergeTableModel::WinnerColumn).data().toString(),
+             QStringLiteral("2.0.0.21"));
+
+    // A double-click selects the channel's cell, and the scope plots it once per console.
+    const QModelIndex twelfth = dock->m_proxy->match(
+            dock->m_proxy->index(0, MergeTableModel::ChannelColumn), Qt::DisplayRole, 12).value(0);
+    QVERIFY(twelfth.isValid());
+    doubleClick(dock->m_view, twelfth);
+    QCOMPARE(window->tableView->selectionModel()->selectedIndexes(),
+             QModelIndexList{window->model->index(0, 11)});
+    window->activityViews->m_perSourceAction->trigger();
+    QVERIFY(window->activityViews->m_scopeDock->isVisible());
+    const SourceTraces &traces = window->activityViews->m_sourceTraces;
+    QTRY_COMPARE(traces.size(), 2);
+    QTRY_VERIFY(traces.trace(0).size() > 4 && traces.trace(1).size() > 4);
+    QCOMPARE(traces.label(0), QStringLiteral("2.0.0.20"));
+
+    // Closed, the dock's refresh stops; a click on the warning indicator opens it again.
+    QTest::keyClick(window.get(), Qt::Key_F9);
+    QVERIFY(!dock->isVisible());
+    QVERIFY(!window->mergeView->refreshTimer()->isActive());
+    QTRY_VERIFY(window->universeIndicator->warns());
+    QTest::mouseClick(window->universeIndicator, Qt::LeftButton);
+    QVERIFY(dock->isVisible());
+
+    if (qEnvironmentVariableIsSet("VARDOLUX_MERGE_VIEW_SCREENSHOT")) {
+        QDockWidget *scope = window->activityViews->m_scopeDock;
+        for (QDockWidget *shown : {static_cast<QDockWidget *>(dock), scope}) {
+            shown->setFloating(true);
+            shown->resize(640, 300);
+        }
+        QTest::qWait(5000);
+        QVERIFY(dock->grab().save(qEnvironmentVariable("VARDOLUX_MERGE_VIEW_SCREENSHOT")));
+        QVERIFY(scope->grab().save(qEnvironmentVariable("VARDOLUX_SOURCE_SCOPE_SCREENSHOT")));
     }
 }
 

@@ -9,6 +9,7 @@
 #include "boxcloser.h"
 #include "capturesession.h"
 #include "channeltrace.h"
+#include "mergeview.h"
 #include "modalwatcher.h"
 #include "model.h"
 #include "nonetwork.h"
@@ -1421,10 +1422,15 @@ void tst_Window::contextMenuEndsWithNetworkView()
     QCOMPARE(shown.last(), QStringLiteral("&Network View"));
     QCOMPARE(menu->actions().last(), window->networkViewAction);
     QCOMPARE(window->networkViewAction->shortcut(), QKeySequence(Qt::Key_F6));
-    // No command of the menus and toolbars had F6 before.
+    QAction *mergeViewAction = window->mergeView->toggleAction();
+    QVERIFY(menu->actions().contains(mergeViewAction));
+    QCOMPARE(mergeViewAction->shortcut(), QKeySequence(Qt::Key_F9));
+    // No other command has F6 or F9.
     for (QAction *action : window->findChildren<QAction *>()) {
         if (action != window->networkViewAction)
             QVERIFY2(action->shortcut() != QKeySequence(Qt::Key_F6), qPrintable(action->text()));
+        if (action != mergeViewAction)
+            QVERIFY2(action->shortcut() != QKeySequence(Qt::Key_F9), qPrintable(action->text()));
     }
 }
 
