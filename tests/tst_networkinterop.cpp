@@ -2,9 +2,12 @@
 // packages "artnet" and "dmxnet", send one universe from two addresses of the peer host at two
 // known rates, and the dmxnet node answers our ArtPoll with one ArtPollReply per port. Our own
 // tests feed the engine packets written by our own code; these are written by someone else's.
+// Then the same two consoles send known, different levels to the capture session: its merges,
+// each console's own frame, and the Art-Net merge timeout when one console stops.
 // The peers are pinned by tests/interop/package-lock.json and installed into the build tree by
 // build.sh (npm ci); without them this test fails instead of passing over them.
 #include "artnet.h"
+#include "capturesession.h"
 #include "interoppeers.h"
 #include "privatenetwork.h"
 
@@ -53,6 +56,49 @@ struct SourceCase
     bool numbered; // sends Sequence 1..255, else 0
 };
 
+// Channel c of each console's frame is at (c * factor + offset) % 256; the two differ on all but
+// four channels, and on each some are higher than the other's.
+struct LevelPattern
+{
+    int factor;
+    int offset;
+    QString argument() const { return QStringLiteral("levels=%1,%2").arg(factor).arg(offset); }
+    QByteArray levels() const
+    {
+        QByteArray frame(512, 0);
+        for (int channel = 0; channel < frame.size(); ++channel)
+            frame[channel] = char((channel * factor + offset) % 256);
+        return frame;
+    }
+};
+constexpr LevelPattern DmxnetLevels{37, 0};
+constexpr LevelPattern ArtnetLevels{91, 50};
+constexpr int ArtNetMergeTimeoutMs = 10000;
+constexpr int ArtNetLiveMs = 4000;
+
+QByteArray highest(const QByteArray &a, const QByteArray &b)
+{
+    QByteArray frame = a;
+    for (int channel = 0; channel < frame.size(); ++channel)
+        frame[channel] = char(qMax(quint8(a[channel]), quint8(b[channel])));
+    return frame;
+}
+
+QByteArray chosenLevels(CaptureSession &session, const LevelChoice &choice)
+{
+    session.setLevelChoice(choice);
+    uchar levels[512];
+    quint16 length = sizeof levels;
+    if (!session.readLevels(levels, &length))
+        return "unread";
+    return QByteArray(reinterpret_cast<const char *>(levels), length);
+}
+
+QByteArray mergedOf(const UniverseMerge &merge)
+{
+    return QByteArray(reinterpret_cast<const char *>(merge.merged.data()), merge.mergedCount);
+}
+
 const SourceCase SourceCases[] = {
     {"dmxnet console at 2.0.0.20, 40 Hz, Sequence 1..255", PrivateNetwork::PeerAddress,
      DmxnetRateHz, true},
@@ -74,9 +120,14 @@ private slots:
     void nodePorts_data();
     void nodePorts();
     void nothingPassedOver();
+    void levelChoices_data();
+    void levelChoices();
+    void mergeWinners();
+    void mergeTimeoutAfterConsoleStops();
 
 private:
     void watchTraffic();
+    void startMergeSession();
 
     InteropPeers m_peers{QStringLiteral(VARDOLUX_TEST_SOURCE_DIR "/interop"),
                          QStringLiteral(VARDOLUX_INTEROP_PEERS_DIR)};
@@ -89,6 +140,7 @@ private:
     quint64 m_malformedDmx = 0;
     quint64 m_malformedReplies = 0;
     quint64 m_unstored = 0;
+    std::unique_ptr<CaptureSession> m_session; // the consoles' known levels, merged
 };
 
 void tst_NetworkInterop::initTestCase()
@@ -112,6 +164,7 @@ void tst_NetworkInterop::initTestCase()
     QVERIFY2(m_peerMac.count(QLatin1Char(':')) == 5, qPrintable(link));
 
     watchTraffic();
+    startMergeSession();
 }
 
 void tst_NetworkInterop::cleanupTestCase()
@@ -168,6 +221,32 @@ void tst_NetworkInterop::watchTraffic()
         QVERIFY2(peer->state() == QProcess::Running,
                  qPrintable(QStringLiteral("a peer ended early: ")
                             + QString::fromLocal8Bit(peer->readAll())));
+}
+
+// The dmxnet console first, so that the artnet console's first frame is the later change on
+// every channel.
+void tst_NetworkInterop::startMergeSession()
+{
+    m_peers.stopAll();
+    m_session = std::make_unique<CaptureSession>();
+    m_session->start(CaptureSession::Identity());
+    QVERIFY(m_session->setUniverse(SharedPortAddress + 1));
+    QVERIFY(m_session->openPort());
+    m_session->keepHistory();
+    QString error;
+    QVERIFY2(m_peers.start(QStringLiteral("dmxnet-node.js"),
+                       {QLatin1String(PrivateNetwork::PeerAddress),
+                        QString::number(SharedPortAddress), QString::number(DmxnetRateHz),
+                        QString::number(FirstReceivePortAddress), DmxnetLevels.argument()},
+                       &error),
+             qPrintable(error));
+    QTRY_COMPARE(m_session->levelChoices().size(), 4);
+    QVERIFY2(m_peers.start(QStringLiteral("artnet-console.js"),
+                       {QLatin1String(SecondPeerAddress), QString::number(SharedPortAddress),
+                        QString::number(ArtnetRateHz), ArtnetLevels.argument()},
+                       &error),
+             qPrintable(error));
+    QTRY_COMPARE(m_session->levelChoices().size(), 5);
 }
 
 void tst_NetworkInterop::universeInConflict()
@@ -280,6 +359,83 @@ void tst_NetworkInterop::nothingPassedOver()
     QCOMPARE(m_malformedDmx, 0u);
     QCOMPARE(m_malformedReplies, 0u);
     QCOMPARE(m_unstored, 0u);
+}
+
+void tst_NetworkInterop::levelChoices_data()
+{
+    QTest::addColumn<int>("choiceIndex"); // in levelChoices()
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("expected");
+    const QByteArray dmxnet = DmxnetLevels.levels();
+    const QByteArray artnet = ArtnetLevels.levels();
+    QTest::newRow("HTP: the higher of the two on each channel")
+        << 1 << QStringLiteral("Merged (HTP)") << highest(dmxnet, artnet);
+    QTest::newRow("LTP: the artnet console's later first frame on every channel")
+        << 2 << QStringLiteral("Merged (LTP)") << artnet;
+    QTest::newRow("the dmxnet console alone")
+        << 3 << QString::fromLatin1(PrivateNetwork::PeerAddress) << dmxnet;
+    QTest::newRow("the artnet console alone")
+        << 4 << QString::fromLatin1(SecondPeerAddress) << artnet;
+}
+
+void tst_NetworkInterop::levelChoices()
+{
+    QFETCH(int, choiceIndex);
+    QFETCH(QString, text);
+    QFETCH(QByteArray, expected);
+    QVERIFY(m_session);
+    const LevelChoice choice = m_session->levelChoices().value(choiceIndex);
+    QCOMPARE(m_session->levelChoiceText(choice), text);
+    QCOMPARE(chosenLevels(*m_session, choice), expected);
+}
+
+void tst_NetworkInterop::mergeWinners()
+{
+    QVERIFY(m_session);
+    const QByteArray dmxnet = DmxnetLevels.levels();
+    const QByteArray artnet = ArtnetLevels.levels();
+    const UniverseMerge merge = m_session->universeMerge(LevelChoice::Kind::MergedHtp);
+    QCOMPARE(merge.sources.size(), 2);
+    QCOMPARE(mergedOf(merge), highest(dmxnet, artnet));
+    int differing = 0;
+    for (int channel = 0; channel < 512; ++channel) {
+        if (dmxnet[channel] == artnet[channel])
+            continue;
+        ++differing;
+        const qint8 winner = quint8(dmxnet[channel]) > quint8(artnet[channel]) ? 0 : 1;
+        QVERIFY2(merge.winner[size_t(channel)] == winner, qPrintable(QString::number(channel)));
+    }
+    QCOMPARE(differing, 508);
+    QCOMPARE(merge.differingChannels, differing);
+}
+
+// The stopped console is no longer live after 4 s but stays in the merge until 10 s.
+void tst_NetworkInterop::mergeTimeoutAfterConsoleStops()
+{
+    QVERIFY(m_session);
+    const LevelChoice htp = LevelChoice::of(LevelChoice::Kind::MergedHtp);
+    const QByteArray both = highest(DmxnetLevels.levels(), ArtnetLevels.levels());
+    QCOMPARE(chosenLevels(*m_session, htp), both);
+    m_peers.processes().front()->kill(); // the dmxnet console
+    QElapsedTimer stopped;
+    stopped.start();
+    qint64 liveEndedMs = -1;
+    qint64 mergeLeftMs = -1;
+    while (mergeLeftMs < 0 && stopped.elapsed() < ArtNetMergeTimeoutMs + 3000) {
+        QTest::qWait(50);
+        const MergeSourceLevels dmxnet = m_session->universeMerge(htp.kind).sources.value(0);
+        if (liveEndedMs < 0 && !dmxnet.live)
+            liveEndedMs = stopped.elapsed();
+        if (!dmxnet.inMerge)
+            mergeLeftMs = stopped.elapsed();
+        else
+            QCOMPARE(chosenLevels(*m_session, htp), both);
+    }
+    qInfo("stopped console: not live after %lld ms, out of the merge after %lld ms",
+          liveEndedMs, mergeLeftMs);
+    QVERIFY(liveEndedMs >= ArtNetLiveMs - 100 && liveEndedMs < ArtNetLiveMs + 1000);
+    QVERIFY(mergeLeftMs >= ArtNetMergeTimeoutMs - 100);
+    QCOMPARE(chosenLevels(*m_session, htp), ArtnetLevels.levels());
 }
 
 QTEST_GUILESS_MAIN(tst_NetworkInterop)
