@@ -15,6 +15,9 @@
 // frames/s, every frame changing all 512 levels, while a 10 ms timer measures how late the event
 // loop answers (the 44 frames/s run is the yardstick of what the shared machine itself adds);
 // last, the time one paint of the scope and of the table takes with that flood's history.
+// After the window's floods, the show load again with a second console on the recorded universe
+// (44 frames/s from another address of the peer), "Merged (HTP)" chosen from the window's
+// context menu and the merge dock open (+merge).
 // With --probe the 10 ms timer runs in every row of the window, so that the event loop's own
 // delays can be told from the machine's (it adds some 100 wake-ups a second to those rows).
 // The receiver process runs on CPU 0 and the sender on CPU 1 when the machine has two.
@@ -27,6 +30,7 @@
 #include "floodsender.h"
 #include "model.h"
 #include "plainreceiverthread.h"
+#include "secondconsole.h"
 #include "vardolux.h"
 
 #include <QAction>
@@ -36,6 +40,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QItemSelectionModel>
+#include <QMenu>
 #include <QSettings>
 #include <QSpinBox>
 #include <QTableView>
@@ -47,6 +52,7 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <memory>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -353,6 +359,28 @@ bool openActivityViews(Vardolux &window)
     return true;
 }
 
+// A choice from the context menu's Levels Shown, and the merge dock shown or hidden by its own
+// command.
+bool showLevels(Vardolux &window, const QString &choice, bool dockShown)
+{
+    const std::unique_ptr<QMenu> menu(window.createPopupMenu());
+    auto *levels = menu->findChild<QMenu *>(QStringLiteral("levelChoiceMenu"));
+    auto *dock = window.findChild<QDockWidget *>(QStringLiteral("mergeDock"));
+    if (!levels || !dock)
+        return false;
+    const QList<QAction *> choices = levels->actions();
+    const auto chosen = std::find_if(choices.cbegin(), choices.cend(),
+                                     [&choice](const QAction *action) {
+                                         return action->text() == choice;
+                                     });
+    if (chosen == choices.cend())
+        return false;
+    (*chosen)->trigger();
+    if (dock->isVisible() != dockShown)
+        dock->toggleViewAction()->trigger();
+    return true;
+}
+
 struct PaintTime
 {
     double medianMs = 0;
@@ -496,6 +524,20 @@ int main(int argc, char **argv)
         for (const Flood &flood : shownUniverseAlone) {
             rows.push_back(measure(sender, flood, seconds, &watch, &scopePaints, &tablePaints));
             rows.back().receiver = "Vardolux";
+        }
+    }
+    {
+        const SecondConsole second(WatchedUniverse, seconds + 5);
+        QEventLoop settle;
+        QTimer::singleShot(1000, &settle, &QEventLoop::quit);
+        settle.exec();
+        if (second.running() && showLevels(window, QStringLiteral("Merged (HTP)"), true)) {
+            rows.push_back(measure(sender, floods[0], seconds, &watch));
+            rows.back().receiver = "+merge";
+            showLevels(window, QStringLiteral("Latest packet"), false);
+        } else {
+            std::fprintf(stderr, "bench_flood: no second console, or the window lacks "
+                                 "Levels Shown or its merge dock\n");
         }
     }
     // The same with the network view open: its census counts every universe and its node list

@@ -4,7 +4,9 @@
 // the same run. The sender is a process of its own in the peer namespace on CPU 1; it sends
 // 512-channel ArtDmx paced datagram by datagram, and an ArtPoll every 100 ms.
 // Floods: 1000 universes at 44 frames/s (44,000/s), 3000 universes at 103,000/s, and 3000
-// universes flat out. Then sACN: 1000 universes at 44 frames/s, each to its own multicast group,
+// universes flat out; then the first flood again with a second console on universe 1 (44
+// frames/s from another address of the peer), the levels shown chosen as "Merged (HTP)" in the
+// Levels toolbar's box and the merge dock open (F9), clicked and typed as a user would. Then sACN: 1000 universes at 44 frames/s, each to its own multicast group,
 // against the plain loop with the 1000 groups joined and the program started again with sACN on
 // show (universe 1) and the watch list 1-1000 in its settings, Record typed into it. That row
 // runs only when the program joined the 1000 groups (/proc/net/igmp), and says so otherwise.
@@ -20,6 +22,7 @@
 #include "multicastmemberships.h"
 #include "plainreceiverthread.h"
 #include "privatenetwork.h"
+#include "secondconsole.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -50,6 +53,11 @@ FILE *g_out = stdout;
 constexpr quint16 RecordedUniverse = 1;
 constexpr quint16 SacnPort = 5568;
 constexpr int SacnUniverses = 1000;
+// Where the Levels toolbar's box is in the window of a first start moved to 0,0 and sized
+// 1280 x 760, as a screenshot of it shows; its list opens on "Latest packet", and
+// "Merged (HTP)" is next.
+constexpr int LevelBoxX = 612;
+constexpr int LevelBoxY = 72;
 
 struct Flood
 {
@@ -176,16 +184,21 @@ pid_t startDisplay(int *display)
     return pid;
 }
 
+bool spawnAndWait(const QList<QByteArray> &command)
+{
+    const pid_t pid = spawn(command);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 // xdotool with the display given; true when it exits with 0.
 bool xdotool(const QByteArray &display, const QList<QByteArray> &arguments)
 {
     QList<QByteArray> command{"xdotool"};
     command += arguments;
     setenv("DISPLAY", display.constData(), 1);
-    const pid_t pid = spawn(command);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return spawnAndWait(command);
 }
 
 // The sACN groups 239.255.0.0/16 this namespace has joined, on any interface.
@@ -225,6 +238,48 @@ Row measurePlainSacn(SenderProcess &sender, double seconds)
     Row row = measure(sender, SacnFlood, seconds, getpid(), false);
     row.receiver = "recvmmsg";
     return row;
+}
+
+// The show load in the window sized 1280 x 760, then again with a second console on the
+// universe on show, "Merged (HTP)" chosen in the Levels box (its list opened by a click, the
+// next entry taken by keys) and the merge dock opened with F9. The plain loop's row for the same
+// flood stands beside them: the second console's 44 frames/s add nothing it would notice.
+// VARDOLUX_BENCH_GRAB names a program run on the display before the merged row, to keep a
+// picture of what was measured (the grab's file name is its argument, merged.png).
+void measureMerged(SenderProcess &sender, const Flood &flood, double seconds, pid_t receiver,
+                   const QByteArray &displayName, std::vector<Row> *rows)
+{
+    static const Flood sized{"1000 universes, window 1280 x 760", flood.universes, flood.rate};
+    static const Flood merged{"+ 2nd source, HTP, merge dock", flood.universes, flood.rate};
+    const QByteArray window = QByteArray::number(receiver);
+    if (!xdotool(displayName, {"search", "--sync", "--onlyvisible", "--pid", window, "--name",
+                               "Vardolux", "windowmove", "%1", "0", "0", "windowsize", "%1",
+                               "1280", "760"})) {
+        std::fprintf(stderr, "bench_outside: could not size the program's window\n");
+        return;
+    }
+    sleep(1);
+    rows->push_back(measure(sender, sized, seconds, receiver, true));
+    rows->back().receiver = "Vardolux";
+
+    const SecondConsole second(RecordedUniverse, seconds + 10);
+    sleep(2); // the second console reaches the Levels box's list
+    const bool chosen = second.running()
+            && xdotool(displayName, {"search", "--sync", "--onlyvisible", "--pid", window,
+                                     "--name", "Vardolux", "windowfocus", "--sync", "key", "F9",
+                                     "sleep", "0.5", "mousemove", "--window", "%1",
+                                     QByteArray::number(LevelBoxX), QByteArray::number(LevelBoxY),
+                                     "click", "1", "sleep", "0.5", "key", "--delay", "200",
+                                     "Down", "Return"});
+    if (!chosen) {
+        std::fprintf(stderr, "bench_outside: could not choose the merge in the window\n");
+        return;
+    }
+    sleep(1);
+    if (const char *grab = getenv("VARDOLUX_BENCH_GRAB"))
+        spawnAndWait({grab, "merged.png"});
+    rows->push_back(measure(sender, merged, seconds, receiver, true));
+    rows->back().receiver = "Vardolux";
 }
 
 // The program's settings file in the run's own configuration folder: sACN on show and the watch
@@ -307,6 +362,7 @@ int main(int argc, char **argv)
             rows.push_back(measure(sender, flood, seconds, receiver, true));
             rows.back().receiver = "Vardolux";
         }
+        measureMerged(sender, floods[0], seconds, receiver, displayName, &rows);
     }
     end(receiver);
 
