@@ -1,0 +1,439 @@
+// The capture-file reader on captures that tshark made of real Art-Net and sACN traffic on the
+// test network (pcap and pcapng; Ethernet, Linux cooked v1 and v2, raw IP), and on hostile files
+// written byte by byte here.
+
+#include "capturefilereader.h"
+#include "privatenetwork.h"
+#include "testpackets.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+struct SentDatagram
+{
+    quint16 sourcePort;
+    quint16 destinationPort;
+    QByteArray payload;
+    qint64 beforeNs;
+    qint64 afterNs;
+};
+
+// The real captures: file name, tshark's interface, link type and file format.
+struct RealCapture
+{
+    const char *file;
+    const char *interface;
+    const char *linkType; // empty: the interface's own
+    const char *format;
+};
+constexpr RealCapture RealCaptures[] = {
+    {"ethernet.pcap", "art0", "", "pcap"},
+    {"ethernet.pcapng", "art0", "", "pcapng"},
+    {"cooked.pcap", "any", "LINUX_SLL", "pcap"},
+    {"cooked2.pcapng", "any", "LINUX_SLL2", "pcapng"},
+};
+
+qint64 nowNs()
+{
+    return QDateTime::currentMSecsSinceEpoch() * 1000000;
+}
+
+void append16(QByteArray *bytes, quint16 value)
+{
+    bytes->append(char(value >> 8)).append(char(value & 0xFF));
+}
+
+void append32le(QByteArray *bytes, quint32 value)
+{
+    for (int shift = 0; shift < 32; shift += 8)
+        bytes->append(char((value >> shift) & 0xFF));
+}
+
+// An IPv4/UDP packet from 10.0.0.1 to 10.0.0.2, with fields that may lie.
+struct Ipv4Udp
+{
+    quint16 sourcePort = 6454;
+    quint16 destinationPort = 6454;
+    QByteArray payload = "payload";
+    quint8 versionAndWords = 0x45;
+    quint16 fragment = 0;
+    quint8 protocol = 17;
+    int totalLengthExcess = 0;
+    int udpLengthExcess = 0;
+
+    QByteArray bytes() const
+    {
+        const int headerSize = (versionAndWords & 0x0F) * 4;
+        QByteArray packet;
+        packet.append(char(versionAndWords)).append('\0');
+        append16(&packet, quint16(qMax(20, headerSize) + 8 + payload.size() + totalLengthExcess));
+        append16(&packet, 1);
+        append16(&packet, fragment);
+        packet.append(char(64)).append(char(protocol));
+        append16(&packet, 0);
+        packet.append(TestPackets::bytes({10, 0, 0, 1, 10, 0, 0, 2}));
+        packet.append(QByteArray(qMax(0, headerSize - 20), '\0'));
+        append16(&packet, sourcePort);
+        append16(&packet, destinationPort);
+        append16(&packet, quint16(8 + payload.size() + udpLengthExcess));
+        append16(&packet, 0);
+        return packet + payload;
+    }
+};
+
+QByteArray ethernet(const QByteArray &packet, quint16 etherType = 0x0800, bool vlanTag = false)
+{
+    QByteArray frame(12, '\x02');
+    if (vlanTag) {
+        append16(&frame, 0x8100);
+        append16(&frame, 7);
+    }
+    append16(&frame, etherType);
+    return frame + packet;
+}
+
+// A little-endian pcap file header; magic 0xA1B2C3D4 for µs, 0xA1B23C4D for ns.
+QByteArray pcapHeader(quint32 linkType, quint32 snapLength = 65535, quint32 magic = 0xA1B2C3D4)
+{
+    QByteArray header;
+    append32le(&header, magic);
+    header.append(TestPackets::bytes({2, 0, 4, 0}));
+    append32le(&header, 0);
+    append32le(&header, 0);
+    append32le(&header, snapLength);
+    append32le(&header, linkType);
+    return header;
+}
+
+// A record at 1 s + 2 units; captured and wire lengths default to the packet's size.
+QByteArray pcapRecord(const QByteArray &packet, qint64 captured = -1, qint64 wire = -1)
+{
+    QByteArray record;
+    append32le(&record, 1);
+    append32le(&record, 2);
+    append32le(&record, quint32(captured < 0 ? packet.size() : captured));
+    append32le(&record, quint32(wire < 0 ? packet.size() : wire));
+    return record + packet;
+}
+
+QByteArray ethernetFile(const QList<QByteArray> &packets)
+{
+    QByteArray file = pcapHeader(1);
+    for (const QByteArray &packet : packets)
+        file += pcapRecord(ethernet(packet));
+    return file;
+}
+
+} // namespace
+
+class tst_CaptureFile : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void realCaptures_data();
+    void realCaptures();
+    void hostileFiles_data();
+    void hostileFiles();
+    void unreadablePaths_data();
+    void unreadablePaths();
+
+private:
+    QString captureTraffic();
+    bool sendTraffic(QString *error);
+    QTemporaryDir m_dir;
+    QString m_captureFailure;
+    bool m_tsharkMissing = false;
+    QList<SentDatagram> m_sent;
+};
+
+void tst_CaptureFile::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    m_captureFailure = captureTraffic();
+}
+
+bool tst_CaptureFile::sendTraffic(QString *error)
+{
+    const QString peer = QString::fromLatin1(PrivateNetwork::PeerAddress);
+    const int artNet = PrivateNetwork::peerUdpSocket(peer, 6454, error);
+    const int other = PrivateNetwork::peerUdpSocket(peer, 40000, error);
+    if (artNet < 0 || other < 0)
+        return false;
+    TestPackets::SacnData sacn;
+    sacn.values = QByteArray(512, '\x33');
+    const QList<SentDatagram> toSend = {
+        {6454, 6454, TestPackets::artDmx(0, QByteArray(512, '\x7F'), 1), 0, 0},
+        {40000, 5568, TestPackets::sacnData(sacn), 0, 0},
+        {40000, 7000, QByteArray("not lighting"), 0, 0},
+        {6454, 6454, TestPackets::artPoll(0x02), 0, 0},
+    };
+    sockaddr_in to = {};
+    to.sin_family = AF_INET;
+    inet_pton(AF_INET, PrivateNetwork::LocalAddress, &to.sin_addr);
+    for (SentDatagram datagram : toSend) {
+        to.sin_port = htons(datagram.destinationPort);
+        datagram.beforeNs = nowNs();
+        ::sendto(datagram.sourcePort == 6454 ? artNet : other, datagram.payload.constData(),
+                 size_t(datagram.payload.size()), 0, reinterpret_cast<sockaddr *>(&to), sizeof to);
+        datagram.afterNs = nowNs();
+        if (datagram.destinationPort != 7000)
+            m_sent.append(datagram);
+        QTest::qWait(20);
+    }
+    ::close(artNet);
+    ::close(other);
+    return true;
+}
+
+// Captures the peer's datagrams with tshark in every form of RealCaptures at once, and a raw
+// IP copy of the Ethernet one; the reason when it cannot.
+QString tst_CaptureFile::captureTraffic()
+{
+    const QString tshark = QStandardPaths::findExecutable(QStringLiteral("tshark"));
+    const QString editcap = QStandardPaths::findExecutable(QStringLiteral("editcap"));
+    if (tshark.isEmpty() || editcap.isEmpty()) {
+        m_tsharkMissing = true;
+        return QStringLiteral("tshark is not installed (Debian package tshark)");
+    }
+    QString why;
+    if (!PrivateNetwork::isInside(&why) || !PrivateNetwork::hasPeer())
+        return QStringLiteral("needs the peer namespace of netns-run --peer: ") + why;
+    std::vector<std::unique_ptr<QProcess>> captures;
+    for (const RealCapture &capture : RealCaptures) {
+        QStringList arguments = {"-i", capture.interface, "-f", "udp and src host 2.0.0.20",
+                                 "-c", "4", "-a", "duration:20", "-F", capture.format,
+                                 "-w", m_dir.filePath(capture.file)};
+        if (*capture.linkType)
+            arguments << "-y" << capture.linkType;
+        auto process = std::make_unique<QProcess>();
+        process->setProcessChannelMode(QProcess::MergedChannels);
+        process->start(tshark, arguments);
+        process->waitForStarted(5000);
+        QByteArray said;
+        QElapsedTimer clock;
+        clock.start();
+        while (!said.contains("Capture started") && process->state() == QProcess::Running
+               && clock.elapsed() < 20000) {
+            process->waitForReadyRead(200);
+            said += process->readAll();
+        }
+        if (!said.contains("Capture started"))
+            return QStringLiteral("tshark did not start capturing: ") + QString::fromLocal8Bit(said);
+        captures.push_back(std::move(process));
+    }
+    if (!sendTraffic(&why))
+        return why;
+    for (const auto &process : captures) {
+        if (!process->waitForFinished(20000) || process->exitCode() != 0)
+            return QStringLiteral("tshark did not end well: ") + process->readAll();
+    }
+    // Chopping off the Ethernet header leaves the IPv4 packets: a raw IP capture.
+    if (QProcess::execute(editcap, {"-C", "14", "-T", "rawip", m_dir.filePath("ethernet.pcap"),
+                                    m_dir.filePath("rawip.pcap")}) != 0)
+        return QStringLiteral("editcap could not make the raw IP capture");
+    return QString();
+}
+
+void tst_CaptureFile::realCaptures_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("linkType");
+    QTest::newRow("Ethernet, pcap") << "ethernet.pcap" << "Ethernet";
+    QTest::newRow("Ethernet, pcapng") << "ethernet.pcapng" << "Ethernet";
+    QTest::newRow("any device, pcap") << "cooked.pcap" << "Linux cooked";
+    QTest::newRow("any device v2, pcapng") << "cooked2.pcapng" << "Linux cooked v2";
+    QTest::newRow("raw IP, pcap") << "rawip.pcap" << "Raw IP";
+}
+
+void tst_CaptureFile::realCaptures()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, linkType);
+    if (m_tsharkMissing)
+        QSKIP(qPrintable(m_captureFailure));
+    QVERIFY2(m_captureFailure.isEmpty(), qPrintable(m_captureFailure));
+    CaptureFileReader reader;
+    QVERIFY2(reader.open(m_dir.filePath(file)), qPrintable(reader.errorString()));
+    QCOMPARE(reader.linkTypeName(), linkType);
+    CapturedDatagram datagram;
+    QList<qint64> positions;
+    for (const SentDatagram &sent : std::as_const(m_sent)) {
+        positions.append(reader.position());
+        QVERIFY2(reader.readNext(&datagram), qPrintable(reader.errorString()));
+        QCOMPARE(datagram.sourceAddress, 0x02000014u);
+        QCOMPARE(datagram.destinationAddress, 0x0200000Au);
+        QCOMPARE(datagram.sourcePort, sent.sourcePort);
+        QCOMPARE(datagram.destinationPort, sent.destinationPort);
+        QCOMPARE(QByteArray(reinterpret_cast<const char *>(datagram.payload),
+                            datagram.payloadLength), sent.payload);
+        // The capture's clock is the same as ours; its times are within the send's ms.
+        QVERIFY2(datagram.timeNs >= sent.beforeNs && datagram.timeNs < sent.afterNs + 1000000,
+                 qPrintable(QString::number(datagram.timeNs - sent.beforeNs)));
+    }
+    QVERIFY(!reader.readNext(&datagram));
+    QVERIFY2(reader.errorString().isEmpty(), qPrintable(reader.errorString()));
+    const CaptureFileReader::Counts counts = reader.counts();
+    QCOMPARE(counts.records, 4u);
+    QCOMPARE(counts.datagrams, 3u);
+    QCOMPARE(counts.otherPorts, 1u);
+    // Back to a record in the middle: the datagrams from there on read again.
+    QVERIFY(reader.seek(positions.at(1)));
+    QVERIFY(reader.readNext(&datagram));
+    QCOMPARE(datagram.payloadLength, m_sent.at(1).payload.size());
+}
+
+void tst_CaptureFile::hostileFiles_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    // Counts: datagrams, not IPv4, not UDP, other ports, fragments, malformed.
+    QTest::addColumn<QList<int>>("counts");
+    QTest::addColumn<int>("payloadBytes");
+    QTest::addColumn<QString>("error"); // a part of it; empty: none
+    const Ipv4Udp good;
+    const QByteArray goodFile = ethernetFile({good.bytes()});
+    const QList<int> one = {1, 0, 0, 0, 0, 0};
+    Ipv4Udp sacnSourceOnly = good, otherPorts = good, tcp = good, moreFragments = good,
+            laterFragment = good, longHeader = good, shortHeader = good, ipLies = good,
+            udpLies = good, udpTooShort = good;
+    sacnSourceOnly.sourcePort = 5568;
+    sacnSourceOnly.destinationPort = 50000;
+    otherPorts.sourcePort = 50000;
+    otherPorts.destinationPort = 6455;
+    tcp.protocol = 6;
+    moreFragments.fragment = 0x2000;
+    laterFragment.fragment = 0x0010;
+    longHeader.versionAndWords = 0x4F;
+    shortHeader.versionAndWords = 0x44;
+    ipLies.totalLengthExcess = 1;
+    udpLies.udpLengthExcess = 1;
+    udpTooShort.udpLengthExcess = -8;
+    const QByteArray cutPacket = good.bytes();
+
+    QTest::newRow("one datagram") << goodFile << one << 7 << "";
+    QTest::newRow("sACN source port only") << ethernetFile({sacnSourceOnly.bytes()}) << one << 7 << "";
+    QTest::newRow("VLAN tag") << pcapHeader(1) + pcapRecord(ethernet(good.bytes(), 0x0800, true))
+                              << one << 7 << "";
+    QTest::newRow("BSD loopback") << pcapHeader(0) + pcapRecord(QByteArray("\x02\0\0\0", 4) + good.bytes())
+                                  << one << 7 << "";
+    QTest::newRow("Ethernet padding") << ethernetFile({good.bytes() + QByteArray(20, '\0')})
+                                      << one << 7 << "";
+    QTest::newRow("snapshot cut the payload")
+        << pcapHeader(101) + pcapRecord(cutPacket.left(30), 30, cutPacket.size()) << one << 2 << "";
+    QTest::newRow("snapshot cut the UDP header")
+        << pcapHeader(101) + pcapRecord(cutPacket.left(24), 24, cutPacket.size())
+        << QList<int>{0, 0, 0, 0, 0, 1} << 0 << "";
+    QTest::newRow("ARP") << pcapHeader(1) + pcapRecord(ethernet(QByteArray(28, '\1'), 0x0806))
+                         << QList<int>{0, 1, 0, 0, 0, 0} << 0 << "";
+    QTest::newRow("IPv6 in raw IP") << pcapHeader(101) + pcapRecord(QByteArray(48, '\x60'))
+                                    << QList<int>{0, 1, 0, 0, 0, 0} << 0 << "";
+    QTest::newRow("TCP") << ethernetFile({tcp.bytes()}) << QList<int>{0, 0, 1, 0, 0, 0} << 0 << "";
+    QTest::newRow("other ports") << ethernetFile({otherPorts.bytes()})
+                                 << QList<int>{0, 0, 0, 1, 0, 0} << 0 << "";
+    QTest::newRow("more fragments") << ethernetFile({moreFragments.bytes()})
+                                    << QList<int>{0, 0, 0, 0, 1, 0} << 0 << "";
+    QTest::newRow("later fragment") << ethernetFile({laterFragment.bytes()})
+                                    << QList<int>{0, 0, 0, 0, 1, 0} << 0 << "";
+    const QList<int> malformed = {0, 0, 0, 0, 0, 1};
+    QTest::newRow("IPv4 header longer than the record")
+        << ethernetFile({longHeader.bytes().left(40)}) << malformed << 0 << "";
+    QTest::newRow("IPv4 header below 20 bytes") << ethernetFile({shortHeader.bytes()}) << malformed << 0 << "";
+    QTest::newRow("IPv4 length beyond the packet") << ethernetFile({ipLies.bytes()}) << malformed << 0 << "";
+    QTest::newRow("UDP length beyond the packet") << ethernetFile({udpLies.bytes()}) << malformed << 0 << "";
+    QTest::newRow("UDP length below its header") << ethernetFile({udpTooShort.bytes()}) << malformed << 0 << "";
+    QTest::newRow("Ethernet header cut") << pcapHeader(1) + pcapRecord(QByteArray(13, '\2'))
+                                         << malformed << 0 << "";
+    QTest::newRow("absurd snapshot length") << pcapHeader(1, 0xFFFFFFFF) + pcapRecord(ethernet(good.bytes()))
+                                            << one << 7 << "";
+    QTest::newRow("last record cut off") << goodFile + goodFile.mid(24).chopped(3) << one << 7 << "cut short";
+    QTest::newRow("last record header cut off") << goodFile + goodFile.mid(24, 9) << one << 7 << "cut short";
+    QTest::newRow("record longer than the file")
+        << goodFile + pcapRecord(ethernet(good.bytes()), 60000, 60000) << one << 7 << "cut short";
+    QTest::newRow("absurd record length")
+        << goodFile + pcapRecord(ethernet(good.bytes()), 0xFFFFFFF0, 0xFFFFFFF0) << one << 7 << "damaged";
+    QTest::newRow("wrong magic") << QByteArray("not a capture file at all, not at all")
+                                 << QList<int>{} << 0 << "is not a capture file";
+    QTest::newRow("file header cut") << goodFile.left(20) << QList<int>{} << 0 << "is not a capture file";
+    QTest::newRow("empty file") << QByteArray() << QList<int>{} << 0 << "is empty";
+    QTest::newRow("unknown link type") << pcapHeader(105) + pcapRecord(good.bytes())
+                                       << QList<int>{} << 0 << "802.11";
+}
+
+void tst_CaptureFile::hostileFiles()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QList<int>, counts);
+    QFETCH(int, payloadBytes);
+    QFETCH(QString, error);
+    const QString path = m_dir.filePath(QStringLiteral("hostile.pcap"));
+    QFile out(path);
+    QVERIFY(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    out.write(file);
+    out.close();
+
+    CaptureFileReader reader;
+    if (counts.isEmpty()) {
+        QVERIFY(!reader.open(path));
+        QVERIFY2(reader.errorString().contains(error), qPrintable(reader.errorString()));
+        QVERIFY(!reader.isOpen());
+        return;
+    }
+    QVERIFY2(reader.open(path), qPrintable(reader.errorString()));
+    CapturedDatagram datagram;
+    int payloadRead = 0;
+    while (reader.readNext(&datagram))
+        payloadRead += datagram.payloadLength;
+    QVERIFY(!reader.readNext(&datagram));
+    const CaptureFileReader::Counts read = reader.counts();
+    QCOMPARE((QList<int>{int(read.datagrams), int(read.notIpv4), int(read.notUdp),
+                         int(read.otherPorts), int(read.fragments), int(read.malformed)}), counts);
+    QCOMPARE(payloadRead, payloadBytes);
+    if (error.isEmpty())
+        QVERIFY2(reader.errorString().isEmpty(), qPrintable(reader.errorString()));
+    else
+        QVERIFY2(reader.errorString().contains(error), qPrintable(reader.errorString()));
+}
+
+void tst_CaptureFile::unreadablePaths_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("missing") << "missing.pcap" << "does not exist";
+    QTest::newRow("folder") << "folder" << "is a folder";
+    QTest::newRow("no permission") << "locked.pcap" << "not allowed to read";
+}
+
+void tst_CaptureFile::unreadablePaths()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, error);
+    const QString path = m_dir.filePath(name);
+    QDir().mkpath(m_dir.filePath(QStringLiteral("folder")));
+    QFile locked(m_dir.filePath(QStringLiteral("locked.pcap")));
+    QVERIFY(locked.open(QIODevice::WriteOnly));
+    locked.write(ethernetFile({Ipv4Udp().bytes()}));
+    locked.close();
+    QVERIFY(locked.setPermissions(QFileDevice::WriteOwner));
+    if (name == QLatin1String("locked.pcap") && ::access(qPrintable(path), R_OK) == 0)
+        QSKIP("this user reads files whatever their permissions say");
+    CaptureFileReader reader;
+    QVERIFY(!reader.open(path));
+    QVERIFY2(reader.errorString().contains(error), qPrintable(reader.errorString()));
+    QVERIFY2(reader.errorString().contains(name), qPrintable(reader.errorString()));
+}
+
+QTEST_GUILESS_MAIN(tst_CaptureFile)
+#include "tst_capturefile.moc"
