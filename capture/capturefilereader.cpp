@@ -5,8 +5,25 @@
 
 #include <pcap/pcap.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <limits>
+
+namespace {
+
+// With nanosecond precision libpcap puts nanoseconds in tv_usec. A pcapng file's 64-bit times
+// can lie beyond what nanoseconds since 1970 hold: such times saturate.
+qint64 nanosecondsOf(const timeval &time)
+{
+    constexpr qint64 NanosecondsPerSecond = 1000000000;
+    constexpr qint64 LastSecond = std::numeric_limits<qint64>::max() / NanosecondsPerSecond - 1;
+    const qint64 seconds = std::clamp(qint64(time.tv_sec), -LastSecond, LastSecond);
+    return seconds * NanosecondsPerSecond
+        + std::clamp(qint64(time.tv_usec), qint64(0), NanosecondsPerSecond - 1);
+}
+
+} // namespace
 
 CaptureFileReader::~CaptureFileReader()
 {
@@ -110,8 +127,7 @@ bool CaptureFileReader::readNext(CapturedDatagram *datagram)
             CaptureFraming::frame(m_linkLayer, data, captured, wire, datagram);
         count(verdict);
         if (verdict == CaptureFraming::Verdict::Datagram) {
-            // With nanosecond precision, tv_usec holds nanoseconds.
-            datagram->timeNs = qint64(header->ts.tv_sec) * 1000000000 + header->ts.tv_usec;
+            datagram->timeNs = nanosecondsOf(header->ts);
             return true;
         }
     }
