@@ -358,6 +358,8 @@ void tst_CaptureFile::hostileFiles_data()
                                          << malformed << 0 << "";
     QTest::newRow("absurd snapshot length") << pcapHeader(1, 0xFFFFFFFF) + pcapRecord(ethernet(good.bytes()))
                                             << one << 7 << "";
+    QTest::newRow("record beyond the snapshot length")
+        << pcapHeader(1, 45) + pcapRecord(ethernet(good.bytes())) << one << 3 << "";
     QTest::newRow("last record cut off") << goodFile + goodFile.mid(24).chopped(3) << one << 7 << "cut short";
     QTest::newRow("last record header cut off") << goodFile + goodFile.mid(24, 9) << one << 7 << "cut short";
     QTest::newRow("record longer than the file")
