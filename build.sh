@@ -72,6 +72,7 @@ fuzz_runs() {
     fuzz/run-fuzzer build-fuzz fuzz_datagram "${FUZZ_SECONDS:-60}"
     fuzz/run-fuzzer build-fuzz fuzz_recordingfile "${FUZZ_SECONDS:-60}"
     fuzz/run-fuzzer build-fuzz fuzz_sacn "${FUZZ_SECONDS:-60}"
+    fuzz/run-fuzzer build-fuzz fuzz_capture "${FUZZ_SECONDS:-60}"
 }
 
 # Qt's own static checks (clazy, default level) over the program's code, without tests,

@@ -6,6 +6,8 @@ list (the layout is described at the top of fuzz_datagram.cpp).
 recordingfile/: recording files as the program writes them, and a few it must survive.
 sacn/: inputs of fuzz_sacn: a settings byte, then time steps and sACN datagrams (the layout is
 described at the top of fuzz_sacn.cpp).
+capture/: capture files, pcap and pcapng, of each link layer the reader knows, and a few it must
+survive.
 """
 import os
 import struct
@@ -310,6 +312,57 @@ def sacn_seeds():
     }
 
 
+def ipv4_udp(source_port, destination_port, payload, fragment=0, protocol=17):
+    udp = struct.pack(">HHHH", source_port, destination_port, 8 + len(payload), 0) + payload
+    return struct.pack(">BBHHHBBH4s4s", 0x45, 0, 20 + len(udp), 1, fragment, 64, protocol, 0,
+                       bytes([2, 0, 0, 20]), bytes([2, 0, 0, 10])) + udp
+
+
+def ethernet(packet, ether_type=0x0800, vlan=False):
+    tag = struct.pack(">HH", 0x8100, 7) if vlan else b""
+    return bytes([2] * 12) + tag + struct.pack(">H", ether_type) + packet
+
+
+def pcap(link_type, packets, magic=0xA1B2C3D4, snap_length=65535):
+    header = struct.pack("<IHHiIII", magic, 2, 4, 0, 0, snap_length, link_type)
+    return header + b"".join(struct.pack("<IIII", 1, 2 + n, len(p), len(p)) + p
+                             for n, p in enumerate(packets))
+
+
+def pcapng_block(block_type, body):
+    body += b"\0" * (-len(body) % 4)
+    length = 12 + len(body)
+    return struct.pack("<II", block_type, length) + body + struct.pack("<I", length)
+
+
+def pcapng(link_type, packets):
+    section = pcapng_block(0x0A0D0D0A, struct.pack("<IHHq", 0x1A2B3C4D, 1, 0, -1))
+    interface = pcapng_block(1, struct.pack("<HHI", link_type, 0, 65535))
+    records = b"".join(pcapng_block(6, struct.pack("<IIIII", 0, 0, 1000 + n, len(p), len(p)) + p)
+                       for n, p in enumerate(packets))
+    return section + interface + records
+
+
+def capture_seeds():
+    dmx = art_dmx(1, ramp(8))
+    sacn = sacn_data(bytes([0xA0] * 16), ramp(8))
+    artnet_packet, sacn_packet = ipv4_udp(6454, 6454, dmx), ipv4_udp(40000, 5568, sacn)
+    cooked = struct.pack(">HHH8sH", 0, 1, 6, bytes(8), 0x0800)
+    cooked2 = struct.pack(">HHIHBB8s", 0x0800, 0, 2, 1, 0, 6, bytes(8))
+    return {
+        "ethernet.pcap": pcap(1, [ethernet(artnet_packet), ethernet(sacn_packet, vlan=True)]),
+        "ethernet.pcapng": pcapng(1, [ethernet(artnet_packet), ethernet(ipv4_udp(1, 2, b"x"))]),
+        "cooked.pcap": pcap(113, [cooked + artnet_packet, cooked + ipv4_udp(5568, 9, b"", 0x2000)]),
+        "cooked2.pcapng": pcapng(276, [cooked2 + sacn_packet]),
+        "rawip-nanoseconds.pcap": pcap(101, [artnet_packet, ipv4_udp(6454, 6454, b"", protocol=6)],
+                                       magic=0xA1B23C4D),
+        "ipv4.pcap": pcap(228, [sacn_packet]),
+        "loopback.pcap": pcap(0, [b"\x02\0\0\0" + artnet_packet]),
+        "snapshot-cut.pcap": pcap(1, [ethernet(artnet_packet)], snap_length=60),
+        "last-record-cut.pcap": pcap(1, [ethernet(artnet_packet)] * 2)[:-5],
+    }
+
+
 def write(directory, seeds):
     path = os.path.join(HERE, "corpus", directory)
     os.makedirs(path, exist_ok=True)
@@ -323,3 +376,4 @@ if __name__ == "__main__":
     write("datagram", datagram_seeds())
     write("recordingfile", recording_seeds())
     write("sacn", sacn_seeds())
+    write("capture", capture_seeds())
