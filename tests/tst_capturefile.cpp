@@ -4,6 +4,7 @@
 
 #include "capturefilereader.h"
 #include "privatenetwork.h"
+#include "testcapturefiles.h"
 #include "testpackets.h"
 
 #include <QDateTime>
@@ -18,6 +19,8 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+using namespace TestCaptureFiles;
 
 namespace {
 
@@ -48,92 +51,6 @@ constexpr RealCapture RealCaptures[] = {
 qint64 nowNs()
 {
     return QDateTime::currentMSecsSinceEpoch() * 1000000;
-}
-
-void append16(QByteArray *bytes, quint16 value)
-{
-    bytes->append(char(value >> 8)).append(char(value & 0xFF));
-}
-
-void append32le(QByteArray *bytes, quint32 value)
-{
-    for (int shift = 0; shift < 32; shift += 8)
-        bytes->append(char((value >> shift) & 0xFF));
-}
-
-// An IPv4/UDP packet from 10.0.0.1 to 10.0.0.2, with fields that may lie.
-struct Ipv4Udp
-{
-    quint16 sourcePort = 6454;
-    quint16 destinationPort = 6454;
-    QByteArray payload = "payload";
-    quint8 versionAndWords = 0x45;
-    quint16 fragment = 0;
-    quint8 protocol = 17;
-    int totalLengthExcess = 0;
-    int udpLengthExcess = 0;
-
-    QByteArray bytes() const
-    {
-        const int headerSize = (versionAndWords & 0x0F) * 4;
-        QByteArray packet;
-        packet.append(char(versionAndWords)).append('\0');
-        append16(&packet, quint16(qMax(20, headerSize) + 8 + payload.size() + totalLengthExcess));
-        append16(&packet, 1);
-        append16(&packet, fragment);
-        packet.append(char(64)).append(char(protocol));
-        append16(&packet, 0);
-        packet.append(TestPackets::bytes({10, 0, 0, 1, 10, 0, 0, 2}));
-        packet.append(QByteArray(qMax(0, headerSize - 20), '\0'));
-        append16(&packet, sourcePort);
-        append16(&packet, destinationPort);
-        append16(&packet, quint16(8 + payload.size() + udpLengthExcess));
-        append16(&packet, 0);
-        return packet + payload;
-    }
-};
-
-QByteArray ethernet(const QByteArray &packet, quint16 etherType = 0x0800, bool vlanTag = false)
-{
-    QByteArray frame(12, '\x02');
-    if (vlanTag) {
-        append16(&frame, 0x8100);
-        append16(&frame, 7);
-    }
-    append16(&frame, etherType);
-    return frame + packet;
-}
-
-// A little-endian pcap file header; magic 0xA1B2C3D4 for µs, 0xA1B23C4D for ns.
-QByteArray pcapHeader(quint32 linkType, quint32 snapLength = 65535, quint32 magic = 0xA1B2C3D4)
-{
-    QByteArray header;
-    append32le(&header, magic);
-    header.append(TestPackets::bytes({2, 0, 4, 0}));
-    append32le(&header, 0);
-    append32le(&header, 0);
-    append32le(&header, snapLength);
-    append32le(&header, linkType);
-    return header;
-}
-
-// A record at 1 s + 2 units; captured and wire lengths default to the packet's size.
-QByteArray pcapRecord(const QByteArray &packet, qint64 captured = -1, qint64 wire = -1)
-{
-    QByteArray record;
-    append32le(&record, 1);
-    append32le(&record, 2);
-    append32le(&record, quint32(captured < 0 ? packet.size() : captured));
-    append32le(&record, quint32(wire < 0 ? packet.size() : wire));
-    return record + packet;
-}
-
-QByteArray ethernetFile(const QList<QByteArray> &packets)
-{
-    QByteArray file = pcapHeader(1);
-    for (const QByteArray &packet : packets)
-        file += pcapRecord(ethernet(packet));
-    return file;
 }
 
 } // namespace

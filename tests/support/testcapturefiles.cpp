@@ -1,0 +1,81 @@
+#include "testcapturefiles.h"
+
+namespace {
+
+void append16(QByteArray *bytes, quint16 value)
+{
+    bytes->append(char(value >> 8)).append(char(value & 0xFF));
+}
+
+void append32le(QByteArray *bytes, quint32 value)
+{
+    for (int shift = 0; shift < 32; shift += 8)
+        bytes->append(char((value >> shift) & 0xFF));
+}
+
+} // namespace
+
+namespace TestCaptureFiles {
+
+QByteArray Ipv4Udp::bytes() const
+{
+    const int headerSize = (versionAndWords & 0x0F) * 4;
+    QByteArray packet;
+    packet.append(char(versionAndWords)).append('\0');
+    append16(&packet, quint16(qMax(20, headerSize) + 8 + payload.size() + totalLengthExcess));
+    append16(&packet, 1);
+    append16(&packet, fragment);
+    packet.append(char(64)).append(char(protocol));
+    append16(&packet, 0);
+    packet.append("\x0A\x00\x00\x01\x0A\x00\x00\x02", 8);
+    packet.append(QByteArray(qMax(0, headerSize - 20), '\0'));
+    append16(&packet, sourcePort);
+    append16(&packet, destinationPort);
+    append16(&packet, quint16(8 + payload.size() + udpLengthExcess));
+    append16(&packet, 0);
+    return packet + payload;
+}
+
+QByteArray ethernet(const QByteArray &packet, quint16 etherType, bool vlanTag)
+{
+    QByteArray frame(12, '\x02');
+    if (vlanTag) {
+        append16(&frame, 0x8100);
+        append16(&frame, 7);
+    }
+    append16(&frame, etherType);
+    return frame + packet;
+}
+
+QByteArray pcapHeader(quint32 linkType, quint32 snapLength, quint32 magic)
+{
+    QByteArray header;
+    append32le(&header, magic);
+    header.append("\x02\x00\x04\x00", 4);
+    append32le(&header, 0);
+    append32le(&header, 0);
+    append32le(&header, snapLength);
+    append32le(&header, linkType);
+    return header;
+}
+
+QByteArray pcapRecord(const QByteArray &packet, qint64 captured, qint64 wire, quint32 fraction)
+{
+    QByteArray record;
+    append32le(&record, 1);
+    append32le(&record, fraction);
+    append32le(&record, quint32(captured < 0 ? packet.size() : captured));
+    append32le(&record, quint32(wire < 0 ? packet.size() : wire));
+    return record + packet;
+}
+
+QByteArray ethernetFile(const QList<QByteArray> &packets)
+{
+    QByteArray file = pcapHeader(1);
+    quint32 microseconds = 0;
+    for (const QByteArray &packet : packets)
+        file += pcapRecord(ethernet(packet), -1, -1, microseconds++);
+    return file;
+}
+
+} // namespace TestCaptureFiles
