@@ -23,19 +23,22 @@ bool CaptureIndex::build(const QString &path, const Progress &progress,
     m_linkTypeName = reader.linkTypeName();
     const qint64 fileSize = QFileInfo(path).size();
     CapturedDatagram datagram;
-    quint64 number = 0;
-    for (qint64 position = reader.position(); reader.readNext(&datagram);
-         position = reader.position(), ++number) {
+    // position() asks the system (ftell): only for the datagrams that may become entries.
+    for (quint64 number = 0;; ++number) {
+        const bool mayKeep = number % m_stride == 0;
+        const qint64 position = mayKeep ? reader.position() : 0;
+        if (!reader.readNext(&datagram))
+            break;
         if (number == 0)
             m_firstTimeNs = datagram.timeNs;
         m_lastTimeNs = datagram.timeNs;
-        if (number % m_stride == 0)
+        if (mayKeep)
             add(position, datagram.timeNs, number);
         if (number % ProgressEvery == 0) {
             if (cancel && cancel->load(std::memory_order_relaxed))
                 return false;
             if (progress)
-                progress(position, fileSize);
+                progress(reader.position(), fileSize);
         }
     }
     m_counts = reader.counts();
