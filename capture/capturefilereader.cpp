@@ -43,6 +43,11 @@ bool CaptureFileReader::open(const QString &path)
         m_error = QStringLiteral("%1 is a folder, not a capture file.").arg(name);
         return false;
     }
+    // Opening a pipe or a device could wait for ever, or read for ever.
+    if (!info.isFile()) {
+        m_error = QStringLiteral("%1 is not a file that holds a capture.").arg(name);
+        return false;
+    }
     FILE *stream = std::fopen(QFile::encodeName(path).constData(), "rb");
     if (!stream) {
         m_error = errno == EACCES
