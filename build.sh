@@ -8,9 +8,9 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 runtime_packages=(cmake make g++ qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev libpcap-dev
-    fonts-dejavu-core)
-package_packages=(cmake make g++ qt6-base-dev qt6-base-dev-tools libgl-dev libpcap-dev debhelper
-    dpkg-dev)
+    pkg-config fonts-dejavu-core)
+package_packages=(cmake make g++ qt6-base-dev qt6-base-dev-tools libgl-dev libpcap-dev pkg-config
+    debhelper dpkg-dev)
 package_check_packages=("${package_packages[@]}" qt6-qpa-plugins fonts-dejavu-core iproute2
     util-linux lintian appstream desktop-file-utils)
 test_packages=("${runtime_packages[@]}" iproute2 util-linux tshark ola curl clang-14 libclang-rt-14-dev
