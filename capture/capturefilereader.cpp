@@ -50,10 +50,11 @@ bool CaptureFileReader::open(const QString &path)
     }
     FILE *stream = std::fopen(QFile::encodeName(path).constData(), "rb");
     if (!stream) {
-        m_error = errno == EACCES
+        const int openError = errno;
+        m_error = openError == EACCES
             ? QStringLiteral("You are not allowed to read %1.").arg(name)
             : QStringLiteral("%1 cannot be opened: %2.")
-                  .arg(name, QString::fromLocal8Bit(std::strerror(errno)));
+                  .arg(name, QString::fromLocal8Bit(std::strerror(openError)));
         return false;
     }
     if (info.size() == 0) {

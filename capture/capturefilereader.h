@@ -43,7 +43,9 @@ public:
     bool readNext(CapturedDatagram *datagram);
     // The file offset of the next record, for seek(): an index keeps them.
     qint64 position() const;
-    // To a position() seen before in this file; the counts go on from where they are.
+    // To a position() seen before in this file; the counts go on from where they are. libpcap
+    // keeps what the pcapng blocks read so far declared (interfaces, byte order): a file whose
+    // sections differ (byte order, interfaces) may fail after a seek back into an earlier one.
     bool seek(qint64 position);
 
     QString errorString() const;
