@@ -142,13 +142,15 @@ bool CaptureFileReader::readNext(CapturedDatagram *datagram)
 void CaptureFileReader::failRead()
 {
     const QString detail = QString::fromLocal8Bit(pcap_geterr(m_pcap));
+    const QString records = m_counts.records == 1
+        ? QStringLiteral("1 record")
+        : QStringLiteral("%1 records").arg(m_counts.records);
     if (detail.contains(QLatin1String("truncated")))
         m_error = QStringLiteral("%1 is cut short: it ends in the middle of a record, after %2 "
-                                 "whole records (%3).")
-                      .arg(m_name).arg(m_counts.records).arg(detail);
+                                 "read whole (%3).")
+                      .arg(m_name, records, detail);
     else
-        m_error = QStringLiteral("%1 is damaged after %2 records: %3")
-                      .arg(m_name).arg(m_counts.records).arg(detail);
+        m_error = QStringLiteral("%1 is damaged after %2: %3").arg(m_name, records, detail);
 }
 
 void CaptureFileReader::count(CaptureFraming::Verdict verdict)
