@@ -5,13 +5,13 @@
 #include "framehistory.h"
 #include "historycsv.h"
 #include "model.h"
+#include "monotonicclock.h"
 #include "scopewidget.h"
 #include "tintedselectiondelegate.h"
 
 #include <QAction>
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QDockWidget>
 #include <QFileDialog>
 #include <QHBoxLayout>
@@ -173,7 +173,7 @@ void ActivityViews::refresh(const FrameHistory *history)
     feedTrace(now);
     if (m_perSourceAction->isChecked())
         m_sourceTraces.refresh(*m_session, now);
-    m_activity.tick(now, QDateTime::currentMSecsSinceEpoch());
+    m_activity.tick(now, MonotonicClock::wallClockMs());
     m_scope->setNow(now);
 }
 
