@@ -213,6 +213,18 @@ bool artnet::setReceiveUniverse(quint16 universe)
     return true;
 }
 
+void artnet::forgetReceived()
+{
+    m_receivedLength = 0;
+    if (m_historySink)
+        m_historySink->clear();
+    if (m_sourceLevels)
+        m_sourceLevels->clear();
+    if (m_timeCodeSources)
+        m_timeCodeSources->clear();
+    clearCensus();
+}
+
 void artnet::setFrameHistoryKept(bool keep)
 {
     if (keep && !m_frameHistory)
@@ -264,6 +276,10 @@ void artnet::readArtnetPackage()
                 m_socket, m_datagramReader.get(),
                 [this](const QByteArray &datagram, const QHostAddress &sender, qint64 arrivalNs) {
                     ++m_datagramsRead;
+                    if (m_playingCapture) {
+                        ++m_liveDatagramsDropped;
+                        return;
+                    }
                     handleDatagramArrivedAt(datagram, sender, arrivalNs);
                 }));
     }
@@ -309,7 +325,7 @@ void artnet::handleArtNetPacket(quint16 opCode, const QByteArray &datagram,
         break;
     }
     case OpCode::Poll:
-        if (m_pollMode)
+        if (m_pollMode && !m_playingCapture)
             answerPoll(datagram, sender);
         break;
     case OpCode::PollReply:

@@ -62,6 +62,13 @@ public:
     // the census keep that time, not the time the datagram is handled.
     void handleDatagramArrivedAt(const QByteArray &datagram, const QHostAddress &sender,
                                  qint64 arrivalNs);
+    // While a capture is played through handleDatagramArrivedAt(), what the socket reads is
+    // dropped (and counted) and no poll is answered: nothing goes out because of a played packet.
+    void setPlayingCapture(bool playing) { m_playingCapture = playing; }
+    bool playingCapture() const { return m_playingCapture; }
+    quint64 liveDatagramsDropped() const { return m_liveDatagramsDropped; }
+    // Forgets every level, frame, source, node and time code received, as if none had arrived.
+    void forgetReceived();
     QString interfaceAddress(int index) const;
     // An ArtDmx (identifier and opcode already checked) that holds its whole header and as many
     // data bytes as its Length says; any other is passed over.
@@ -244,6 +251,8 @@ private:
     std::unique_ptr<SourceLevels> m_sourceLevels; // of the receive universe, while kept
     std::unique_ptr<uchar[]> m_chosenLevels;      // what m_historyChoice picks, with them
     LevelChoice m_historyChoice;
+    quint64 m_liveDatagramsDropped = 0;
+    bool m_playingCapture = false;
     quint64 m_datagramsRead = 0; // datagrams taken from the socket, for tests and measurements
     quint64 m_malformedDmxPassedOver = 0; // by the receiver, whether the census runs or not
     bool m_portShared = false;

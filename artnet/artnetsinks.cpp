@@ -269,6 +269,9 @@ void artnet::stopNodePolling()
 
 void artnet::pollNodes()
 {
+    // The nodes listed are the capture's, which answer no poll of ours.
+    if (m_playingCapture)
+        return;
     m_nodeTable->pollSent();
     sendPoll();
 }

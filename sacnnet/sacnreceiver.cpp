@@ -87,6 +87,10 @@ bool SacnReceiver::open()
             m_socket, m_reader.get(),
             [this](const QByteArray &datagram, const QHostAddress &sender, qint64 arrivalNs) {
                 ++m_datagramsRead;
+                if (m_playingCapture) {
+                    ++m_liveDatagramsDropped;
+                    return;
+                }
                 handleDatagram(datagram, sender, arrivalNs);
             });
     connect(m_socket, &QUdpSocket::readyRead, this, &SacnReceiver::readPending);
@@ -137,7 +141,7 @@ bool SacnReceiver::isFollowed(quint16 universe) const
 
 void SacnReceiver::updateGroups()
 {
-    if (!m_socket)
+    if (!m_socket || m_playingCapture)
         return;
     for (int universe = SacnPackets::MinUniverse; universe <= SacnPackets::DiscoveryUniverse;
          ++universe) {
@@ -274,7 +278,7 @@ void SacnReceiver::learnUniverses(const SacnMessage &message, qint64 nowMs)
         }
         m_discovered[m_discoveredCount] = DiscoveredUniverse{universe, nowMs};
         m_discoveredSlot[universe] = quint16(++m_discoveredCount);
-        if (m_socket)
+        if (m_socket && !m_playingCapture)
             m_memberships.join(groupOf(universe));
     }
 }
@@ -373,6 +377,26 @@ bool SacnReceiver::readUniverse(uchar *buffer, quint16 *length) const
     *length = quint16(std::min<int>(*length, count));
     std::memcpy(buffer, m_mergedLevels.get(), *length);
     return true;
+}
+
+void SacnReceiver::setPlayingCapture(bool playing)
+{
+    m_playingCapture = playing;
+    if (!playing)
+        updateGroups();
+}
+
+void SacnReceiver::forgetReceived()
+{
+    if (m_universeOnShow) {
+        m_merge = std::make_unique<SacnMerge>(m_universeOnShow);
+        m_merge->setAcceptPreview(m_previewAccepted);
+    }
+    m_sourceLevels->clear();
+    if (m_historySink)
+        m_historySink->clear();
+    clearCensus();
+    forgetDiscoveredUniverses();
 }
 
 void SacnReceiver::setFrameHistoryKept(bool keep)

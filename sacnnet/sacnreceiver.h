@@ -120,6 +120,13 @@ public:
 
     // One datagram as the socket delivers it (the tests and fuzzers feed it directly).
     void handleDatagram(const QByteArray &datagram, const QHostAddress &sender, qint64 arrivalNs);
+    // While a capture is played through handleDatagram(), what the socket reads is dropped (and
+    // counted) and no group is joined or left for what the capture announces.
+    void setPlayingCapture(bool playing);
+    bool playingCapture() const { return m_playingCapture; }
+    quint64 liveDatagramsDropped() const { return m_liveDatagramsDropped; }
+    // Forgets every level, frame, source and universe received, as if none had arrived.
+    void forgetReceived();
     // Reads the interfaces again and moves the memberships when they changed.
     void rejoin();
 
@@ -160,6 +167,8 @@ private:
     int m_discoveredCount = 0;
     quint64 m_unlearntUniverses = 0;
     quint64 m_datagramsRead = 0;
+    quint64 m_liveDatagramsDropped = 0;
+    bool m_playingCapture = false;
     qint64 m_censusStartNs = 0;
     quint16 m_universeOnShow = 0;
     bool m_portShared = false;
