@@ -298,7 +298,7 @@ CensusSnapshot CaptureSession::census() const
 // that one snapshot has one.
 void CaptureSession::appendSacnCensus(CensusSnapshot *snapshot) const
 {
-    if (!m_sacn || !m_sacn->isOpen())
+    if (!m_sacn || (!m_sacn->isOpen() && !m_playingCapture))
         return;
     const qint64 offset = snapshot->nowMs - m_sacn->censusClockMs();
     const QList<UniverseTraffic> universes = m_sacn->universeTraffic();

@@ -8,12 +8,14 @@
 #include "universemerge.h"
 
 #include <QByteArray>
+#include <QHostAddress>
 #include <QList>
 #include <QString>
 #include <QStringList>
 
 #include <memory>
 
+struct CapturedDatagram;
 class FrameHistory;
 class SacnReceiver;
 class SacnSender;
@@ -129,6 +131,17 @@ public:
     // bounds, so that a flood gone by leaves no rows behind.
     void forgetSilent();
 
+    // Playing a capture: what the sockets read is dropped (and counted), nothing is sent because
+    // of a played packet, and the captured datagrams come in through feedCapturedDatagram(),
+    // on the receive path of live ones, arriving at their time on the playback clock
+    // (MonotonicClock). Leaving forgets what the capture left. Needs start().
+    void setPlayingCapture(bool playing);
+    bool playingCapture() const { return m_playingCapture; }
+    void feedCapturedDatagram(const CapturedDatagram &datagram);
+    quint64 liveDatagramsDropped() const;
+    // Forgets every level, frame, source, node and time code received, as if none had arrived.
+    void forgetReceived();
+
 private:
     void appendSacnCensus(CensusSnapshot *snapshot) const;
     const SourceLevels *shownSourceLevels() const;
@@ -152,6 +165,8 @@ private:
     LevelChoice m_sacnChoice = LevelChoice::of(LevelChoice::Kind::MergedPriorityHtp);
     std::unique_ptr<uchar[]> m_chosenLevels; // readLevels()'s working frame
     int m_tracedChannel = -1;
+    bool m_playingCapture = false;
+    QHostAddress m_capturedSender; // one for every played datagram: none is made per datagram
 };
 
 #endif // CAPTURESESSION_H
