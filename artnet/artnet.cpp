@@ -175,7 +175,8 @@ bool artnet::startReceiving()
 {
     if (m_receiving)
         return true;
-    if (!openSocket())
+    // A capture plays without the port: another program may hold it.
+    if (!openSocket() && !m_playingCapture)
         return false;
     if (!m_receiveBuffer) {
         m_receiveBuffer.reset(new uchar[Dmx::MaxChannels]);

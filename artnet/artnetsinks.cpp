@@ -238,7 +238,7 @@ bool artnet::setCensusEnabled(bool on)
         m_censusEnabled = false;
         return false;
     }
-    if (!openSocket())
+    if (!openSocket() && !m_playingCapture)
         return false;
     makeCensus();
     m_censusEnabled = true;
@@ -247,7 +247,7 @@ bool artnet::setCensusEnabled(bool on)
 
 bool artnet::startNodePolling()
 {
-    if (!openSocket())
+    if (!openSocket() && !m_playingCapture)
         return false;
     makeCensus();
     m_nodePolling = true;

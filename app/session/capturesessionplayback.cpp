@@ -23,6 +23,9 @@ void CaptureSession::setPlayingCapture(bool playing)
     m_sacn->setPlayingCapture(playing);
     m_playingCapture = playing;
     forgetReceived();
+    // From the first played datagram on, as recording would from its first read.
+    if (playing)
+        m_artNet->startReceiving();
     if (!playing)
         MonotonicClock::setPlayback(MonotonicClock::Playback::Live, 0);
 }
