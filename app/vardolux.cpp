@@ -2,6 +2,7 @@
 
 #include "activityviews.h"
 #include "artnetpackets.h"
+#include "captureplayback.h"
 #include "capturesession.h"
 #include "commandkeys.h"
 #include "levelsbar.h"
@@ -297,6 +298,7 @@ QMenu *Vardolux::createPopupMenu()
         menu = new QMenu(this);
     activityViews->addMenuEntries(menu);
     levelsBar->addMenuEntries(menu);
+    capturePlayback->addMenuEntries(menu);
     networkView->addMenuEntries(menu);
     return menu;
 }
@@ -315,6 +317,13 @@ void Vardolux::createNetworkView()
     networkViewAction = networkView->toggleAction();
     networkTimer = networkView->refreshTimer();
     mergeView = new MergeView(this, session.get(), tableView, universeIndicator);
+    // A capture plays into the table as Record shows the network.
+    capturePlayback = new CapturePlayback(this, session.get());
+    connect(capturePlayback, &CapturePlayback::sessionNeeded, this,
+            [this] {
+                if (!recordAction->isChecked())
+                    record();
+            });
 }
 
 // ---------------------------------------------------------------------------------------------

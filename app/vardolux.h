@@ -30,6 +30,7 @@ class UniverseIndicator;
 class artnet;
 class ActivityViews;
 class CaptureSession;
+class CapturePlayback;
 
 // The main window: the channel table of one universe and every command of the program.
 class Vardolux : public QMainWindow
@@ -184,6 +185,7 @@ private:
     QAction *networkViewAction = nullptr;
     QTimer *networkTimer = nullptr;
     MergeView *mergeView = nullptr;
+    CapturePlayback *capturePlayback = nullptr;
 };
 
 #endif // VARDOLUX_H

@@ -7,14 +7,19 @@
 
 #include "activityviews.h"
 #include "boxcloser.h"
+#include "captureplayback.h"
+#include "captureplayer.h"
+#include "capturewriter.h"
 #include "capturesession.h"
 #include "channeltrace.h"
 #include "mergeview.h"
 #include "modalwatcher.h"
 #include "model.h"
+#include "monotonicclock.h"
 #include "nonetwork.h"
 #include "protocolbar.h"
 #include "recordingfile.h"
+#include "playbackbar.h"
 #include "scopewidget.h"
 #include "smallfilesystem.h"
 #include "testpackets.h"
@@ -156,6 +161,8 @@ private slots:
 
     // Network view
     void contextMenuEndsWithNetworkView();
+    void opensAndClosesCapture_data();
+    void opensAndClosesCapture();
 };
 
 void tst_Window::initTestCase()
@@ -421,7 +428,8 @@ void tst_Window::toolBarsInOrder()
         contents << names;
     }
     QCOMPARE(titles,
-             (QStringList{"File", "Run", "Tools", "View", "Help", "Protocol", "Levels"}));
+             (QStringList{"File", "Run", "Tools", "View", "Help", "Protocol", "Levels",
+                          "Playback"}));
     QCOMPARE(contents,
              (QList<QStringList>{
                      {"newAction", "openAction", "saveAction"},
@@ -431,7 +439,9 @@ void tst_Window::toolBarsInOrder()
                      {"helpAction"},
                      {"protocolBox", "sacnUniverseBox", "watchListAction", "showPreviewAction",
                       "sendPriorityBox"},
-                     {"levelsCaption", "levelChoiceBox"}}));
+                     {"levelsCaption", "levelChoiceBox"},
+                     {"playCaptureAction", "stepCaptureAction", "captureTimeline",
+                      "captureSpeedBox", "captureTimeLabel"}}));
 }
 
 void tst_Window::universeSpinBox()
@@ -1432,6 +1442,77 @@ void tst_Window::contextMenuEndsWithNetworkView()
         if (action != mergeViewAction)
             QVERIFY2(action->shortcut() != QKeySequence(Qt::Key_F9), qPrintable(action->text()));
     }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Captures
+
+void tst_Window::opensAndClosesCapture_data()
+{
+    QTest::addColumn<QByteArray>("content"); // empty: a capture of one ArtDmx
+    QTest::addColumn<QString>("refusal");    // empty: it plays
+    QTest::newRow("a capture") << QByteArray() << QString();
+    QTest::newRow("not a capture") << QByteArray("<VardoluxData/>") << QStringLiteral("Cannot open");
+    QTest::newRow("nothing of ours in it")
+            << QByteArray::fromHex("d4c3b2a1020004000000000000000000ffff000001000000")
+            << QStringLiteral("holds no Art-Net or sACN packet");
+}
+
+void tst_Window::opensAndClosesCapture()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, refusal);
+    const QString path = m_files->filePath(QStringLiteral("show.pcap"));
+    if (content.isEmpty()) {
+        CaptureWriter writer(path);
+        writer.add(1'760'000'000'000'000'000, 0x0A000001, 6454, 0x0AFFFFFF, 6454,
+                   TestPackets::artDmx(0, bytes({12, 34})));
+    } else {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(content);
+    }
+    auto window = makeWindow();
+    CapturePlayback *playback = window->capturePlayback;
+    std::unique_ptr<QMenu> menu(window->createPopupMenu());
+    QVERIFY(menu->actions().contains(playback->openAction()));
+    QVERIFY(menu->actions().contains(playback->closeAction()));
+    QCOMPARE(playback->openAction()->shortcut(), QKeySequence(QStringLiteral("Ctrl+Shift+O")));
+    QCOMPARE(playback->closeAction()->shortcut(), QKeySequence(QStringLiteral("Ctrl+Shift+W")));
+    QVERIFY(!playback->closeAction()->isEnabled());
+
+    QList<SeenBox> boxes;
+    ModalWatcher choose([&](QWidget *widget) {
+        if (auto *dialog = qobject_cast<QFileDialog *>(widget)) {
+            chooseInDialog(dialog, path);
+        } else if (auto *box = qobject_cast<QMessageBox *>(widget)) {
+            boxes.append({box->windowTitle(), box->text(), box->standardButtons(), box->icon()});
+            box->reject();
+        }
+    });
+    playback->openAction()->trigger();
+    QTRY_VERIFY(!playback->opening());
+    PlaybackBar *bar = playback->bar();
+    if (!refusal.isEmpty()) {
+        QTRY_COMPARE(boxes.size(), 1);
+        QCOMPARE(boxes.first().title, QStringLiteral("Open Capture"));
+        QVERIFY2(boxes.first().text.contains(refusal), qPrintable(boxes.first().text));
+        QVERIFY(!bar->isVisibleTo(window.get()));
+        return;
+    }
+    QVERIFY(boxes.isEmpty());
+    QVERIFY(bar->isVisibleTo(window.get()));
+    QTRY_COMPARE(playback->player()->state(), CapturePlayer::State::AtEnd);
+    QTRY_COMPARE(cellText(*window, 0, 1), QStringLiteral("34"));
+    QTRY_COMPARE(playback->statusLabel()->text(),
+                 QStringLiteral("At the end of capture: show.pcap — live network not shown"));
+    QCOMPARE(bar->playAction()->text(), QStringLiteral("Play"));
+    QVERIFY(bar->timeLabel()->text().endsWith(QStringLiteral("0:00.000 / 0:00.000")));
+
+    playback->closeAction()->trigger();
+    QVERIFY(!bar->isVisibleTo(window.get()));
+    QVERIFY(!playback->statusLabel()->isVisibleTo(window.get()));
+    QCOMPARE(MonotonicClock::playback(), MonotonicClock::Playback::Live);
 }
 
 QTEST_MAIN(tst_Window)
