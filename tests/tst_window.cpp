@@ -1449,7 +1449,7 @@ void tst_Window::contextMenuEndsWithNetworkView()
 
 void tst_Window::opensAndClosesCapture_data()
 {
-    QTest::addColumn<QByteArray>("content"); // empty: a capture of one ArtDmx
+    QTest::addColumn<QByteArray>("content"); // empty: 3 s of a console's ramps at 40 Hz
     QTest::addColumn<QString>("refusal");    // empty: it plays
     QTest::newRow("a capture") << QByteArray() << QString();
     QTest::newRow("not a capture") << QByteArray("<VardoluxData/>") << QStringLiteral("Cannot open");
@@ -1465,8 +1465,13 @@ void tst_Window::opensAndClosesCapture()
     const QString path = m_files->filePath(QStringLiteral("show.pcap"));
     if (content.isEmpty()) {
         CaptureWriter writer(path);
-        writer.add(1'760'000'000'000'000'000, 0x0A000001, 6454, 0x0AFFFFFF, 6454,
-                   TestPackets::artDmx(0, bytes({12, 34})));
+        QByteArray levels(24, '\0');
+        for (int frame = 0; frame <= 120; ++frame) {
+            for (int channel = 0; channel < levels.size(); ++channel)
+                levels[channel] = char(frame * 2 + channel * 10);
+            writer.add(1'760'000'000'000'000'000 + frame * 25'000'000LL, 0x0A000001, 6454,
+                       0x0AFFFFFF, 6454, TestPackets::artDmx(0, levels, quint8(frame % 255 + 1)));
+        }
     } else {
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
@@ -1503,11 +1508,25 @@ void tst_Window::opensAndClosesCapture()
     QVERIFY(boxes.isEmpty());
     QVERIFY(bar->isVisibleTo(window.get()));
     QTRY_COMPARE(playback->player()->state(), CapturePlayer::State::AtEnd);
-    QTRY_COMPARE(cellText(*window, 0, 1), QStringLiteral("34"));
+    QTRY_COMPARE(cellText(*window, 0, 1), QStringLiteral("250"));
     QTRY_COMPARE(playback->statusLabel()->text(),
                  QStringLiteral("At the end of capture: show.pcap — live network not shown"));
     QCOMPARE(bar->playAction()->text(), QStringLiteral("Play"));
-    QVERIFY(bar->timeLabel()->text().endsWith(QStringLiteral("0:00.000 / 0:00.000")));
+    QVERIFY(bar->timeLabel()->text().endsWith(QStringLiteral("0:03.000 / 0:03.000")));
+
+    // Back to the middle: the levels of then, the time of then.
+    playback->player()->seek(1'500'000'000);
+    QTRY_VERIFY(!playback->player()->seeking());
+    QTRY_COMPARE(cellText(*window, 0, 1), QStringLiteral("130"));
+    QTRY_VERIFY(bar->timeLabel()->text().endsWith(QStringLiteral("0:01.500 / 0:03.000")));
+    QCOMPARE(playback->statusLabel()->text(),
+             QStringLiteral("Paused capture: show.pcap — live network not shown"));
+    if (qEnvironmentVariableIsSet("VARDOLUX_PLAYBACK_SCREENSHOT")) {
+        window->resize(1100, 700);
+        // This test's process may open no socket; a user's window opens its port.
+        window->statusBar()->clearMessage();
+        QVERIFY(window->grab().save(qEnvironmentVariable("VARDOLUX_PLAYBACK_SCREENSHOT")));
+    }
 
     playback->closeAction()->trigger();
     QVERIFY(!bar->isVisibleTo(window.get()));

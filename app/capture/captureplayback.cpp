@@ -49,6 +49,7 @@ CapturePlayback::~CapturePlayback()
     if (m_indexThread) {
         m_cancel = true;
         m_indexThread->wait();
+        delete m_indexThread;
     }
 }
 

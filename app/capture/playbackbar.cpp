@@ -55,6 +55,7 @@ PlaybackBar::PlaybackBar(CapturePlayer *player, QWidget *parent)
     for (const auto &speed : speeds)
         m_speedBox->addItem(speed.first, speed.second);
     m_speedBox->setCurrentIndex(m_speedBox->findData(CapturePlayer::RealTime));
+    m_speedBox->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     addWidget(m_speedBox);
     connect(m_speedBox, &QComboBox::activated, this, &PlaybackBar::chooseSpeed);
 
