@@ -85,7 +85,7 @@ private:
 
     QTemporaryDir m_dir;
     QString m_path;
-    CaptureIndexPass::Result m_index;
+    CaptureIndex m_index;
     std::unique_ptr<CaptureSession> m_session;
     std::unique_ptr<CapturePlayer> m_player;
 };
@@ -94,11 +94,11 @@ void tst_CapturePlayer::initTestCase()
 {
     m_path = m_dir.filePath(QStringLiteral("show.pcap"));
     writeShow(m_path);
-    m_index = CaptureIndexPass::run(m_path, nullptr, nullptr);
-    QVERIFY2(m_index.opened && m_index.error.isEmpty(), qPrintable(m_index.error));
-    QCOMPARE(m_index.firstNs, StartNs);
-    QCOMPARE(m_index.lastNs, StartNs + LengthNs);
-    QCOMPARE(m_index.datagrams, quint64(321 + 161 + 201));
+    QVERIFY2(m_index.build(m_path) && m_index.errorString().isEmpty(),
+             qPrintable(m_index.errorString()));
+    QCOMPARE(m_index.firstTimeNs(), StartNs);
+    QCOMPARE(m_index.lastTimeNs(), StartNs + LengthNs);
+    QCOMPARE(m_index.datagrams(), quint64(321 + 161 + 201));
 }
 
 void tst_CapturePlayer::init()
@@ -127,7 +127,7 @@ void tst_CapturePlayer::playToTheEnd(int speed)
 {
     m_player->setSpeed(speed);
     QTRY_COMPARE_WITH_TIMEOUT(m_player->state(), CapturePlayer::State::AtEnd, 10000);
-    QCOMPARE(m_player->datagramsFed(), m_index.datagrams);
+    QCOMPARE(m_player->datagramsFed(), m_index.datagrams());
 }
 
 // As of the capture's offsetNs: both consoles on Art-Net universe 1 at their rates, in conflict,

@@ -17,6 +17,8 @@
 #include <QStatusBar>
 #include <QThread>
 
+#include <algorithm>
+
 namespace {
 
 constexpr int RefreshIntervalMs = 100;
@@ -117,7 +119,12 @@ void CapturePlayback::openCapture(const QString &path)
     m_progressPerMille = 0;
     m_cancel = false;
     m_indexThread = QThread::create([this, path] {
-        m_indexResult = CaptureIndexPass::run(path, &m_progressPerMille, &m_cancel);
+        m_indexBuilt = m_index.build(
+                path,
+                [this](qint64 bytesRead, qint64 fileSize) {
+                    m_progressPerMille = int(bytesRead * 1000 / std::max<qint64>(1, fileSize));
+                },
+                &m_cancel);
     });
     connect(m_indexThread, &QThread::finished, this, &CapturePlayback::indexPassEnded);
     m_openAction->setEnabled(false);
@@ -140,35 +147,36 @@ void CapturePlayback::indexPassEnded()
     m_progress->hide();
     m_cancelButton->hide();
     m_openAction->setEnabled(true);
-    const CaptureIndexPass::Result result = std::move(m_indexResult);
-    m_indexResult = {};
+    CaptureIndex index = std::move(m_index);
+    m_index = CaptureIndex();
     const QString name = QFileInfo(m_openingPath).fileName();
-    if (result.cancelled) {
+    if (m_cancel) {
         m_window->statusBar()->showMessage(tr("Opening %1 cancelled").arg(name), MessageTimeoutMs);
         refresh();
         return;
     }
-    if (!result.opened) {
+    if (!m_indexBuilt) {
         QMessageBox::warning(m_window, tr("Open Capture"),
-                             tr("Cannot open capture %1:\n%2").arg(name, result.error),
+                             tr("Cannot open capture %1:\n%2").arg(name, index.errorString()),
                              QMessageBox::Ok);
         refresh();
         return;
     }
-    if (result.datagrams == 0) {
+    if (index.datagrams() == 0) {
         QMessageBox::warning(m_window, tr("Open Capture"),
                              tr("Capture %1 holds no Art-Net or sACN packet.").arg(name),
                              QMessageBox::Ok);
         refresh();
         return;
     }
+    const QString readError = index.errorString();
     emit sessionNeeded();
-    if (!m_player->open(m_openingPath, result)) {
+    if (!m_player->open(m_openingPath, std::move(index))) {
         QMessageBox::warning(m_window, tr("Open Capture"),
                              tr("Cannot open capture %1:\n%2").arg(name, m_player->errorString()),
                              QMessageBox::Ok);
-    } else if (!result.error.isEmpty()) {
-        reportReadFailure(result.error);
+    } else if (!readError.isEmpty()) {
+        reportReadFailure(readError);
     }
     refresh();
 }

@@ -1,7 +1,7 @@
 #ifndef CAPTUREPLAYBACK_H
 #define CAPTUREPLAYBACK_H
 
-#include "captureindexpass.h"
+#include "captureindex.h"
 
 #include <QObject>
 #include <QString>
@@ -71,8 +71,9 @@ private:
     QThread *m_indexThread = nullptr;
     QString m_openingPath;
     std::atomic<int> m_progressPerMille{0};
-    std::atomic<bool> m_cancel{false};
-    CaptureIndexPass::Result m_indexResult; // written by the worker until it ends
+    std::atomic_bool m_cancel{false};
+    CaptureIndex m_index; // built by the worker until it ends
+    bool m_indexBuilt = false;
 };
 
 #endif // CAPTUREPLAYBACK_H

@@ -31,7 +31,7 @@ CapturePlayer::~CapturePlayer()
         MonotonicClock::setPlayback(MonotonicClock::Playback::Live, 0);
 }
 
-bool CapturePlayer::open(const QString &path, const CaptureIndexPass::Result &index)
+bool CapturePlayer::open(const QString &path, CaptureIndex index)
 {
     close();
     if (!m_reader.open(path)) {
@@ -39,15 +39,15 @@ bool CapturePlayer::open(const QString &path, const CaptureIndexPass::Result &in
         return false;
     }
     m_error.clear();
-    m_index = index;
+    m_index = std::move(index);
     m_fed = 0;
     m_hasPending = false;
     m_catchUpUntilNs = -1;
-    m_lastFedNs = index.firstNs;
+    m_lastFedNs = m_index.firstTimeNs();
     m_session->setPlayingCapture(true);
-    MonotonicClock::setCaptureOrigin(index.firstNs, MonotonicClock::steadyNs());
+    MonotonicClock::setCaptureOrigin(m_lastFedNs, MonotonicClock::steadyNs());
     m_state = State::Paused;
-    runClock(MonotonicClock::fromCaptureNs(index.firstNs));
+    runClock(MonotonicClock::fromCaptureNs(m_lastFedNs));
     play();
     return true;
 }
@@ -107,10 +107,10 @@ void CapturePlayer::step()
 
 void CapturePlayer::seek(qint64 offsetNs)
 {
-    if (m_state == State::Closed || m_index.entries.isEmpty())
+    if (m_state == State::Closed || m_index.entries().empty())
         return;
-    const qint64 target = m_index.firstNs + std::clamp<qint64>(offsetNs, 0, durationNs());
-    const CaptureIndexPass::Entry entry = m_index.entryBefore(target - SeekLeadNs);
+    const qint64 target = m_index.firstTimeNs() + std::clamp<qint64>(offsetNs, 0, durationNs());
+    const CaptureIndex::Entry entry = *m_index.entryAtOrBefore(target - SeekLeadNs);
     if (!m_reader.seek(entry.position)) {
         emit readFailed(m_reader.errorString());
         return;
@@ -141,13 +141,13 @@ qint64 CapturePlayer::captureTimeNs() const
 {
     if (m_catchUpUntilNs >= 0)
         return m_catchUpUntilNs;
-    return std::clamp(MonotonicClock::toCaptureNs(MonotonicClock::nowNs()), m_index.firstNs,
-                      m_index.lastNs);
+    return std::clamp(MonotonicClock::toCaptureNs(MonotonicClock::nowNs()),
+                      m_index.firstTimeNs(), std::max(m_index.firstTimeNs(), m_index.lastTimeNs()));
 }
 
 qint64 CapturePlayer::positionNs() const
 {
-    return m_state == State::Closed ? 0 : captureTimeNs() - m_index.firstNs;
+    return m_state == State::Closed ? 0 : captureTimeNs() - m_index.firstTimeNs();
 }
 
 void CapturePlayer::runClock(qint64 fromNs)

@@ -3,7 +3,7 @@
 
 #include "captureddatagram.h"
 #include "capturefilereader.h"
-#include "captureindexpass.h"
+#include "captureindex.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -38,7 +38,7 @@ public:
 
     // Opens the file again for playing, with what its index pass found, and starts playing from
     // the start. False when it cannot be read: errorString() says why.
-    bool open(const QString &path, const CaptureIndexPass::Result &index);
+    bool open(const QString &path, CaptureIndex index);
     void close();
     State state() const { return m_state; }
     // A seek is feeding up to its target.
@@ -56,11 +56,11 @@ public:
     void setSpeed(int quarters);
     int speed() const { return m_speed; }
 
-    qint64 durationNs() const { return m_index.lastNs - m_index.firstNs; }
+    qint64 durationNs() const { return m_index.lastTimeNs() - m_index.firstTimeNs(); }
     qint64 positionNs() const;      // from the first datagram, as of now
     qint64 captureTimeNs() const;   // ns since the epoch, as of now
     quint64 datagramsFed() const { return m_fed; }
-    const CaptureIndexPass::Result &index() const { return m_index; }
+    const CaptureIndex &index() const { return m_index; }
 
 signals:
     void stateChanged();
@@ -79,7 +79,7 @@ private:
 
     CaptureSession *m_session;
     CaptureFileReader m_reader;
-    CaptureIndexPass::Result m_index;
+    CaptureIndex m_index;
     CapturedDatagram m_pending;
     bool m_hasPending = false;
     qint64 m_lastFedNs = 0;      // capture time of the last datagram fed

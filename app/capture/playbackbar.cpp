@@ -129,7 +129,7 @@ void PlaybackBar::showTimeAt(int ms)
 {
     const qint64 ns = qint64(ms) * NsPerMs;
     m_timeLabel->setText(tr("%1   %2 / %3")
-                                 .arg(timeOfDay(m_player->index().firstNs + ns), offset(ns),
+                                 .arg(timeOfDay(m_player->index().firstTimeNs() + ns), offset(ns),
                                       offset(m_player->durationNs())));
 }
 
