@@ -155,6 +155,7 @@ bool artnet::openSocket()
     // Made with the socket, so that the kernel stamps the arrival of the first datagram too.
     if (!m_datagramReader)
         m_datagramReader.reset(new DatagramReader(m_socket));
+    m_datagramReader->setTap(m_datagramTap);
     m_socketOpen = bool(connect(m_socket, &QUdpSocket::readyRead, this, &artnet::readArtnetPackage));
     return true;
 }
@@ -169,6 +170,13 @@ void artnet::closeSocket()
         m_socket = nullptr;
     }
     m_socketOpen = false;
+}
+
+void artnet::setDatagramTap(DatagramTap *tap)
+{
+    m_datagramTap = tap;
+    if (m_datagramReader)
+        m_datagramReader->setTap(tap);
 }
 
 bool artnet::startReceiving()
@@ -268,8 +276,10 @@ void artnet::readArtnetPackage()
     // for a show's worth of universes; the reader takes them in batches. Datagrams longer than
     // its 2048-byte slots arrive cut, which changes nothing: no packet handled here is read
     // beyond its 530th byte.
-    if (!m_datagramReader)
+    if (!m_datagramReader) {
         m_datagramReader.reset(new DatagramReader(m_socket));
+        m_datagramReader->setTap(m_datagramTap);
+    }
     // A show's consoles send datagram by datagram; under such traffic the socket is drained
     // every few milliseconds instead of at every datagram's wake-up.
     if (!m_coalescingReader) {

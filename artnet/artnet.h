@@ -22,6 +22,7 @@
 
 class CoalescingReader;
 class DatagramReader;
+class DatagramTap;
 class NetworkChangeWatcher;
 class FrameHistory;
 class SourceLevels;
@@ -53,6 +54,9 @@ public:
     // the kernel then hands unicast datagrams to one of the two, not to both.
     bool portShared() const { return m_socketOpen && m_portShared; }
     void closeSocket();
+    // What sees every datagram read from the socket before the engine does (null: none); kept
+    // across the socket's closing and opening again. The engine does not own it.
+    void setDatagramTap(DatagramTap *tap);
     bool startReceiving();
     void stopReceiving();
     bool setReceiveUniverse(quint16 universe);
@@ -245,6 +249,7 @@ private:
     uchar m_pollReply[ArtNetPackets::PollReply::Size];
     uchar m_timeCode[ArtNetPackets::TimeCode::Size];
     std::unique_ptr<DatagramReader> m_datagramReader; // made at the first readyRead
+    DatagramTap *m_datagramTap = nullptr;
     std::unique_ptr<CoalescingReader> m_coalescingReader; // the same, for the open socket
     std::unique_ptr<FrameHistory> m_frameHistory; // made once, at the first setFrameHistoryKept
     FrameHistory *m_historySink = nullptr;        // m_frameHistory while kept, else null

@@ -83,6 +83,7 @@ bool SacnReceiver::open()
 #endif
     m_socket = socket;
     m_reader = std::make_unique<DatagramReader>(m_socket);
+    m_reader->setTap(m_datagramTap);
     m_coalescingReader = std::make_unique<CoalescingReader>(
             m_socket, m_reader.get(),
             [this](const QByteArray &datagram, const QHostAddress &sender, qint64 arrivalNs) {
@@ -97,6 +98,13 @@ bool SacnReceiver::open()
     m_memberships.setInterfaces(multicastInterfaces());
     updateGroups();
     return true;
+}
+
+void SacnReceiver::setDatagramTap(DatagramTap *tap)
+{
+    m_datagramTap = tap;
+    if (m_reader)
+        m_reader->setTap(tap);
 }
 
 void SacnReceiver::close()

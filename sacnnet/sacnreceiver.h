@@ -17,6 +17,7 @@
 
 class CoalescingReader;
 class DatagramReader;
+class DatagramTap;
 class DmxCensus;
 class FrameHistory;
 class NetworkChangeWatcher;
@@ -56,6 +57,9 @@ public:
     bool open();
     void close();
     bool isOpen() const { return m_socket != nullptr; }
+    // What sees every datagram read from the socket before the receiver does (null: none); kept
+    // across closing and opening again. The receiver does not own it.
+    void setDatagramTap(DatagramTap *tap);
     // The port could only be bound beside another program holding it with address reuse: the
     // kernel then hands unicast datagrams to one of the two.
     bool portShared() const { return m_portShared; }
@@ -143,6 +147,7 @@ private:
 
     QUdpSocket *m_socket = nullptr;
     std::unique_ptr<DatagramReader> m_reader;
+    DatagramTap *m_datagramTap = nullptr;
     std::unique_ptr<CoalescingReader> m_coalescingReader;
     MulticastMemberships m_memberships;
     std::unique_ptr<DmxCensus> m_census;

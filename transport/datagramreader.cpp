@@ -9,18 +9,22 @@
 #ifdef Q_OS_LINUX
 #include <cerrno>
 #include <ctime>
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <vector>
 
 struct DatagramReader::Batch
 {
-    // Room for the timestamp alone, which the kernel writes first. QUdpSocket also asks for
-    // the destination and hop limit of each datagram; with no room for them the kernel skips
-    // them, as it did before there was a control buffer at all.
+    // Without a tap, room for the timestamp alone, which the kernel writes first. QUdpSocket
+    // also asks for the destination and hop limit of each datagram; with no room for them the
+    // kernel skips them, as it did before there was a control buffer at all. A tap wants the
+    // destination, so then the whole buffer is offered: either form of it and the hop limit.
+    static constexpr size_t TimestampOnly = CMSG_SPACE(sizeof(timespec));
     struct Control
     {
-        alignas(cmsghdr) char bytes[CMSG_SPACE(sizeof(timespec))];
+        alignas(cmsghdr) char bytes[TimestampOnly + CMSG_SPACE(sizeof(in6_pktinfo))
+                                    + CMSG_SPACE(sizeof(in_pktinfo)) + 2 * CMSG_SPACE(sizeof(int))];
     };
 
     std::vector<mmsghdr> headers;
@@ -78,6 +82,52 @@ struct ClockReading
         return monotonicNs;
     }
 };
+
+// The datagram's IPv4 destination from its IP_PKTINFO (or, on a socket of both families, the
+// IPv4-mapped IPV6_PKTINFO); 0 where the kernel gave neither.
+quint32 destinationOf(msghdr &header)
+{
+    for (cmsghdr *message = CMSG_FIRSTHDR(&header); message;
+         message = CMSG_NXTHDR(&header, message)) {
+        if (message->cmsg_level == IPPROTO_IP && message->cmsg_type == IP_PKTINFO
+            && message->cmsg_len >= CMSG_LEN(sizeof(in_pktinfo))) {
+            in_pktinfo info = {};
+            std::memcpy(&info, CMSG_DATA(message), sizeof info);
+            return ntohl(info.ipi_addr.s_addr);
+        }
+        if (message->cmsg_level == IPPROTO_IPV6 && message->cmsg_type == IPV6_PKTINFO
+            && message->cmsg_len >= CMSG_LEN(sizeof(in6_pktinfo))) {
+            in6_pktinfo info = {};
+            std::memcpy(&info, CMSG_DATA(message), sizeof info);
+            if (IN6_IS_ADDR_V4MAPPED(&info.ipi6_addr)) {
+                quint32 address = 0;
+                std::memcpy(&address, info.ipi6_addr.s6_addr + 12, sizeof address);
+                return ntohl(address);
+            }
+        }
+    }
+    return 0;
+}
+
+// The IPv4 address and port of a sender (IPv4-mapped on a socket of both families).
+void ipv4Of(const sockaddr_storage &address, quint32 *ipv4, quint16 *port)
+{
+    *ipv4 = 0;
+    *port = 0;
+    if (address.ss_family == AF_INET) {
+        const auto &in = reinterpret_cast<const sockaddr_in &>(address);
+        *ipv4 = ntohl(in.sin_addr.s_addr);
+        *port = ntohs(in.sin_port);
+    } else if (address.ss_family == AF_INET6) {
+        const auto &in6 = reinterpret_cast<const sockaddr_in6 &>(address);
+        *port = ntohs(in6.sin6_port);
+        if (IN6_IS_ADDR_V4MAPPED(&in6.sin6_addr)) {
+            quint32 raw = 0;
+            std::memcpy(&raw, in6.sin6_addr.s6_addr + 12, sizeof raw);
+            *ipv4 = ntohl(raw);
+        }
+    }
+}
 
 } // namespace
 #else
@@ -151,16 +201,17 @@ int DatagramReader::drain(const Handler &handler, bool armNotification)
         // The look at the queue that QUdpSocket would make, which also tells when the first
         // datagram arrived: QUdpSocket's own read passes no timestamp on.
         qint64 headArrivalNs = 0;
-        if (peekHeadArrival(int(descriptor), &headArrivalNs)) {
+        quint32 headDestination = 0;
+        if (peekHeadArrival(int(descriptor), &headArrivalNs, &headDestination)) {
             if (armNotification)
-                handled += readOneThroughQt(handler, headArrivalNs);
+                handled += readOneThroughQt(handler, headArrivalNs, headDestination);
             handled += drainDescriptor(handler, int(descriptor));
         }
     } else
 #endif
     if (m_socket->hasPendingDatagrams()) {
         Q_UNUSED(armNotification) // QUdpSocket's own calls always arm it
-        handled += readOneThroughQt(handler, takenNowNs());
+        handled += readOneThroughQt(handler, takenNowNs(), 0);
         handled += drainWithQt(handler);
     }
     m_draining = false;
@@ -172,7 +223,7 @@ int DatagramReader::drainWithQt(const Handler &handler)
     int handled = 0;
     while (m_socket->hasPendingDatagrams()) {
         ++m_receiveCalls;
-        const int read = readOneThroughQt(handler, takenNowNs());
+        const int read = readOneThroughQt(handler, takenNowNs(), 0);
         if (read == 0)
             break;
         handled += read;
@@ -180,10 +231,12 @@ int DatagramReader::drainWithQt(const Handler &handler)
     return handled;
 }
 
-int DatagramReader::readOneThroughQt(const Handler &handler, qint64 arrivalNs)
+int DatagramReader::readOneThroughQt(const Handler &handler, qint64 arrivalNs,
+                                     quint32 destination)
 {
     char *slot = m_buffer.data();
-    qint64 length = m_socket->readDatagram(slot, qint64(m_capacity) + 1, &m_sender);
+    quint16 senderPort = 0;
+    qint64 length = m_socket->readDatagram(slot, qint64(m_capacity) + 1, &m_sender, &senderPort);
     ++m_receiveCalls;
 #ifdef Q_OS_LINUX
     m_batch->haveLastSender = false;
@@ -194,6 +247,12 @@ int DatagramReader::readOneThroughQt(const Handler &handler, qint64 arrivalNs)
         ++m_truncated;
         length = m_capacity;
     }
+    if (m_tap) {
+        bool isIpv4 = false;
+        const quint32 source = m_sender.toIPv4Address(&isIpv4);
+        m_tap->tap(slot, int(length), isIpv4 ? source : 0, senderPort, destination,
+                   m_socket->localPort(), arrivalNs);
+    }
     handler(QByteArray::fromRawData(slot, qsizetype(length)), m_sender, arrivalNs);
     return 1;
 }
@@ -203,19 +262,23 @@ void DatagramReader::stampArrivals(qintptr descriptor)
 {
     const int on = 1;
     if (descriptor >= 0 && descriptor != m_batch->stampedDescriptor
-        && ::setsockopt(int(descriptor), SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) == 0)
+        && ::setsockopt(int(descriptor), SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) == 0) {
         m_batch->stampedDescriptor = int(descriptor);
+        // QUdpSocket asks for it too on an IPv4 socket, not on one of both families; it costs
+        // nothing while the control buffer has no room for it.
+        ::setsockopt(int(descriptor), IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
+    }
 }
 
 // False when no datagram waits, where QUdpSocket::hasPendingDatagrams() would say so too (a
 // pending socket error included).
-bool DatagramReader::peekHeadArrival(int descriptor, qint64 *arrivalNs)
+bool DatagramReader::peekHeadArrival(int descriptor, qint64 *arrivalNs, quint32 *destination)
 {
     Batch &batch = *m_batch;
     stampArrivals(descriptor);
     msghdr header = {};
     header.msg_control = batch.controls.front().bytes;
-    header.msg_controllen = sizeof batch.controls.front().bytes;
+    header.msg_controllen = m_tap ? sizeof batch.controls.front().bytes : Batch::TimestampOnly;
     ssize_t peeked;
     do {
         // No data wanted: an empty buffer takes none, and the datagram stays queued.
@@ -227,12 +290,15 @@ bool DatagramReader::peekHeadArrival(int descriptor, qint64 *arrivalNs)
     *arrivalNs = ClockReading::now().arrivalOf(header, &stamped);
     if (!stamped)
         batch.stampedDescriptor = -1;
+    *destination = m_tap ? destinationOf(header) : 0;
     return true;
 }
 
 int DatagramReader::drainDescriptor(const Handler &handler, int descriptor)
 {
     Batch &batch = *m_batch;
+    const size_t controlLength = m_tap ? sizeof batch.controls.front().bytes : Batch::TimestampOnly;
+    const quint16 localPort = m_tap ? m_socket->localPort() : 0;
     int handled = 0;
     for (;;) {
         for (int i = 0; i < m_batchSize; ++i) {
@@ -243,7 +309,7 @@ int DatagramReader::drainDescriptor(const Handler &handler, int descriptor)
             header.msg_iov = &batch.vectors[size_t(i)];
             header.msg_iovlen = 1;
             header.msg_control = batch.controls[size_t(i)].bytes;
-            header.msg_controllen = sizeof batch.controls[size_t(i)].bytes;
+            header.msg_controllen = controlLength;
             batch.headers[size_t(i)].msg_len = 0;
         }
         const int received = ::recvmmsg(descriptor, batch.headers.data(), unsigned(m_batchSize),
@@ -260,6 +326,16 @@ int DatagramReader::drainDescriptor(const Handler &handler, int descriptor)
             if (message.msg_hdr.msg_flags & MSG_TRUNC)
                 ++m_truncated;
             sockaddr_storage &address = batch.addresses[size_t(i)];
+            const char *data = static_cast<const char *>(batch.vectors[size_t(i)].iov_base);
+            bool stamped = false;
+            const qint64 arrivalNs = clocks.arrivalOf(message.msg_hdr, &stamped);
+            if (m_tap) {
+                quint32 source = 0;
+                quint16 sourcePort = 0;
+                ipv4Of(address, &source, &sourcePort);
+                m_tap->tap(data, int(std::min(message.msg_len, unsigned(m_capacity))), source,
+                           sourcePort, destinationOf(message.msg_hdr), localPort, arrivalNs);
+            }
             // The port is not part of what the handler gets; clearing it lets one comparison
             // recognise the same sender.
             if (address.ss_family == AF_INET)
@@ -272,11 +348,8 @@ int DatagramReader::drainDescriptor(const Handler &handler, int descriptor)
                 std::memcpy(&batch.lastSender, &address, message.msg_hdr.msg_namelen);
                 batch.haveLastSender = true;
             }
-            bool stamped = false;
-            const qint64 arrivalNs = clocks.arrivalOf(message.msg_hdr, &stamped);
             if (!stamped)
                 batch.stampedDescriptor = -1;
-            const char *data = static_cast<const char *>(batch.vectors[size_t(i)].iov_base);
             handler(QByteArray::fromRawData(data, qsizetype(message.msg_len)), m_sender, arrivalNs);
             ++handled;
         }

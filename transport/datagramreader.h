@@ -2,6 +2,7 @@
 #define DATAGRAMREADER_H
 
 #include "datagramhandler.h"
+#include "datagramtap.h"
 
 #include <QByteArray>
 #include <QHostAddress>
@@ -24,6 +25,9 @@ class QUdpSocket;
 //
 // The datagram given to the handler refers to the reader's buffer: it is valid only during
 // the call. The sender address object is reused from datagram to datagram.
+//
+// A tap, where one is set, sees each datagram before the handler, with its sender's and its
+// destination's address and port (the kernel's IP_PKTINFO; 0 where it gives none).
 class DatagramReader
 {
 public:
@@ -52,6 +56,10 @@ public:
     // handler returns 0 at once: the buffers are in use.
     int drain(const Handler &handler, bool armNotification = true);
 
+    // Null for none; the reader does not own it.
+    void setTap(DatagramTap *tap) { m_tap = tap; }
+    DatagramTap *tap() const { return m_tap; }
+
     // Datagrams longer than the capacity are handed over cut to the capacity and counted here.
     quint64 truncatedCount() const { return m_truncated; }
     // Calls that reached the kernel for receiving during the reader's life (for measurements).
@@ -62,10 +70,10 @@ private:
     struct Batch; // the recvmmsg() arrays; platform types stay out of this header
 
     int drainWithQt(const Handler &handler);
-    int readOneThroughQt(const Handler &handler, qint64 arrivalNs);
+    int readOneThroughQt(const Handler &handler, qint64 arrivalNs, quint32 destination);
 #ifdef Q_OS_LINUX
     void stampArrivals(qintptr descriptor);
-    bool peekHeadArrival(int descriptor, qint64 *arrivalNs);
+    bool peekHeadArrival(int descriptor, qint64 *arrivalNs, quint32 *destination);
     int drainDescriptor(const Handler &handler, int descriptor);
 #endif
 
@@ -75,6 +83,7 @@ private:
     QByteArray m_buffer; // m_batchSize slots of m_capacity bytes
     std::unique_ptr<Batch> m_batch;
     QHostAddress m_sender;
+    DatagramTap *m_tap = nullptr;
     quint64 m_truncated = 0;
     quint64 m_receiveCalls = 0;
     bool m_draining = false;
