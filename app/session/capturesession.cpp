@@ -22,7 +22,10 @@ constexpr int LastUniverse = std::numeric_limits<quint16>::max() + 1;
 
 CaptureSession::CaptureSession() : m_chosenLevels(new uchar[DmxFrame::MaxChannels]()) { }
 
-CaptureSession::~CaptureSession() = default;
+CaptureSession::~CaptureSession()
+{
+    stopCapture();
+}
 
 void CaptureSession::start(const Identity &identity)
 {
@@ -240,7 +243,7 @@ void CaptureSession::stop()
 // only while something reads it.
 void CaptureSession::closeSacnWhenUnused()
 {
-    if (m_sacn && !m_sacnRecording && !m_sacnListening)
+    if (m_sacn && !m_sacnRecording && !m_sacnListening && !m_capturing)
         m_sacn->close();
 }
 

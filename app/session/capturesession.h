@@ -1,6 +1,7 @@
 #ifndef CAPTURESESSION_H
 #define CAPTURESESSION_H
 
+#include "capturefilewriter.h"
 #include "censussnapshot.h"
 #include "dmxframe.h"
 #include "dmxsource.h"
@@ -142,6 +143,18 @@ public:
     // Forgets every level, frame, source, node and time code received, as if none had arrived.
     void forgetReceived();
 
+    // Capture: every datagram the Art-Net and sACN sockets receive, polls and replies included,
+    // written to a pcap file whatever else goes on. Opens both ports; sACN's stays open until
+    // the capture ends. False, with captureStatus().error saying why, when the file cannot be
+    // written. Before start() nothing can be captured.
+    bool startCapture(const QString &path, quint64 sizeLimitBytes);
+    void stopCapture();
+    // True until stopCapture(), also after the capture ended by itself (size limit, failed
+    // write), which captureStatus() tells.
+    bool capturing() const { return m_capturing; }
+    // The running capture's, or the last one's.
+    CaptureFileWriter::Status captureStatus() const;
+
 private:
     void appendSacnCensus(CensusSnapshot *snapshot) const;
     const SourceLevels *shownSourceLevels() const;
@@ -161,6 +174,8 @@ private:
     bool m_previewShown = false;
     bool m_sacnRecording = false;
     bool m_sacnListening = false;
+    bool m_capturing = false;
+    std::unique_ptr<CaptureFileWriter> m_captureWriter;
     LevelChoice m_artNetChoice;
     LevelChoice m_sacnChoice = LevelChoice::of(LevelChoice::Kind::MergedPriorityHtp);
     std::unique_ptr<uchar[]> m_chosenLevels; // readLevels()'s working frame
