@@ -2,6 +2,7 @@
 
 #include "activityviews.h"
 #include "artnetpackets.h"
+#include "capturecontrol.h"
 #include "captureplayback.h"
 #include "capturesession.h"
 #include "commandkeys.h"
@@ -110,6 +111,8 @@ Vardolux::Vardolux() : session(std::make_unique<CaptureSession>())
     levelsBar = new LevelsBar(session.get(), model, this);
     connect(levelsBar, &LevelsBar::levelChoiceChanged, activityViews, &ActivityViews::forget);
     createNetworkView();
+    captureControl = new CaptureControl(this, session.get(), helpMenu);
+    connect(captureControl, &CaptureControl::sessionNeeded, this, [this] { ensureEngine(); });
     readSettings();
 
     setCurrentFile(QString());
@@ -299,6 +302,7 @@ QMenu *Vardolux::createPopupMenu()
     activityViews->addMenuEntries(menu);
     levelsBar->addMenuEntries(menu);
     capturePlayback->addMenuEntries(menu);
+    captureControl->addMenuEntries(menu);
     networkView->addMenuEntries(menu);
     return menu;
 }

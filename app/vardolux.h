@@ -29,6 +29,7 @@ class LevelsBar;
 class UniverseIndicator;
 class artnet;
 class ActivityViews;
+class CaptureControl;
 class CaptureSession;
 class CapturePlayback;
 
@@ -186,6 +187,7 @@ private:
     QTimer *networkTimer = nullptr;
     MergeView *mergeView = nullptr;
     CapturePlayback *capturePlayback = nullptr;
+    CaptureControl *captureControl = nullptr;
 };
 
 #endif // VARDOLUX_H

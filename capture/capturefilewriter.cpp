@@ -3,8 +3,8 @@
 #include "captureframing.h"
 
 #include <QDateTime>
-#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <pcap/pcap.h>
 
@@ -84,10 +84,10 @@ bool CaptureFileWriter::start(const QString &path, quint64 sizeLimitBytes)
     if (m_pcap)
         m_dumper = pcap_dump_open(m_pcap, QFile::encodeName(path).constData());
     if (!m_dumper) {
-        const QString reason = m_pcap ? QString::fromLocal8Bit(pcap_geterr(m_pcap))
-                                      : QStringLiteral("out of memory");
+        // libpcap's own message names the whole path, too long for the status bar.
+        const QString reason = m_pcap ? systemError(errno) : QStringLiteral("out of memory");
         end(Ending::WriteError, QStringLiteral("Cannot write the capture file %1: %2")
-                                        .arg(QDir::toNativeSeparators(path), reason));
+                                        .arg(QFileInfo(path).fileName(), reason));
         return false;
     }
     m_descriptor = ::dup(fileno(pcap_dump_file(m_dumper)));
@@ -257,7 +257,7 @@ void CaptureFileWriter::end(Ending ending, const QString &error)
         const bool cut = ::ftruncate(m_descriptor, off_t(m_flushedBytes)) == 0;
         m_bytesWritten = m_flushedBytes;
         message = QStringLiteral("Capture stopped: cannot write %1 (%2).")
-                          .arg(QDir::toNativeSeparators(m_path), error);
+                          .arg(QFileInfo(m_path).fileName(), error);
         if (cut)
             message += QStringLiteral(" The file holds what was written before.");
     } else if (ending == Ending::WriteError) {

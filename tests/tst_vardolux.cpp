@@ -7,6 +7,7 @@
 #include "activityviews.h"
 #include "artnet.h"
 #include "boxcloser.h"
+#include "capturecontrol.h"
 #include "capturesession.h"
 #include "channeltrace.h"
 #include "mergedock.h"
@@ -195,6 +196,9 @@ private slots:
     void nodesNoteCountsUnstoredReplies();
     void networkViewShowsConflict();
     void mergeViewShowsTwoConsolesFighting();
+
+    // Capture
+    void captureByShortcutWithNetworkViewOnly();
 
 private:
     QList<QByteArray> receiveArtDmx(QUdpSocket *socket, int count, int timeoutMs);
@@ -1737,6 +1741,69 @@ void tst_Vardolux::mergeViewShowsTwoConsolesFighting()
         QVERIFY(dock->grab().save(qEnvironmentVariable("VARDOLUX_MERGE_VIEW_SCREENSHOT")));
         QVERIFY(scope->grab().save(qEnvironmentVariable("VARDOLUX_SOURCE_SCOPE_SCREENSHOT")));
     }
+}
+
+// The Capture menu before Help, its entries in the context menu, Ctrl+Shift+R with its file
+// dialog, the live status-bar label, Ctrl+Shift+T, and a file that cannot be written.
+void tst_Vardolux::captureByShortcutWithNetworkViewOnly()
+{
+    auto peer = openPeerSocket();
+    QVERIFY(peer);
+    const QString path = m_files->filePath(QStringLiteral("show.pcap"));
+    auto window = makeWindow();
+    window->show();
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    QStringList menus;
+    for (const QAction *action : window->menuBar()->actions())
+        if (!action->isSeparator())
+            menus << action->text();
+    QCOMPARE(menus, QStringList({"&File", "&Run", "&Tools", "&View", "&Capture", "&Help"}));
+    CaptureControl *control = window->captureControl;
+    QCOMPARE(control->menu()->actions().first(), control->startAction());
+    std::unique_ptr<QMenu> popup(window->createPopupMenu());
+    QVERIFY(popup->actions().contains(control->stopAction()));
+
+    QTest::keyClick(window.get(), Qt::Key_F6);
+    QString proposed;
+    {
+        ModalWatcher dialog([&](QWidget *widget) {
+            if (auto *files = qobject_cast<QFileDialog *>(widget)) {
+                proposed = files->selectedFiles().value(0);
+                chooseInDialog(files, path);
+            } else {
+                widget->close();
+            }
+        });
+        QTest::keyClick(window.get(), Qt::Key_R, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(dialog.seen(), 1);
+    }
+    QVERIFY2(QRegularExpression(QStringLiteral("^vardolux-\\d{8}-\\d{6}\\.pcap$"))
+                     .match(QFileInfo(proposed).fileName())
+                     .hasMatch(),
+             qPrintable(proposed));
+    for (int i = 0; i < 5; ++i)
+        QVERIFY(sendToWindow(*peer, artDmx(0, QByteArray(512, char(i)))));
+    // The window's own polls come back too.
+    QTRY_VERIFY(window->session->captureStatus().datagrams >= 5);
+    QTRY_VERIFY2(control->statusLabel()->text().startsWith(
+                         QStringLiteral("Capturing: show.pcap · 00:00:0")),
+                 qPrintable(control->statusLabel()->text()));
+    QVERIFY(control->statusLabel()->isVisible());
+    QVERIFY(!window->recordAction->isChecked());
+
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    QTest::keyClick(window.get(), Qt::Key_T, Qt::ControlModifier | Qt::ShiftModifier);
+    QVERIFY(!window->session->capturing());
+    QVERIFY(!control->statusLabel()->isVisible());
+    QVERIFY(window->statusBar()->currentMessage().startsWith("Capture written: show.pcap"));
+    QCOMPARE(QFileInfo(path).size(), qint64(window->session->captureStatus().bytesWritten));
+
+    QVERIFY(!control->startCaptureTo(m_files->filePath(QStringLiteral("missing/show.pcap"))));
+    QVERIFY2(control->statusLabel()->text().startsWith("Cannot write the capture file"),
+             qPrintable(control->statusLabel()->text()));
+    QVERIFY(control->statusLabel()->isVisible());
 }
 
 QTEST_MAIN(tst_Vardolux)
