@@ -25,13 +25,8 @@ namespace {
 
 constexpr int RefreshMs = 1000;
 constexpr int ConfirmationTimeoutMs = 5000;
-const QString SizeLimitKey = QStringLiteral("capture/sizeLimitMiB");
-const QString FolderKey = QStringLiteral("capture/folder");
-
-QSettings programSettings()
-{
-    return QSettings(ProgramInfo::settingsOrganisation(), ProgramInfo::name());
-}
+constexpr QLatin1StringView SizeLimitKey("capture/sizeLimitMiB");
+constexpr QLatin1StringView FolderKey("capture/folder");
 
 QString sizeText(quint64 bytes)
 {
@@ -71,8 +66,8 @@ void CaptureControl::createActions()
     m_stopAction = new QAction(tr("St&op Capture"), m_window);
     m_stopAction->setObjectName(QStringLiteral("stopCaptureAction"));
     m_stopAction->setShortcut(QKeySequence(tr("Ctrl+Shift+T")));
+    // Enabled at all times, as Stop is: without a capture it does nothing.
     m_stopAction->setStatusTip(tr("End the capture and close its file"));
-    m_stopAction->setEnabled(false);
     connect(m_stopAction, &QAction::triggered, this, &CaptureControl::stopCapture);
 
     m_sizeLimitAction = new QAction(tr("Capture Size &Limit..."), m_window);
@@ -115,15 +110,22 @@ void CaptureControl::addMenuEntries(QMenu *menu) const
     menu->addActions({m_startAction, m_stopAction, m_sizeLimitAction});
 }
 
+CaptureFileWriter::Status CaptureControl::captureStatus() const
+{
+    return m_session->captureStatus();
+}
+
 quint64 CaptureControl::sizeLimitBytes() const
 {
-    const qint64 mib = programSettings().value(SizeLimitKey, DefaultSizeLimitMiB).toLongLong();
+    const QSettings settings(ProgramInfo::settingsOrganisation(), ProgramInfo::name());
+    const qint64 mib = settings.value(SizeLimitKey, DefaultSizeLimitMiB).toLongLong();
     return quint64(std::max<qint64>(1, mib)) << 20;
 }
 
 void CaptureControl::chooseFileAndStart()
 {
-    const QString folder = programSettings().value(FolderKey, QDir::homePath()).toString();
+    QSettings settings(ProgramInfo::settingsOrganisation(), ProgramInfo::name());
+    const QString folder = settings.value(FolderKey, QDir::homePath()).toString();
     const QString proposed = QDir(folder).filePath(
             QStringLiteral("vardolux-%1.pcap")
                     .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"))));
@@ -131,7 +133,7 @@ void CaptureControl::chooseFileAndStart()
             m_window, tr("Start Capture"), proposed, tr("Capture Files (*.pcap);; All Files (*.*)"));
     if (path.isEmpty())
         return;
-    programSettings().setValue(FolderKey, QFileInfo(path).absolutePath());
+    settings.setValue(FolderKey, QFileInfo(path).absolutePath());
     startCaptureTo(path);
 }
 
@@ -142,8 +144,10 @@ void CaptureControl::chooseSizeLimit()
             m_window, tr("Capture Size Limit"),
             tr("A capture ends before its file passes (MiB; 1024 MiB = 1 GiB):"),
             int(sizeLimitBytes() >> 20), 1, std::numeric_limits<int>::max(), 1024, &ok);
-    if (ok)
-        programSettings().setValue(SizeLimitKey, mib);
+    if (ok) {
+        QSettings settings(ProgramInfo::settingsOrganisation(), ProgramInfo::name());
+        settings.setValue(SizeLimitKey, mib);
+    }
 }
 
 bool CaptureControl::startCaptureTo(const QString &path)
@@ -166,7 +170,6 @@ void CaptureControl::stopCapture()
     m_timer->stop();
     const CaptureFileWriter::Status status = m_session->captureStatus();
     m_label->hide();
-    m_stopAction->setEnabled(false);
     m_window->statusBar()->showMessage(
             tr("Capture written: %1 (%2 datagrams, %3)")
                     .arg(QFileInfo(status.path).fileName())
@@ -184,7 +187,6 @@ void CaptureControl::refresh()
         showEnding();
         return;
     }
-    m_stopAction->setEnabled(m_session->capturing());
     if (!m_session->capturing())
         return;
     setWarning(false);
@@ -204,7 +206,6 @@ void CaptureControl::refresh()
 void CaptureControl::showEnding()
 {
     const CaptureFileWriter::Status status = m_session->captureStatus();
-    m_stopAction->setEnabled(false);
     if (status.ending == CaptureFileWriter::Ending::SizeLimit)
         m_label->setText(tr("Capture ended: size limit reached · %1 · %2")
                                  .arg(QFileInfo(status.path).fileName(),

@@ -1,6 +1,8 @@
 #ifndef CAPTURECONTROL_H
 #define CAPTURECONTROL_H
 
+#include "capturefilewriter.h"
+
 #include <QObject>
 #include <QString>
 #include <QtGlobal>
@@ -31,6 +33,8 @@ public:
     QAction *stopAction() const { return m_stopAction; }
     QAction *sizeLimitAction() const { return m_sizeLimitAction; }
     QLabel *statusLabel() const { return m_label; }
+    // The running capture's, or the last one's.
+    CaptureFileWriter::Status captureStatus() const;
     // From the settings (group capture), in bytes.
     quint64 sizeLimitBytes() const;
 
