@@ -113,6 +113,7 @@ Vardolux::Vardolux() : session(std::make_unique<CaptureSession>())
     createNetworkView();
     captureControl = new CaptureControl(this, session.get(), helpMenu);
     connect(captureControl, &CaptureControl::sessionNeeded, this, [this] { ensureEngine(); });
+    capturePlayback->addMenuEntries(captureControl->menu());
     readSettings();
 
     setCurrentFile(QString());
@@ -301,8 +302,8 @@ QMenu *Vardolux::createPopupMenu()
         menu = new QMenu(this);
     activityViews->addMenuEntries(menu);
     levelsBar->addMenuEntries(menu);
-    capturePlayback->addMenuEntries(menu);
     captureControl->addMenuEntries(menu);
+    capturePlayback->addMenuEntries(menu);
     networkView->addMenuEntries(menu);
     return menu;
 }

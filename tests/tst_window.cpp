@@ -1482,6 +1482,9 @@ void tst_Window::opensAndClosesCapture()
     std::unique_ptr<QMenu> menu(window->createPopupMenu());
     QVERIFY(menu->actions().contains(playback->openAction()));
     QVERIFY(menu->actions().contains(playback->closeAction()));
+    const QList<QAction *> captureMenu = window->findChild<QMenu *>(QStringLiteral("captureMenu"))->actions();
+    QCOMPARE(captureMenu.mid(captureMenu.size() - 2),
+             (QList<QAction *>{playback->openAction(), playback->closeAction()}));
     QCOMPARE(playback->openAction()->shortcut(), QKeySequence(QStringLiteral("Ctrl+Shift+O")));
     QCOMPARE(playback->closeAction()->shortcut(), QKeySequence(QStringLiteral("Ctrl+Shift+W")));
     QVERIFY(!playback->closeAction()->isEnabled());
