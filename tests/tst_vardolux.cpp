@@ -8,7 +8,10 @@
 #include "artnet.h"
 #include "boxcloser.h"
 #include "capturecontrol.h"
+#include "captureplayback.h"
+#include "captureplayer.h"
 #include "capturesession.h"
+#include "capturewriter.h"
 #include "channeltrace.h"
 #include "mergedock.h"
 #include "mergetablemodel.h"
@@ -132,6 +135,24 @@ quint16 opCodeOf(const QByteArray &packet)
     return quint16(quint8(packet.at(8)) | (quint8(packet.at(9)) << 8));
 }
 
+// The ArtPollReply packets the peer gets within timeoutMs; it stops at the first.
+QList<QByteArray> pollRepliesTo(QUdpSocket &peer, int timeoutMs)
+{
+    QList<QByteArray> replies;
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < timeoutMs && replies.isEmpty()) {
+        QTest::qWait(10);
+        while (peer.hasPendingDatagrams()) {
+            QByteArray datagram(int(peer.pendingDatagramSize()), '\0');
+            peer.readDatagram(datagram.data(), datagram.size());
+            if (opCodeOf(datagram) == 0x2100)
+                replies << datagram;
+        }
+    }
+    return replies;
+}
+
 
 } // namespace
 
@@ -167,6 +188,7 @@ private slots:
     void loadWhileSendingRefusesTooShortFrame();
     void sendWithoutRouteIsReported();
     void engineCarriesIdentityAndPollMode();
+    void playedCaptureIsNotAnswered();
     void busyPortIsReportedOncePerCommand();
     void laterSuccessClearsPortFailure_data();
     void laterSuccessClearsPortFailure();
@@ -732,21 +754,7 @@ void tst_Vardolux::engineCarriesIdentityAndPollMode()
     window->pollModeAction->setChecked(true);
     window->recordAction->trigger();
 
-    auto pollReplies = [&](int timeoutMs) {
-        QList<QByteArray> replies;
-        QElapsedTimer clock;
-        clock.start();
-        while (clock.elapsed() < timeoutMs && replies.isEmpty()) {
-            QTest::qWait(10);
-            while (peer->hasPendingDatagrams()) {
-                QByteArray datagram(int(peer->pendingDatagramSize()), '\0');
-                peer->readDatagram(datagram.data(), datagram.size());
-                if (opCodeOf(datagram) == 0x2100)
-                    replies << datagram;
-            }
-        }
-        return replies;
-    };
+    auto pollReplies = [&](int timeoutMs) { return pollRepliesTo(*peer, timeoutMs); };
 
     QVERIFY(peer->writeDatagram(TestPackets::artPoll(0x00), local, ArtNetPort) > 0);
     const QList<QByteArray> replies = pollReplies(3000);
@@ -767,6 +775,31 @@ void tst_Vardolux::engineCarriesIdentityAndPollMode()
     pollReplies(100);
     QVERIFY(peer->writeDatagram(TestPackets::artPoll(0x00), local, ArtNetPort) > 0);
     QVERIFY2(pollReplies(1000).isEmpty(), "answered a poll with poll mode off");
+}
+
+// Poll Mode on: neither an ArtPoll in a played capture nor one from the live network while the
+// capture is open gets an answer; once it is closed, the live one does.
+void tst_Vardolux::playedCaptureIsNotAnswered()
+{
+    auto peer = openPeerSocket();
+    QVERIFY(peer);
+    const QString path = m_files->filePath(QStringLiteral("polls.pcap"));
+    {
+        CaptureWriter writer(path);
+        for (int i = 0; i < 20; ++i)
+            writer.add(1'760'000'000'000'000'000 + i * 10'000'000LL, 0x02000014, ArtNetPort,
+                       0x0200000A, ArtNetPort, TestPackets::artPoll(0x00));
+    }
+    auto window = makeWindow();
+    window->pollModeAction->setChecked(true);
+    window->capturePlayback->openCapture(path);
+    QTRY_COMPARE(window->capturePlayback->player()->state(), CapturePlayer::State::AtEnd);
+    const QHostAddress local(PrivateNetwork::LocalAddress);
+    QVERIFY(peer->writeDatagram(TestPackets::artPoll(0x00), local, ArtNetPort) > 0);
+    QVERIFY2(pollRepliesTo(*peer, 1000).isEmpty(), "answered a poll while a capture is open");
+    window->capturePlayback->closeCapture();
+    QVERIFY(peer->writeDatagram(TestPackets::artPoll(0x00), local, ArtNetPort) > 0);
+    QVERIFY2(!pollRepliesTo(*peer, 3000).isEmpty(), "no answer once the capture is closed");
 }
 
 void tst_Vardolux::busyPortIsReportedOncePerCommand()
