@@ -27,7 +27,9 @@ QByteArray Ipv4Udp::bytes() const
     append16(&packet, fragment);
     packet.append(char(64)).append(char(protocol));
     append16(&packet, 0);
-    packet.append("\x0A\x00\x00\x01\x0A\x00\x00\x02", 8);
+    packet.append("\x0A\x00\x00\x01", 4);
+    append16(&packet, quint16(destination >> 16));
+    append16(&packet, quint16(destination & 0xFFFF));
     packet.append(QByteArray(qMax(0, headerSize - 20), '\0'));
     append16(&packet, sourcePort);
     append16(&packet, destinationPort);
@@ -66,6 +68,16 @@ QByteArray pcapRecord(const QByteArray &packet, qint64 captured, qint64 wire, qu
     append32le(&record, fraction);
     append32le(&record, quint32(captured < 0 ? packet.size() : captured));
     append32le(&record, quint32(wire < 0 ? packet.size() : wire));
+    return record + packet;
+}
+
+QByteArray pcapRecordAt(const QByteArray &packet, qint64 microseconds)
+{
+    QByteArray record;
+    append32le(&record, quint32(microseconds / 1'000'000));
+    append32le(&record, quint32(microseconds % 1'000'000));
+    append32le(&record, quint32(packet.size()));
+    append32le(&record, quint32(packet.size()));
     return record + packet;
 }
 

@@ -10,9 +10,10 @@
 // may lie.
 namespace TestCaptureFiles {
 
-// An IPv4/UDP packet from 10.0.0.1 to 10.0.0.2.
+// An IPv4/UDP packet from 10.0.0.1, to 10.0.0.2 unless told.
 struct Ipv4Udp
 {
+    quint32 destination = 0x0A000002;
     quint16 sourcePort = 6454;
     quint16 destinationPort = 6454;
     QByteArray payload = "payload";
@@ -35,6 +36,8 @@ QByteArray pcapHeader(quint32 linkType, quint32 snapLength = 65535,
 // default to the packet's size.
 QByteArray pcapRecord(const QByteArray &packet, qint64 captured = -1, qint64 wire = -1,
                       quint32 fraction = 2);
+// A record at a time in microseconds (in a file of µs precision).
+QByteArray pcapRecordAt(const QByteArray &packet, qint64 microseconds);
 // An Ethernet capture of the packets, one record each, a microsecond apart from 1 s.
 QByteArray ethernetFile(const QList<QByteArray> &packets);
 

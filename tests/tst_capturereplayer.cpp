@@ -1,0 +1,252 @@
+// The replayer on a private network: a capture written byte by byte, replayed, and what arrives
+// in the peer namespace compared with it, datagram by datagram and in time.
+#include "capturereplayer.h"
+#include "privatenetwork.h"
+#include "testcapturefiles.h"
+#include "testpackets.h"
+
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr quint32 PeerAddress = 0x02000014;  // 2.0.0.20
+constexpr int Frames = 20;
+constexpr qint64 FrameUs = 25'000;
+constexpr qint64 AllowedErrorNs = 15'000'000; // a loaded machine's scheduling, not the pacing
+
+struct Entry
+{
+    QString tag;
+    qint64 us = 0;
+    QByteArray payload;
+};
+
+// Ten Art-Net universes sent unicast to the peer, ArtSync and time code after them, sACN
+// universes 101 and 102 to their groups, and what a replay passes over: a poll, a reply and a
+// universe discovery packet.
+QList<Entry> captureEntries()
+{
+    QList<Entry> entries;
+    entries.append({"poll", 0, TestPackets::artPoll(0)});
+    for (int frame = 0; frame < Frames; ++frame) {
+        const qint64 us = 1'000 + frame * FrameUs;
+        for (int universe = 1; universe <= 10; ++universe)
+            entries.append({QString("dmx%1").arg(universe), us + universe * 500,
+                            TestPackets::artDmx(quint16(universe - 1), QByteArray(24, char(universe + frame)))});
+        entries.append({"sync", us + 6'000, TestPackets::artSync()});
+        for (quint16 universe : {101, 102}) {
+            TestPackets::SacnData data;
+            data.universe = universe;
+            data.sequence = quint8(frame);
+            data.values = QByteArray(16, char(frame));
+            entries.append({QString("sacn%1").arg(universe), us + 7'000 + universe, TestPackets::sacnData(data)});
+        }
+    }
+    entries.append({"reply", Frames * FrameUs, TestPackets::artPollReply(0x02000005, "other", 0)});
+    entries.append({"tc", Frames * FrameUs + 1'000, TestPackets::artTimeCode(1, 2, 3, 4, 1)});
+    entries.append({"disc", Frames * FrameUs + 2'000,
+                    TestPackets::sacnDiscovery(QByteArray(16, '\x5C'), "x", 0, 0, {101})});
+    return entries;
+}
+
+bool isSacn(const Entry &entry)
+{
+    return entry.tag.startsWith("sacn") || entry.tag == "disc";
+}
+
+QByteArray captureFile(const QList<Entry> &entries)
+{
+    QByteArray file = TestCaptureFiles::pcapHeader(1);
+    for (const Entry &entry : entries) {
+        TestCaptureFiles::Ipv4Udp packet;
+        packet.payload = entry.payload;
+        packet.sourcePort = packet.destinationPort = isSacn(entry) ? 5568 : 6454;
+        packet.destination = isSacn(entry) ? 0xEFFF0000u | 101u : PeerAddress;
+        file += TestCaptureFiles::pcapRecordAt(TestCaptureFiles::ethernet(packet.bytes()),
+                                               1'700'000'000'000'000 + entry.us);
+    }
+    return file;
+}
+
+struct Received
+{
+    QByteArray payload;
+    qint64 ns = 0;
+};
+
+qint64 nowNs()
+{
+    timespec now = {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return qint64(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+
+} // namespace
+
+class tst_capturereplayer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void sendsTheChosenDatagramsSpacedAsCaptured_data();
+    void sendsTheChosenDatagramsSpacedAsCaptured();
+    void loopRestartsOnTheTimelineUntilStopped();
+
+private:
+    // Everything heard in the peer namespace until nothing came for quietMs.
+    QList<Received> receive(int quietMs, int limitMs);
+
+    int m_sockets[2] = {-1, -1}; // Art-Net, sACN
+    QTemporaryDir m_dir;
+    QString m_path;
+    QList<Entry> m_entries;
+};
+
+void tst_capturereplayer::initTestCase()
+{
+    VARDOLUX_REQUIRE_PRIVATE_NETWORK();
+    QString error;
+    m_sockets[0] = PrivateNetwork::peerUdpSocket(QString(), 6454, &error);
+    m_sockets[1] = PrivateNetwork::peerUdpSocket(QString(), 5568, &error);
+    QVERIFY2(m_sockets[0] >= 0 && m_sockets[1] >= 0, qPrintable(error));
+    ip_mreqn membership = {};
+    membership.imr_multiaddr.s_addr = htonl(0xEFFF0000u | 101u);
+    membership.imr_address.s_addr = htonl(PeerAddress);
+    QCOMPARE(::setsockopt(m_sockets[1], IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof membership), 0);
+    m_entries = captureEntries();
+    m_path = m_dir.filePath("show.pcap");
+    QFile file(m_path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QVERIFY(file.write(captureFile(m_entries)) > 0);
+}
+
+void tst_capturereplayer::cleanupTestCase()
+{
+    for (int fd : m_sockets)
+        if (fd >= 0)
+            ::close(fd);
+}
+
+QList<Received> tst_capturereplayer::receive(int quietMs, int limitMs)
+{
+    QList<Received> received;
+    QElapsedTimer limit;
+    limit.start();
+    pollfd fds[2] = {{m_sockets[0], POLLIN, 0}, {m_sockets[1], POLLIN, 0}};
+    while (limit.elapsed() < limitMs && ::poll(fds, 2, quietMs) > 0) {
+        for (const pollfd &fd : fds) {
+            if (!(fd.revents & POLLIN))
+                continue;
+            char buffer[1500];
+            const ssize_t size = ::recv(fd.fd, buffer, sizeof buffer, 0);
+            if (size > 0)
+                received.append({QByteArray(buffer, int(size)), nowNs()});
+        }
+    }
+    return received;
+}
+
+void tst_capturereplayer::sendsTheChosenDatagramsSpacedAsCaptured_data()
+{
+    QTest::addColumn<QList<quint16>>("universes");
+    QTest::addColumn<bool>("onArt0");
+    QTest::addColumn<QStringList>("tags");
+    QTest::addColumn<QString>("destination");
+
+    QStringList dmx;
+    for (int universe = 1; universe <= 10; ++universe)
+        dmx << QString("dmx%1").arg(universe);
+    QTest::newRow("all as captured: data, syncs and time code, no poll, reply or discovery")
+            << QList<quint16>() << false << dmx + QStringList{"sync", "sacn101", "sacn102", "tc"}
+            << "2.0.0.20 239.255.0.101";
+    QTest::newRow("all to art0's broadcast")
+            << QList<quint16>() << true << dmx + QStringList{"sync", "sacn101", "sacn102", "tc"}
+            << "2.255.255.255";
+    QTest::newRow("chosen Art-Net universes: their ArtDmx alone")
+            << QList<quint16>{2, 3, 9} << false << QStringList{"dmx2", "dmx3", "dmx9"} << "2.0.0.20";
+    QTest::newRow("an sACN universe and an Art-Net one")
+            << QList<quint16>{1, 102} << true << QStringList{"dmx1", "sacn102"} << "2.255.255.255";
+    QTest::newRow("universes the capture does not hold: nothing, said in words")
+            << QList<quint16>{11, 300} << false << QStringList() << "";
+}
+
+void tst_capturereplayer::sendsTheChosenDatagramsSpacedAsCaptured()
+{
+    QFETCH(QList<quint16>, universes);
+    QFETCH(bool, onArt0);
+    QFETCH(QStringList, tags);
+    QFETCH(QString, destination);
+
+    CaptureReplayer::Options options;
+    options.path = m_path;
+    options.universes = universes;
+    if (onArt0) {
+        for (const InterfaceEntry &entry : CaptureReplayer::availableNetworks())
+            if (entry.address.ip().toString() == PrivateNetwork::LocalAddress)
+                options.networks.append(entry);
+        QCOMPARE(options.networks.size(), 1);
+    }
+    CaptureReplayer replayer;
+    QString error;
+    QVERIFY2(replayer.start(options, &error), qPrintable(error));
+    const QList<Received> received = receive(300, 5000);
+    QTRY_VERIFY(!replayer.progress().running);
+
+    QList<Entry> expected;
+    for (const Entry &entry : std::as_const(m_entries))
+        if (tags.contains(entry.tag))
+            expected.append(entry);
+    QCOMPARE(received.size(), expected.size());
+    if (expected.isEmpty()) {
+        QVERIFY2(replayer.errorString().contains("no Art-Net or sACN data"), qPrintable(replayer.errorString()));
+        return;
+    }
+    QCOMPARE(replayer.errorString(), QString());
+    QCOMPARE(replayer.destinations().join(' '), destination);
+    for (int i = 0; i < expected.size(); ++i) {
+        QCOMPARE(received.at(i).payload, expected.at(i).payload);
+        const qint64 capturedNs = (expected.at(i).us - expected.first().us) * 1000;
+        const qint64 sentNs = received.at(i).ns - received.first().ns;
+        QVERIFY2(qAbs(sentNs - capturedNs) < AllowedErrorNs,
+                 qPrintable(QString("datagram %1 at %2 ns, captured at %3 ns").arg(i).arg(sentNs).arg(capturedNs)));
+    }
+}
+
+void tst_capturereplayer::loopRestartsOnTheTimelineUntilStopped()
+{
+    CaptureReplayer::Options options;
+    options.path = m_path;
+    options.universes = {4};
+    options.loop = true;
+    CaptureReplayer replayer;
+    QString error;
+    QVERIFY2(replayer.start(options, &error), qPrintable(error));
+    const QList<Received> received = receive(2000, 1200);
+    QVERIFY(replayer.progress().pass >= 2);
+    QElapsedTimer stopping;
+    stopping.start();
+    replayer.stop();
+    QVERIFY2(stopping.elapsed() < 50, qPrintable(QString::number(stopping.elapsed())));
+    QVERIFY(!replayer.progress().running);
+    receive(50, 100);
+    QCOMPARE(receive(200, 300).size(), 0);
+
+    // Pass two starts one duration and one mean spacing after pass one: 19 frames and one.
+    QVERIFY(received.size() > Frames);
+    QCOMPARE(received.at(Frames).payload, received.first().payload);
+    const qint64 secondPassNs = received.at(Frames).ns - received.first().ns;
+    QVERIFY2(qAbs(secondPassNs - Frames * FrameUs * 1000) < AllowedErrorNs, qPrintable(QString::number(secondPassNs)));
+}
+
+QTEST_GUILESS_MAIN(tst_capturereplayer)
+#include "tst_capturereplayer.moc"
