@@ -14,6 +14,7 @@
 #include "programinfo.h"
 #include "protocolbar.h"
 #include "recordingfile.h"
+#include "replaycontrol.h"
 
 #include <QAction>
 #include <QAbstractSpinBox>
@@ -114,6 +115,8 @@ Vardolux::Vardolux() : session(std::make_unique<CaptureSession>())
     captureControl = new CaptureControl(this, session.get(), helpMenu);
     connect(captureControl, &CaptureControl::sessionNeeded, this, [this] { ensureEngine(); });
     capturePlayback->addMenuEntries(captureControl->menu());
+    replayControl = new ReplayControl(this);
+    replayControl->addMenuEntries(captureControl->menu());
     readSettings();
 
     setCurrentFile(QString());
@@ -304,6 +307,7 @@ QMenu *Vardolux::createPopupMenu()
     levelsBar->addMenuEntries(menu);
     captureControl->addMenuEntries(menu);
     capturePlayback->addMenuEntries(menu);
+    replayControl->addMenuEntries(menu);
     networkView->addMenuEntries(menu);
     return menu;
 }

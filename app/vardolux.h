@@ -20,6 +20,7 @@ class QTimer;
 class QToolBar;
 class Model;
 class MergeView;
+class ReplayControl;
 class NetworkDock;
 class CommandKeys;
 class NetworkView;
@@ -188,6 +189,7 @@ private:
     MergeView *mergeView = nullptr;
     CapturePlayback *capturePlayback = nullptr;
     CaptureControl *captureControl = nullptr;
+    ReplayControl *replayControl = nullptr;
 };
 
 #endif // VARDOLUX_H
