@@ -240,8 +240,8 @@ void CaptureReplayer::run(Plan *plan)
     const qint64 durationNs = plan->lastNs - plan->firstNs;
     const qint64 spacingNs = plan->datagrams > 1 ? durationNs / qint64(plan->datagrams - 1) : 0;
     const qint64 passNs = durationNs + qMax(spacingNs, SmallestLoopSpacingNs);
-    qint64 passStartNs = monotonicNs();
-    while (sendPass(plan, passStartNs) && plan->loop && !m_stop) {
+    qint64 passStartNs = 0;
+    while (sendPass(plan, &passStartNs) && plan->loop && !m_stop) {
         passStartNs += passNs;
         ++m_pass;
     }
@@ -284,20 +284,23 @@ bool CaptureReplayer::survey(Plan *plan)
     return true;
 }
 
-// False when the replay is to end: stopped, or the file could not be read again.
-bool CaptureReplayer::sendPass(Plan *plan, qint64 passStartNs)
+// False when the replay is to end: stopped, or the file could not be read again. A start of 0
+// is the first pass's: now, once the file is open again, so that opening it delays nothing.
+bool CaptureReplayer::sendPass(Plan *plan, qint64 *passStartNs)
 {
     if (!plan->reader.open(plan->path)) {
         fail(plan->reader.errorString());
         return false;
     }
+    if (*passStartNs == 0)
+        *passStartNs = monotonicNs();
     CapturedDatagram datagram;
     while (plan->reader.readNext(&datagram)) {
         const ReplaySelection::Protocol protocol = plan->selection.choose(datagram);
         if (protocol == ReplaySelection::Protocol::None)
             continue;
         const qint64 offsetNs = datagram.timeNs - plan->firstNs;
-        if (!waitUntil(passStartNs + offsetNs))
+        if (!waitUntil(*passStartNs + offsetNs))
             return false;
         plan->transmit(datagram, protocol);
         if (plan->sendErrno != 0) {

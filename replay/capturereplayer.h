@@ -66,7 +66,7 @@ private:
 
     void run(Plan *plan);
     bool survey(Plan *plan);
-    bool sendPass(Plan *plan, qint64 passStartNs);
+    bool sendPass(Plan *plan, qint64 *passStartNs);
     bool waitUntil(qint64 deadlineNs) const;
     void fail(const QString &error);
 

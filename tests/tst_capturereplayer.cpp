@@ -1,15 +1,19 @@
 // The replayer on a private network: a capture written byte by byte, replayed, and what arrives
 // in the peer namespace compared with it, datagram by datagram and in time.
 #include "capturereplayer.h"
+#include "interoppeers.h"
 #include "privatenetwork.h"
 #include "testcapturefiles.h"
 #include "testpackets.h"
 
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <arpa/inet.h>
+#include <vector>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -20,7 +24,9 @@ namespace {
 constexpr quint32 PeerAddress = 0x02000014;  // 2.0.0.20
 constexpr int Frames = 20;
 constexpr qint64 FrameUs = 25'000;
-constexpr qint64 AllowedErrorNs = 15'000'000; // a loaded machine's scheduling, not the pacing
+// How late a datagram goes beside the capture's timeline at the median: a loaded machine makes
+// single datagrams late, a pacing fault (all at once, drift, a restarted timeline) most of them.
+constexpr double AllowedMedianLatenessMs = 3;
 
 struct Entry
 {
@@ -89,6 +95,18 @@ qint64 nowNs()
     return qint64(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
 }
 
+// Each arrival against its offset in the capture, aligned on the earliest: the median of how late
+// the datagrams came, in ms.
+double medianLatenessMs(const QList<qint64> &arrivalsNs, const QList<qint64> &offsetsNs)
+{
+    std::vector<qint64> lateness;
+    for (int i = 0; i < arrivalsNs.size(); ++i)
+        lateness.push_back(arrivalsNs.at(i) - offsetsNs.at(i));
+    const qint64 earliest = *std::min_element(lateness.begin(), lateness.end());
+    std::sort(lateness.begin(), lateness.end());
+    return double(lateness[lateness.size() / 2] - earliest) / 1e6;
+}
+
 } // namespace
 
 class tst_capturereplayer : public QObject
@@ -101,6 +119,7 @@ private slots:
     void sendsTheChosenDatagramsSpacedAsCaptured_data();
     void sendsTheChosenDatagramsSpacedAsCaptured();
     void loopRestartsOnTheTimelineUntilStopped();
+    void anotherMakersReceiverTakesLevelsAndSpacing();
 
 private:
     // Everything heard in the peer namespace until nothing came for quietMs.
@@ -110,6 +129,8 @@ private:
     QTemporaryDir m_dir;
     QString m_path;
     QList<Entry> m_entries;
+    InteropPeers m_peers{QStringLiteral(VARDOLUX_TEST_SOURCE_DIR "/interop"),
+                         QStringLiteral(VARDOLUX_INTEROP_PEERS_DIR)};
 };
 
 void tst_capturereplayer::initTestCase()
@@ -213,13 +234,14 @@ void tst_capturereplayer::sendsTheChosenDatagramsSpacedAsCaptured()
     }
     QCOMPARE(replayer.errorString(), QString());
     QCOMPARE(replayer.destinations().join(' '), destination);
+    QList<qint64> arrivals, offsets;
     for (int i = 0; i < expected.size(); ++i) {
         QCOMPARE(received.at(i).payload, expected.at(i).payload);
-        const qint64 capturedNs = (expected.at(i).us - expected.first().us) * 1000;
-        const qint64 sentNs = received.at(i).ns - received.first().ns;
-        QVERIFY2(qAbs(sentNs - capturedNs) < AllowedErrorNs,
-                 qPrintable(QString("datagram %1 at %2 ns, captured at %3 ns").arg(i).arg(sentNs).arg(capturedNs)));
+        arrivals << received.at(i).ns;
+        offsets << expected.at(i).us * 1000;
     }
+    QVERIFY2(medianLatenessMs(arrivals, offsets) < AllowedMedianLatenessMs,
+             qPrintable(QString::number(medianLatenessMs(arrivals, offsets))));
 }
 
 void tst_capturereplayer::loopRestartsOnTheTimelineUntilStopped()
@@ -243,9 +265,48 @@ void tst_capturereplayer::loopRestartsOnTheTimelineUntilStopped()
 
     // Pass two starts one duration and one mean spacing after pass one: 19 frames and one.
     QVERIFY(received.size() > Frames);
-    QCOMPARE(received.at(Frames).payload, received.first().payload);
-    const qint64 secondPassNs = received.at(Frames).ns - received.first().ns;
-    QVERIFY2(qAbs(secondPassNs - Frames * FrameUs * 1000) < AllowedErrorNs, qPrintable(QString::number(secondPassNs)));
+    QList<qint64> arrivals, offsets;
+    for (int i = 0; i < received.size(); ++i) {
+        QCOMPARE(received.at(i).payload, received.at(i % Frames).payload);
+        arrivals << received.at(i).ns;
+        offsets << i * FrameUs * 1000;
+    }
+    QVERIFY2(medianLatenessMs(arrivals, offsets) < AllowedMedianLatenessMs,
+             qPrintable(QString::number(medianLatenessMs(arrivals, offsets))));
+}
+
+// npm's dmxnet, a node of another maker, in the peer namespace: universe 4 as it was captured.
+void tst_capturereplayer::anotherMakersReceiverTakesLevelsAndSpacing()
+{
+    const QString missing = m_peers.missing({QStringLiteral("dmxnet")});
+    QVERIFY2(missing.isEmpty(), qPrintable(missing));
+    // The receiver binds port 6454 alone.
+    ::close(m_sockets[0]);
+    m_sockets[0] = -1;
+    QString output;
+    QVERIFY2(m_peers.start("dmxnet-receiver.js", {"3"}, &output), qPrintable(output));
+    CaptureReplayer replayer;
+    CaptureReplayer::Options options;
+    options.path = m_path;
+    QString error;
+    QVERIFY2(replayer.start(options, &error), qPrintable(error));
+    QTRY_VERIFY(!replayer.progress().running);
+
+    QProcess *peer = m_peers.processes().front().get();
+    QByteArray printed; // "ready" was taken by start()
+    QTRY_VERIFY2((printed += peer->readAll()).count('\n') >= Frames, printed.constData());
+    QTest::qWait(100);
+    printed += peer->readAll();
+    const QStringList lines = QString::fromLatin1(printed).split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), Frames);
+    QList<qint64> arrivals, offsets;
+    for (int frame = 0; frame < Frames; ++frame) {
+        const QStringList fields = lines.at(frame).split(' ');
+        QCOMPARE(fields.mid(2), QStringList(8, QString::number(4 + frame)));
+        arrivals << qint64(fields.at(1).toDouble() * 1e6);
+        offsets << frame * FrameUs * 1000;
+    }
+    QVERIFY2(medianLatenessMs(arrivals, offsets) < AllowedMedianLatenessMs, printed.constData());
 }
 
 QTEST_GUILESS_MAIN(tst_capturereplayer)
