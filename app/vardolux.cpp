@@ -114,9 +114,10 @@ Vardolux::Vardolux() : session(std::make_unique<CaptureSession>())
     createNetworkView();
     captureControl = new CaptureControl(this, session.get(), helpMenu);
     connect(captureControl, &CaptureControl::sessionNeeded, this, [this] { ensureEngine(); });
-    capturePlayback->addMenuEntries(captureControl->menu());
+    // Open and Close Capture stay the menu's last entries.
     replayControl = new ReplayControl(this);
     replayControl->addMenuEntries(captureControl->menu());
+    capturePlayback->addMenuEntries(captureControl->menu());
     readSettings();
 
     setCurrentFile(QString());

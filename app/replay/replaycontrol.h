@@ -28,8 +28,6 @@ public:
     void addMenuEntries(QMenu *menu) const;
     QAction *replayAction() const { return m_replayAction; }
     QAction *stopAction() const { return m_stopAction; }
-    // The capture the dialog offers first (one open in playback, or the last replayed).
-    void setSuggestedPath(const QString &path) { m_path = path; }
 
     // Starts a replay as the dialog would; false with the reason in the status bar.
     bool startReplay(const CaptureReplayer::Options &options);
