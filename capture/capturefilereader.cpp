@@ -114,9 +114,14 @@ bool CaptureFileReader::isOpen() const
 
 bool CaptureFileReader::readNext(CapturedDatagram *datagram)
 {
+    m_passedOverLimit = false;
     if (!m_pcap || !m_error.isEmpty())
         return false;
-    for (;;) {
+    for (quint64 passedOver = 0;; ++passedOver) {
+        if (m_passOverLimit != 0 && passedOver == m_passOverLimit) {
+            m_passedOverLimit = true;
+            return false;
+        }
         pcap_pkthdr *header = nullptr;
         const u_char *data = nullptr;
         const int result = pcap_next_ex(m_pcap, &header, &data);

@@ -41,6 +41,11 @@ public:
     // The next IPv4/UDP datagram to or from port 6454 (Art-Net) or 5568 (sACN); false at the
     // end of the file or on an error that ends it (errorString() then non-empty).
     bool readNext(CapturedDatagram *datagram);
+    // At most this many records of other traffic are passed over in one readNext() (0: no
+    // bound), so that a capture made mostly of other traffic cannot hold its caller up;
+    // passedOverLimit() then tells that false means "not yet", not the end.
+    void setPassOverLimit(quint64 records) { m_passOverLimit = records; }
+    bool passedOverLimit() const { return m_passedOverLimit; }
     // The file offset of the next record, for seek(): an index keeps them.
     qint64 position() const;
     // To a position() seen before in this file; the counts go on from where they are. libpcap
@@ -62,6 +67,8 @@ private:
     QString m_name;
     QString m_error;
     Counts m_counts;
+    quint64 m_passOverLimit = 0;
+    bool m_passedOverLimit = false;
 };
 
 #endif // CAPTUREFILEREADER_H
