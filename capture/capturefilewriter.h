@@ -38,6 +38,7 @@ public:
         quint64 bytesWritten = 0;
         quint64 datagrams = 0;   // written to the file
         quint64 notCaptured = 0; // found the ring full
+        double writerCpuSeconds = 0; // the writing thread's own, for measurements
         Ending ending = Ending::Running;
         QString error; // in words, for a user; empty unless the capture failed
     };
@@ -79,12 +80,14 @@ private:
     quint64 m_flushedBytes = 0; // the file's length as of the last flush that succeeded
     quint16 m_identification = 0;
     std::unique_ptr<quint8[]> m_record;
+    std::unique_ptr<char[]> m_fileBuffer; // the file's stdio buffer, until it is closed
     QString m_writeError; // the writing thread's, until end() reports it
 
     std::atomic<bool> m_accepting{false};
     std::atomic<quint64> m_bytesWritten{0};
     std::atomic<quint64> m_datagrams{0};
     std::atomic<quint64> m_notCaptured{0};
+    std::atomic<qint64> m_writerCpuNs{0};
 
     mutable std::mutex m_mutex; // guards m_ending, m_error and m_stopAsked
     std::condition_variable m_wake;

@@ -264,9 +264,6 @@ void DatagramReader::stampArrivals(qintptr descriptor)
     if (descriptor >= 0 && descriptor != m_batch->stampedDescriptor
         && ::setsockopt(int(descriptor), SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) == 0) {
         m_batch->stampedDescriptor = int(descriptor);
-        // QUdpSocket asks for it too on an IPv4 socket, not on one of both families; it costs
-        // nothing while the control buffer has no room for it.
-        ::setsockopt(int(descriptor), IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
     }
 }
 
