@@ -18,6 +18,8 @@
 // After the window's floods, the show load again with a second console on the recorded universe
 // (44 frames/s from another address of the peer), "Merged (HTP)" chosen from the window's
 // context menu and the merge dock open (+merge).
+// Last, the show load once more with the network view open and a capture written to a file in
+// /tmp (+capture; deleted afterwards), beside the +network row without it.
 // With --probe the 10 ms timer runs in every row of the window, so that the event loop's own
 // delays can be told from the machine's (it adds some 100 wake-ups a second to those rows).
 // The receiver process runs on CPU 0 and the sender on CPU 1 when the machine has two.
@@ -26,6 +28,7 @@
 //                                                        [--probe]
 #include "benchmarkrun.h"
 #include "benchnetwork.h"
+#include "capturecontrol.h"
 #include "floodprocess.h"
 #include "floodsender.h"
 #include "model.h"
@@ -36,6 +39,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDateTime>
+#include <QDir>
 #include <QDockWidget>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -437,6 +442,33 @@ void printPaintTimes(Vardolux &window)
     freeze->trigger();
 }
 
+// The show load with the network view open and a capture running to a file in /tmp; what it
+// wrote, for the table's note.
+QString measureCapture(Vardolux &window, SenderProcess &sender, const Flood &flood,
+                       double seconds, TickWatch *watch, std::vector<Row> *rows)
+{
+    auto *control = window.findChild<CaptureControl *>();
+    QTemporaryDir folder(QDir::tempPath() + QStringLiteral("/bench_flood-XXXXXX"));
+    if (!control || !folder.isValid()
+        || !control->startCaptureTo(folder.filePath(QStringLiteral("show.pcap")))) {
+        std::fprintf(stderr, "bench_flood: no capture\n");
+        return QString();
+    }
+    rows->push_back(measure(sender, flood, seconds, watch));
+    rows->back().receiver = "+capture";
+    control->stopCapture();
+    const CaptureFileWriter::Status status = control->captureStatus();
+    return QStringLiteral("%1 datagrams written, %2 not captured, the writing thread %3 core, "
+                          "%4 MB/s to the file")
+            .arg(status.datagrams)
+            .arg(status.notCaptured)
+            .arg(status.writerCpuSeconds / seconds, 0, 'f', 3)
+            .arg(double(status.bytesWritten) * 1e-3
+                         / double(std::max<qint64>(1, QDateTime::currentMSecsSinceEpoch()
+                                                              - status.startedMs)),
+                 0, 'f', 1);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -552,6 +584,7 @@ int main(int argc, char **argv)
             rows.back().receiver = "+network";
         }
     }
+    const QString captured = measureCapture(window, sender, floods[0], seconds, &watch, &rows);
     sender.stop();
 
     std::fprintf(g_out, "%d universes of 512 channels, %g s per flood, sender paced datagram by "
@@ -561,6 +594,9 @@ int main(int argc, char **argv)
                  Universes, seconds, WatchedUniverse,
                  withActivity ? ", change highlight on, scope open on 8 channels" : "",
                  PollIntervalMs, WatchedUniverse);
+    if (!captured.isEmpty())
+        std::fprintf(g_out, "+capture: the same, capturing every datagram to a file (%s)\n\n",
+                     qPrintable(captured));
     std::fprintf(g_out, "| Receiver | Flood | Sent | CPU | Wake-ups | Dropped | Machine stall | Record tick "
                         "median / worst | Poll answered | %d ms timer late median / worst | "
                         "Paints of scope, table |\n|---|---|---|---|---|---|---|---|---|---|---|\n",
