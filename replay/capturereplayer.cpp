@@ -66,6 +66,7 @@ struct CaptureReplayer::Plan
     qint64 lastNs = 0;
     quint64 datagrams = 0;
     int sendErrno = 0;
+    bool sendErrorSaid = false;
 
     ~Plan()
     {
@@ -303,9 +304,10 @@ bool CaptureReplayer::sendPass(Plan *plan, qint64 *passStartNs)
         if (!waitUntil(*passStartNs + offsetNs))
             return false;
         plan->transmit(datagram, protocol);
-        if (plan->sendErrno != 0) {
+        // Said once: a network that refuses every datagram costs no text per datagram.
+        if (plan->sendErrno != 0 && !plan->sendErrorSaid) {
             fail(QObject::tr("Sending failed: %1").arg(QString::fromLocal8Bit(std::strerror(plan->sendErrno))));
-            plan->sendErrno = 0;
+            plan->sendErrorSaid = true;
         }
         m_offsetNs = offsetNs;
         ++m_sent;
