@@ -5,10 +5,13 @@
 // by the same receiver in the same run, a plain paced loop: the same datagrams from memory,
 // sendto() at absolute deadlines. For each: datagrams received, p50/p99/max of
 // |spacing out − spacing in| over consecutive datagrams, and the last datagram's offset error.
+// The replayer's run is also captured by tshark on art1 in the peer namespace and its times read
+// back with CaptureFileReader (skipped, and said, without tshark).
 // Bounded: `seconds` of capture (default 60), each run at most that plus 10 s.
 // Run it only through the private network:
 //   tests/netns-run --peer build-perf/bench/bench_replay [seconds, default 60]
 #include "benchmarkrun.h"
+#include "capturefilereader.h"
 #include "capturereplayer.h"
 #include "privatenetwork.h"
 #include "testcapturefiles.h"
@@ -17,6 +20,8 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QThread>
 
 #include <pcap/pcap.h>
@@ -28,6 +33,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <ctime>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -176,6 +182,50 @@ void report(const char *what, long datagrams, const std::vector<qint64> &times,
                  percentile(errorsMs, 0.99), percentile(errorsMs, 1.0), lastMs);
 }
 
+// tshark on art1 in the peer namespace, once it says it captures; nullptr (and why) otherwise.
+std::unique_ptr<QProcess> startTshark(const QString &path, long datagrams, long seconds)
+{
+    const QString tshark = QStandardPaths::findExecutable(QStringLiteral("tshark"));
+    if (tshark.isEmpty()) {
+        std::fprintf(g_out, "tshark is not installed (Debian package tshark): no capture of the replay\n");
+        return nullptr;
+    }
+    auto process = std::make_unique<QProcess>();
+    process->setProcessChannelMode(QProcess::MergedChannels);
+    process->start(QStringLiteral("nsenter"),
+                   {QStringLiteral("--net=") + qEnvironmentVariable("VARDOLUX_PEER_NETNS"), tshark,
+                    "-i", "art1", "-f", "udp dst port 6454", "-c", QString::number(datagrams),
+                    "-a", QStringLiteral("duration:%1").arg(seconds + 20), "-F", "pcap",
+                    "-w", path});
+    QByteArray said;
+    while (!said.contains("Capture started") && process->waitForReadyRead(20000))
+        said += process->readAll();
+    if (!said.contains("Capture started")) {
+        std::fprintf(g_out, "tshark did not start: %s\n", said.constData());
+        return nullptr;
+    }
+    return process;
+}
+
+// The capture's times, as the replay's arrivals, with the port-address of each.
+void readTsharkTimes(QProcess *tshark, const QString &path, std::vector<qint64> *times,
+                     std::vector<int> *universes)
+{
+    times->clear();
+    universes->clear();
+    tshark->waitForFinished(60000);
+    CaptureFileReader reader;
+    if (!reader.open(path)) {
+        std::fprintf(g_out, "tshark's capture: %s\n", qPrintable(reader.errorString()));
+        return;
+    }
+    CapturedDatagram datagram;
+    while (reader.readNext(&datagram)) {
+        times->push_back(datagram.timeNs);
+        universes->push_back(datagram.payloadLength > 15 ? datagram.payload[14] | datagram.payload[15] << 8 : -1);
+    }
+}
+
 void plainPacedLoop(long datagrams)
 {
     std::vector<QByteArray> payloads;
@@ -230,6 +280,8 @@ int main(int argc, char *argv[])
     std::vector<qint64> times;
     std::vector<int> universes;
 
+    const QString tsharkPath = QDir::temp().filePath(QStringLiteral("bench_replay_%1_tshark.pcap").arg(::getpid()));
+    std::unique_ptr<QProcess> tshark = startTshark(tsharkPath, datagrams, seconds);
     CaptureReplayer replayer;
     CaptureReplayer::Options options;
     options.path = path;
@@ -240,6 +292,11 @@ int main(int argc, char *argv[])
     if (!started)
         std::fprintf(stderr, "bench_replay: %s\n", qPrintable(error));
     report("CaptureReplayer", datagrams, times, universes);
+    if (tshark) {
+        readTsharkTimes(tshark.get(), tsharkPath, &times, &universes);
+        report("  the same by tshark", datagrams, times, universes);
+        QFile::remove(tsharkPath);
+    }
 
     listening = std::thread([&] { receiver.receive(size_t(datagrams), limitNs, &times, &universes); });
     plainPacedLoop(datagrams);
