@@ -9,6 +9,7 @@
 #include <QHostAddress>
 #include <QNetworkInterface>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -74,6 +75,7 @@ struct CaptureReplayer::Plan
             ::close(socket);
     }
 
+    QStringList chooseTargets(const QList<InterfaceEntry> &networks);
     void transmit(const CapturedDatagram &datagram, ReplaySelection::Protocol protocol);
     void sendTo(const quint8 *payload, int length, const sockaddr_in &target);
 };
@@ -112,6 +114,32 @@ void CaptureReplayer::Plan::transmit(const CapturedDatagram &datagram,
         multicastInterface = i;
         sendTo(datagram.payload, datagram.payloadLength, target);
     }
+}
+
+// Art-Net to each network's directed broadcast, sACN out of each network's interface; returns
+// the broadcast addresses, as the status names them.
+QStringList CaptureReplayer::Plan::chooseTargets(const QList<InterfaceEntry> &networks)
+{
+    QStringList destinations;
+    const QList<QHostAddress> broadcasts = InterfaceList::broadcastAddresses(networks);
+    for (const QHostAddress &broadcast : broadcasts) {
+        artNetTargets.push_back(socketAddress(broadcast.toIPv4Address(), ArtNetPort));
+        destinations << broadcast.toString();
+    }
+    const QList<MulticastInterfaces::Address> multicast = MulticastInterfaces::addresses();
+    for (const MulticastInterfaces::Address &address : multicast) {
+        const bool chosen = std::any_of(networks.cbegin(), networks.cend(),
+                                        [&](const InterfaceEntry &entry) {
+                                            return entry.address.ip().toIPv4Address() == address.address;
+                                        });
+        if (!chosen)
+            continue;
+        ip_mreqn leaving = {};
+        leaving.imr_address.s_addr = htonl(address.address);
+        leaving.imr_ifindex = address.index;
+        sacnInterfaces.push_back(leaving);
+    }
+    return destinations;
 }
 
 CaptureReplayer::~CaptureReplayer()
@@ -158,25 +186,7 @@ bool CaptureReplayer::start(const Options &options, QString *error)
     const int smallest = 0;
     ::setsockopt(plan->socket, SOL_SOCKET, SO_RCVBUF, &smallest, sizeof smallest);
 
-    QStringList destinations;
-    const QList<QHostAddress> broadcasts = InterfaceList::broadcastAddresses(options.networks);
-    for (const QHostAddress &broadcast : broadcasts) {
-        plan->artNetTargets.push_back(socketAddress(broadcast.toIPv4Address(), ArtNetPort));
-        destinations << broadcast.toString();
-    }
-    const QList<MulticastInterfaces::Address> multicast = MulticastInterfaces::addresses();
-    for (const MulticastInterfaces::Address &address : multicast) {
-        const bool chosen = std::any_of(options.networks.cbegin(), options.networks.cend(),
-                                        [&](const InterfaceEntry &entry) {
-                                            return entry.address.ip().toIPv4Address() == address.address;
-                                        });
-        if (!chosen)
-            continue;
-        ip_mreqn leaving = {};
-        leaving.imr_address.s_addr = htonl(address.address);
-        leaving.imr_ifindex = address.index;
-        plan->sacnInterfaces.push_back(leaving);
-    }
+    const QStringList destinations = plan->chooseTargets(options.networks);
 
     {
         QMutexLocker locker(&m_mutex);
