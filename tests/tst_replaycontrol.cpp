@@ -80,12 +80,15 @@ void tst_replaycontrol::replayAsTheDialogSays()
 
     QMainWindow window;
     auto *control = new ReplayControl(&window);
+    const QString openCapture = m_dir.filePath("open.pcapng");
+    control->setOpenCapture([&] { return openCapture; });
     window.resize(800, 200);
     window.show();
-    QString shownError;
+    QString shownError, proposed;
     ModalWatcher watcher([&](QWidget *widget) {
         auto *dialog = qobject_cast<QDialog *>(widget);
         QVERIFY(dialog);
+        proposed = dialog->findChild<QLineEdit *>("replayFileEdit")->text();
         dialog->findChild<QLineEdit *>("replayFileEdit")->setText(file.isEmpty() ? file : m_dir.filePath(file));
         dialog->findChild<QLineEdit *>("replayUniversesEdit")->setText(universes);
         dialog->findChild<QCheckBox *>("replayLoopBox")->setChecked(true);
@@ -101,6 +104,7 @@ void tst_replaycontrol::replayAsTheDialogSays()
     });
     control->replayAction()->trigger();
     QCOMPARE(watcher.seen(), 1);
+    QCOMPARE(proposed, openCapture);
     QVERIFY2(shownError.contains(dialogError) && shownError.isEmpty() == dialogError.isEmpty(),
              qPrintable(shownError));
 

@@ -111,6 +111,11 @@ void CapturePlayback::chooseCapture()
         openCapture(path);
 }
 
+QString CapturePlayback::openCapturePath() const
+{
+    return m_player->state() == CapturePlayer::State::Closed ? QString() : m_openingPath;
+}
+
 void CapturePlayback::openCapture(const QString &path)
 {
     if (m_indexThread)

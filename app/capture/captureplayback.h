@@ -39,6 +39,8 @@ public:
     CapturePlayer *player() const { return m_player; }
     QLabel *statusLabel() const { return m_statusLabel; }
     bool opening() const { return m_indexThread != nullptr; }
+    // The file that plays; empty while no capture is open.
+    QString openCapturePath() const;
 
     // Reads the file's index on a worker thread, then plays it.
     void openCapture(const QString &path);

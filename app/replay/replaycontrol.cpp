@@ -98,9 +98,16 @@ void ReplayControl::addMenuEntries(QMenu *menu) const
     menu->addAction(m_stopAction);
 }
 
+void ReplayControl::setOpenCapture(std::function<QString()> openCapturePath)
+{
+    m_openCapturePath = std::move(openCapturePath);
+}
+
 void ReplayControl::askAndReplay()
 {
-    ReplayDialog dialog(m_path, CaptureReplayer::availableNetworks(), m_window);
+    const QString open = m_openCapturePath ? m_openCapturePath() : QString();
+    ReplayDialog dialog(open.isEmpty() ? m_path : open, CaptureReplayer::availableNetworks(),
+                        m_window);
     if (dialog.exec() == QDialog::Accepted)
         startReplay(dialog.options());
 }

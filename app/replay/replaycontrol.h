@@ -6,6 +6,8 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+
 class QAction;
 class QLabel;
 class QMainWindow;
@@ -26,6 +28,8 @@ public:
     ~ReplayControl() override;
 
     void addMenuEntries(QMenu *menu) const;
+    // What the dialog proposes before the file replayed last: the capture open in the window.
+    void setOpenCapture(std::function<QString()> openCapturePath);
     QAction *replayAction() const { return m_replayAction; }
     QAction *stopAction() const { return m_stopAction; }
 
@@ -51,6 +55,7 @@ private:
     QLabel *m_statusLabel = nullptr;
     QTimer *m_timer = nullptr;
     QString m_path;
+    std::function<QString()> m_openCapturePath;
     bool m_loop = false;
 };
 
