@@ -44,6 +44,7 @@
 #include <QDockWidget>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QItemSelectionModel>
 #include <QMenu>
 #include <QSettings>
@@ -52,12 +53,17 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <memory>
+#include <thread>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -442,6 +448,38 @@ void printPaintTimes(Vardolux &window)
     freeze->trigger();
 }
 
+// The floor under any capture: a thread that only writes the same bytes to a file in the same
+// folder, at the same rate, in blocks of 1 MiB; its CPU time (user and system) per second.
+double plainWriterCore(const QString &path, quint64 bytes, double seconds)
+{
+    double core = -1;
+    std::thread writer([&] {
+        const int descriptor = ::open(QFile::encodeName(path).constData(),
+                                      O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (descriptor < 0)
+            return;
+        const std::vector<char> block(1 << 20, '\x5a');
+        const auto start = std::chrono::steady_clock::now();
+        timespec cpuStart = {};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpuStart);
+        for (quint64 written = 0; written < bytes; written += block.size()) {
+            if (::write(descriptor, block.data(), block.size()) < 0)
+                break;
+            std::this_thread::sleep_until(
+                    start + std::chrono::duration<double>(seconds * double(written + block.size())
+                                                          / double(bytes)));
+        }
+        timespec cpuEnd = {};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpuEnd);
+        ::close(descriptor);
+        core = (double(cpuEnd.tv_sec - cpuStart.tv_sec)
+                + double(cpuEnd.tv_nsec - cpuStart.tv_nsec) * 1e-9) / seconds;
+    });
+    writer.join();
+    QFile::remove(path);
+    return core;
+}
+
 // The show load with the network view open and a capture running to a file in /tmp; what it
 // wrote, for the table's note.
 QString measureCapture(Vardolux &window, SenderProcess &sender, const Flood &flood,
@@ -458,15 +496,19 @@ QString measureCapture(Vardolux &window, SenderProcess &sender, const Flood &flo
     rows->back().receiver = "+capture";
     control->stopCapture();
     const CaptureFileWriter::Status status = control->captureStatus();
+    const double megabytesPerSecond =
+            double(status.bytesWritten) * 1e-3
+            / double(std::max<qint64>(1, QDateTime::currentMSecsSinceEpoch() - status.startedMs));
+    const double plainCore = plainWriterCore(folder.filePath(QStringLiteral("plain.bin")),
+                                             status.bytesWritten, seconds);
     return QStringLiteral("%1 datagrams written, %2 not captured, the writing thread %3 core, "
-                          "%4 MB/s to the file")
+                          "%4 MB/s to the file; a plain writer of the same bytes at the same "
+                          "rate %5 core")
             .arg(status.datagrams)
             .arg(status.notCaptured)
             .arg(status.writerCpuSeconds / seconds, 0, 'f', 3)
-            .arg(double(status.bytesWritten) * 1e-3
-                         / double(std::max<qint64>(1, QDateTime::currentMSecsSinceEpoch()
-                                                              - status.startedMs)),
-                 0, 'f', 1);
+            .arg(megabytesPerSecond, 0, 'f', 1)
+            .arg(plainCore, 0, 'f', 4);
 }
 
 } // namespace
