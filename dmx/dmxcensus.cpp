@@ -105,7 +105,7 @@ void DmxCensus::recordFrame(const DmxFrame &frame, qint64 nowMs)
             ++m_unlistedUniverses;
         return;
     }
-    universe->lastSeenMs = nowMs;
+    universe->lastSeenMs = std::max(universe->lastSeenMs, nowMs);
     Source *source = sourceFor(*universe, frame, nowMs);
     if (!source) {
         if (firstTimeUnstored(frame.universe, frame.source)) {
@@ -119,7 +119,9 @@ void DmxCensus::recordFrame(const DmxFrame &frame, qint64 nowMs)
     }
     countSequence(*source, frame.sequence, nowMs);
     countRate(*source, nowMs);
-    source->lastSeenMs = nowMs;
+    // A datagram handled after a later one (read from the queue after one handled at once)
+    // does not take "last seen" back.
+    source->lastSeenMs = std::max(source->lastSeenMs, nowMs);
     ++source->packets;
     source->lastLength = frame.lengthField;
     source->priority = frame.priority;

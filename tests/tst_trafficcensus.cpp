@@ -156,6 +156,9 @@ void tst_TrafficCensus::sources_data()
     QTest::newRow("a second console still within 4 s is a conflict")
             << QList<Packet>{{ConsoleA, 0, 0, 1000}, {ConsoleB, 0, 0, 3000}}
             << qint64(4500) << 1 << 2 << 2 << true;
+    QTest::newRow("a packet handled after a later one keeps the later time")
+            << QList<Packet>{{ConsoleA, 0, 0, 3000}, {ConsoleA, 0, 0, 1000}}
+            << qint64(6000) << 1 << 1 << 1 << false;
     QTest::newRow("sACN: live 1 ms before it is lost at 2.5 s")
             << QList<Packet>{{ConsoleA, 0, 0, 1000, Sacn}} << qint64(3499) << 1 << 1 << 1 << false;
     QTest::newRow("sACN: lost at 2.5 s")
