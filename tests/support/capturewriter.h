@@ -9,7 +9,7 @@ typedef struct pcap pcap_t;
 typedef struct pcap_dumper pcap_dumper_t;
 
 // A pcap file (Ethernet, ns timestamps) written by libpcap's dumper, of UDP datagrams laid out
-// here byte by byte, for the tests and benchmarks that play a capture of known content.
+// by TestCaptureFiles, for the tests and benchmarks that play a capture of known content.
 class CaptureWriter
 {
 public:
@@ -27,7 +27,7 @@ public:
 private:
     pcap_t *m_pcap = nullptr;
     pcap_dumper_t *m_dumper = nullptr;
-    QByteArray m_frame; // reused for every record
+    QByteArray m_frame;
 };
 
 #endif // CAPTUREWRITER_H

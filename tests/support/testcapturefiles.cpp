@@ -27,7 +27,8 @@ QByteArray Ipv4Udp::bytes() const
     append16(&packet, fragment);
     packet.append(char(64)).append(char(protocol));
     append16(&packet, 0);
-    packet.append("\x0A\x00\x00\x01", 4);
+    append16(&packet, quint16(source >> 16));
+    append16(&packet, quint16(source & 0xFFFF));
     append16(&packet, quint16(destination >> 16));
     append16(&packet, quint16(destination & 0xFFFF));
     packet.append(QByteArray(qMax(0, headerSize - 20), '\0'));

@@ -13,6 +13,7 @@ namespace TestCaptureFiles {
 // An IPv4/UDP packet from 10.0.0.1, to 10.0.0.2 unless told.
 struct Ipv4Udp
 {
+    quint32 source = 0x0A000001;
     quint32 destination = 0x0A000002;
     quint16 sourcePort = 6454;
     quint16 destinationPort = 6454;
