@@ -12,6 +12,7 @@
 #include <QTest>
 
 #include <algorithm>
+#include <cstring>
 #include <arpa/inet.h>
 #include <vector>
 #include <netinet/in.h>
@@ -88,13 +89,6 @@ struct Received
     qint64 ns = 0;
 };
 
-qint64 nowNs()
-{
-    timespec now = {};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return qint64(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
-}
-
 // Each arrival against its offset in the capture, aligned on the earliest: the median of how late
 // the datagrams came, in ms.
 double medianLatenessMs(const QList<qint64> &arrivalsNs, const QList<qint64> &offsetsNs)
@@ -140,6 +134,10 @@ void tst_capturereplayer::initTestCase()
     m_sockets[0] = PrivateNetwork::peerUdpSocket(QString(), 6454, &error);
     m_sockets[1] = PrivateNetwork::peerUdpSocket(QString(), 5568, &error);
     QVERIFY2(m_sockets[0] >= 0 && m_sockets[1] >= 0, qPrintable(error));
+    // The kernel's arrival times order what the two sockets received.
+    const int on = 1;
+    for (const int socket : m_sockets)
+        QCOMPARE(::setsockopt(socket, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on), 0);
     ip_mreqn membership = {};
     membership.imr_multiaddr.s_addr = htonl(0xEFFF0000u | 101u);
     membership.imr_address.s_addr = htonl(PeerAddress);
@@ -169,11 +167,26 @@ QList<Received> tst_capturereplayer::receive(int quietMs, int limitMs)
             if (!(fd.revents & POLLIN))
                 continue;
             char buffer[1500];
-            const ssize_t size = ::recv(fd.fd, buffer, sizeof buffer, 0);
-            if (size > 0)
-                received.append({QByteArray(buffer, int(size)), nowNs()});
+            alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
+            iovec vector = {buffer, sizeof buffer};
+            msghdr header = {};
+            header.msg_iov = &vector;
+            header.msg_iovlen = 1;
+            header.msg_control = control;
+            header.msg_controllen = sizeof control;
+            const ssize_t size = ::recvmsg(fd.fd, &header, 0);
+            const cmsghdr *stamp = CMSG_FIRSTHDR(&header);
+            if (size <= 0 || !stamp || stamp->cmsg_type != SO_TIMESTAMPNS)
+                continue;
+            timespec at = {};
+            std::memcpy(&at, CMSG_DATA(stamp), sizeof at);
+            received.append({QByteArray(buffer, int(size)),
+                             qint64(at.tv_sec) * 1'000'000'000 + at.tv_nsec});
         }
     }
+    // Read a socket at a time, datagrams of both may have waited together.
+    std::stable_sort(received.begin(), received.end(),
+                     [](const Received &a, const Received &b) { return a.ns < b.ns; });
     return received;
 }
 
