@@ -10,6 +10,7 @@
 #include <QNetworkInterface>
 
 #include <algorithm>
+#include <array>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -262,7 +263,9 @@ void CaptureReplayer::run(Plan *plan)
 // the addresses it went to.
 bool CaptureReplayer::survey(Plan *plan)
 {
-    QStringList captured;
+    // Addresses, not their texts, while the file is read: a capture holds millions of datagrams.
+    std::array<quint32, MaximumNamedDestinations> captured = {};
+    int capturedCount = 0;
     CapturedDatagram datagram;
     while (!m_stop && plan->reader.readNext(&datagram)) {
         if (plan->selection.choose(datagram) == ReplaySelection::Protocol::None)
@@ -270,11 +273,10 @@ bool CaptureReplayer::survey(Plan *plan)
         if (plan->datagrams++ == 0)
             plan->firstNs = plan->lastNs = datagram.timeNs;
         plan->lastNs = qMax(plan->lastNs, datagram.timeNs);
-        if (plan->artNetTargets.empty() && captured.size() < MaximumNamedDestinations) {
-            const QString address = QHostAddress(datagram.destinationAddress).toString();
-            if (!captured.contains(address))
-                captured << address;
-        }
+        const auto end = captured.begin() + capturedCount;
+        if (plan->artNetTargets.empty() && capturedCount < MaximumNamedDestinations
+            && std::find(captured.begin(), end, datagram.destinationAddress) == end)
+            captured[size_t(capturedCount++)] = datagram.destinationAddress;
     }
     if (m_stop)
         return false;
@@ -288,8 +290,11 @@ bool CaptureReplayer::survey(Plan *plan)
         return false;
     }
     if (plan->artNetTargets.empty()) {
+        QStringList destinations;
+        for (int index = 0; index < capturedCount; ++index)
+            destinations << QHostAddress(captured[size_t(index)]).toString();
         QMutexLocker locker(&m_mutex);
-        m_destinations = captured;
+        m_destinations = destinations;
     }
     m_durationNs = plan->lastNs - plan->firstNs;
     return true;
