@@ -1,6 +1,7 @@
 #ifndef DMXSOURCE_H
 #define DMXSOURCE_H
 
+#include "intervalstats.h"
 #include "sourceidentity.h"
 
 #include <QtGlobal>
@@ -27,6 +28,7 @@ struct DmxSource
     bool sendsSync = false;      // the same sender address also sends ArtSync
     quint64 malformed = 0;       // DMX packets from this sender address passed over as malformed
     bool live = false;           // last packet less than 4 s (Art-Net), 2.5 s (sACN) old
+    IntervalStats health;        // how evenly it sends
 };
 
 #endif // DMXSOURCE_H
