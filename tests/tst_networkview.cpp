@@ -404,6 +404,13 @@ void tst_NetworkView::sourceColumns()
     console.sequenceOutOfOrder = 2;
     console.malformed = 7;
     console.sendsSync = true;
+    console.health.minUs = 2500;
+    console.health.medianUs = 25000;
+    console.health.p99Us = 31400;
+    console.health.maxUs = 1200000;
+    console.health.longestGapMs = 1200;
+    console.health.histogram[4] = 2400; // 20-25 ms
+    console.health.histogram[11] = 1;   // the 1.2 s gap
     const DmxSource laptop = source(Laptop, 1, 0.5, false);
     model.setSources({console, laptop}, {{Console, QStringLiteral("FOH desk")}}, Now);
 
@@ -414,8 +421,20 @@ void tst_NetworkView::sourceColumns()
         first << text(model, 0, column);
         second << text(model, 1, column);
     }
-    QCOMPARE(first, (QStringList{"2.0.0.10", "FOH desk", "0", "44 Hz", "5", "7", "yes", "now"}));
-    QCOMPARE(second, (QStringList{"2.0.0.20", "", "1", "0.5 Hz", "0", "0", "no", "5 s ago"}));
+    QCOMPARE(first, (QStringList{"2.0.0.10", "FOH desk", "0", "44 Hz", "5", "7", "yes", "now",
+                                 "25 / 31 ms"}));
+    QCOMPARE(second,
+             (QStringList{"2.0.0.20", "", "1", "0.5 Hz", "0", "0", "no", "5 s ago", "-"}));
+    // The histogram: the longest bar for the usual interval, one of a block for a single gap.
+    const QString health = model.data(model.index(0, SourceTableModel::HealthColumn),
+                                      Qt::ToolTipRole).toString();
+    QVERIFY2(health.contains(QStringLiteral("min 2.5, median 25, p99 31, max 1200 ms")),
+             qPrintable(health));
+    QVERIFY2(health.contains(QStringLiteral("20\u201325 ms</td><td><tt>") + QString(24, QChar(0x2588))
+                             + QStringLiteral("</tt></td><td align=\"right\">2400<")),
+             qPrintable(health));
+    QVERIFY2(health.contains(QStringLiteral("&gt; 1000 ms</td><td><tt>\u2588</tt>")),
+             qPrintable(health));
     QCOMPARE(model.data(model.index(1, 0), Qt::ForegroundRole),
              QVariant(NetworkTexts::staleColour()));
     QVERIFY(!model.data(model.index(0, 0), Qt::ForegroundRole).isValid());

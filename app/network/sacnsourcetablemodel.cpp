@@ -1,5 +1,6 @@
 #include "sacnsourcetablemodel.h"
 
+#include "healthtexts.h"
 #include "networktexts.h"
 
 #include <QHashFunctions>
@@ -19,7 +20,7 @@ bool sameCid(const std::array<quint8, SourceIdentity::CidSize> &a,
 SacnSourceTableModel::SacnSourceTableModel(QObject *parent)
     : RecordTableModel({tr("CID"), tr("Name"), tr("IP"), tr("Priority"), tr("Preview"),
                         tr("Rate"), tr("Sequence errors"), tr("Malformed"), tr("Sync"),
-                        tr("Last seen")},
+                        tr("Last seen"), tr("Intervals")},
                        parent)
 {
 }
@@ -114,6 +115,8 @@ QVariant SacnSourceTableModel::toolTip(const SacnSourceRow &row, int column) con
         return tr("%1 packets skipped ahead, %2 arrived out of order")
                 .arg(row.source.sequenceGaps)
                 .arg(row.source.sequenceOutOfOrder);
+    if (column == HealthColumn)
+        return HealthTexts::toolTip(row.source.health);
     if (column == RateColumn)
         return tr("%1 packets, the last with %2 channels")
                 .arg(row.source.packets)
@@ -124,7 +127,7 @@ QVariant SacnSourceTableModel::toolTip(const SacnSourceRow &row, int column) con
 QVariant SacnSourceTableModel::alignment(int column) const
 {
     if (column == PriorityColumn || column == RateColumn || column == SequenceErrorsColumn
-        || column == MalformedColumn || column == SyncColumn)
+        || column == MalformedColumn || column == SyncColumn || column == HealthColumn)
         return rightAligned();
     return QVariant();
 }
@@ -161,6 +164,8 @@ QVariant SacnSourceTableModel::display(const SacnSourceRow &row, int column, qin
         return info.syncAddress == 0 ? QVariant(QString()) : QVariant(info.syncAddress);
     case LastSeenColumn:
         return NetworkTexts::age(row.source.lastSeenMs, nowMs);
+    case HealthColumn:
+        return HealthTexts::cell(row.source.health);
     default:
         return QVariant();
     }
@@ -190,6 +195,8 @@ QVariant SacnSourceTableModel::sortValue(const SacnSourceRow &row, int column) c
         return row.info.syncAddress;
     case LastSeenColumn:
         return source.lastSeenMs;
+    case HealthColumn:
+        return source.health.medianUs;
     default:
         return QVariant();
     }

@@ -27,7 +27,8 @@ class SacnSourceTableModel : public RecordTableModel<SacnSourceRow>
 
 public:
     enum Column { CidColumn, NameColumn, AddressColumn, PriorityColumn, PreviewColumn, RateColumn,
-                  SequenceErrorsColumn, MalformedColumn, SyncColumn, LastSeenColumn };
+                  SequenceErrorsColumn, MalformedColumn, SyncColumn, LastSeenColumn,
+                  HealthColumn };
 
     explicit SacnSourceTableModel(QObject *parent = nullptr);
 

@@ -1,10 +1,11 @@
 #include "sourcetablemodel.h"
 
+#include "healthtexts.h"
 #include "networktexts.h"
 
 SourceTableModel::SourceTableModel(QObject *parent)
     : RecordTableModel({tr("IP"), tr("Node"), tr("Physical"), tr("Rate"), tr("Sequence errors"),
-                        tr("Malformed"), tr("ArtSync"), tr("Last seen")},
+                        tr("Malformed"), tr("ArtSync"), tr("Last seen"), tr("Intervals")},
                        parent)
 {
 }
@@ -42,6 +43,8 @@ QVariant SourceTableModel::toolTip(const SourceRow &row, int column) const
         return tr("%1 packets skipped ahead, %2 arrived out of order")
                 .arg(row.source.sequenceGaps)
                 .arg(row.source.sequenceOutOfOrder);
+    if (column == HealthColumn)
+        return HealthTexts::toolTip(row.source.health);
     if (column == RateColumn)
         return tr("%1 packets, the last with %2 channels")
                 .arg(row.source.packets)
@@ -77,6 +80,8 @@ QVariant SourceTableModel::display(const SourceRow &row, int column, qint64 nowM
         return source.sendsSync ? tr("yes") : tr("no");
     case LastSeenColumn:
         return NetworkTexts::age(source.lastSeenMs, nowMs);
+    case HealthColumn:
+        return HealthTexts::cell(source.health);
     default:
         return QVariant();
     }
@@ -102,6 +107,8 @@ QVariant SourceTableModel::sortValue(const SourceRow &row, int column) const
         return source.sendsSync;
     case LastSeenColumn:
         return source.lastSeenMs;
+    case HealthColumn:
+        return source.health.medianUs;
     default:
         return QVariant();
     }

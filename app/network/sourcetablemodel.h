@@ -21,7 +21,8 @@ class SourceTableModel : public RecordTableModel<SourceRow>
 
 public:
     enum Column { AddressColumn, NodeColumn, PhysicalColumn, RateColumn, SequenceErrorsColumn,
-                  MalformedColumn, SyncColumn, LastSeenColumn };
+                  MalformedColumn, SyncColumn, LastSeenColumn,
+                  HealthColumn };
 
     explicit SourceTableModel(QObject *parent = nullptr);
 
