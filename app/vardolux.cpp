@@ -6,6 +6,8 @@
 #include "captureplayback.h"
 #include "capturesession.h"
 #include "commandkeys.h"
+#include "eventlog.h"
+#include "eventlogview.h"
 #include "levelsbar.h"
 #include "mergeview.h"
 #include "model.h"
@@ -94,6 +96,7 @@ Vardolux::Vardolux() : session(std::make_unique<CaptureSession>())
     replayControl->addMenuEntries(captureControl->menu());
     capturePlayback->addMenuEntries(captureControl->menu());
     replayControl->setOpenCapture([this] { return capturePlayback->openCapturePath(); });
+    createEventLogView();
     readSettings();
 
     setCurrentFile(QString());
@@ -107,6 +110,8 @@ Vardolux::~Vardolux()
     // Hiding the dock as it goes would call back into the half-destroyed window.
     if (networkView)
         disconnect(networkViewAction, nullptr, networkView, nullptr);
+    if (eventLogView)
+        disconnect(eventLogView->toggleAction(), nullptr, eventLogView, nullptr);
     stop();
     engine = nullptr;
     session.reset();
@@ -285,6 +290,7 @@ QMenu *Vardolux::createPopupMenu()
     captureControl->addMenuEntries(menu);
     capturePlayback->addMenuEntries(menu);
     replayControl->addMenuEntries(menu);
+    eventLogView->addMenuEntries(menu);
     networkView->addMenuEntries(menu);
     return menu;
 }
@@ -310,6 +316,14 @@ void Vardolux::createNetworkView()
                 if (!recordAction->isChecked())
                     record();
             });
+}
+
+void Vardolux::createEventLogView()
+{
+    eventLog = std::make_unique<EventLog>();
+    eventLogView = new EventLogView(this, session.get(), eventLog.get());
+    connect(eventLogView, &EventLogView::sessionNeeded, this, [this] { ensureEngine(); });
+    connect(eventLogView, &EventLogView::universeChosen, this, &Vardolux::showUniverse);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -33,11 +33,14 @@ class ActivityViews;
 class CaptureControl;
 class CaptureSession;
 class CapturePlayback;
+class EventLog;
+class EventLogView;
 
 // The main window: the channel table of one universe and every command of the program.
 class Vardolux : public QMainWindow
 {
     Q_OBJECT
+    friend class tst_EventLogDock;
     friend class tst_MergedLevels;
     friend class tst_Vardolux;
     friend class tst_Window;
@@ -128,6 +131,7 @@ private:
     void switchViewMode(int mode);
 
     void createNetworkView();
+    void createEventLogView();
 
     Model *model = nullptr;
     QTableView *tableView = nullptr;
@@ -190,6 +194,9 @@ private:
     CapturePlayback *capturePlayback = nullptr;
     CaptureControl *captureControl = nullptr;
     ReplayControl *replayControl = nullptr;
+    // Until the session keeps a log of its own, the window's stays empty.
+    std::unique_ptr<EventLog> eventLog;
+    EventLogView *eventLogView = nullptr;
 };
 
 #endif // VARDOLUX_H
