@@ -1,5 +1,7 @@
 #include "dmxcensus.h"
 
+#include "intervalhistogram.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -42,6 +44,15 @@ struct DmxCensus::Source
     quint32 outOfOrder = 0;
     qint64 newestBucket = 0;
     quint32 buckets[Buckets] = {};
+    // Health: the intervals between its frames (arrival times in us), and what stood out.
+    qint64 previousUs = -1;
+    qint64 longestGapUs = 0;
+    quint32 stutters = 0;
+    qint64 longestStutterUs = 0;
+    qint64 lastStutterUs = 0;
+    qint64 silenceEndMs = -1;
+    qint64 silenceMs = 0;
+    IntervalHistogram intervals;
 };
 
 struct DmxCensus::Universe
@@ -119,6 +130,7 @@ void DmxCensus::recordFrame(const DmxFrame &frame, qint64 nowMs)
     }
     countSequence(*source, frame.sequence, nowMs);
     countRate(*source, nowMs);
+    countInterval(*source, frame, nowMs);
     // A datagram handled after a later one (read from the queue after one handled at once)
     // does not take "last seen" back.
     source->lastSeenMs = std::max(source->lastSeenMs, nowMs);
@@ -398,7 +410,35 @@ void DmxCensus::countRate(Source &source, qint64 nowMs)
     ++source.buckets[bucket % Buckets];
 }
 
-DmxSource DmxCensus::copyOf(const Source &source, qint64 nowMs) const
+// One interval per frame into the histogram, compared with the median worked out before; a
+// frame handled after a later one adds none.
+void DmxCensus::countInterval(Source &source, const DmxFrame &frame, qint64 nowMs)
+{
+    const qint64 arrivalUs = frame.arrivalNs >= 0 ? frame.arrivalNs / 1000 : nowMs * 1000;
+    const qint64 previousUs = source.previousUs;
+    if (previousUs >= 0 && arrivalUs < previousUs)
+        return;
+    source.previousUs = arrivalUs;
+    if (previousUs < 0)
+        return;
+    const qint64 intervalUs = arrivalUs - previousUs;
+    const qint32 medianUs = source.intervals.cachedMedianUs();
+    source.longestGapUs = std::max(source.longestGapUs, intervalUs);
+    if (medianUs > 0 && intervalUs > StutterFactor * qint64(medianUs)
+        && intervalUs > StutterMinMs * 1000
+        && intervalUs < lostAfterMs(source.identity.protocol, medianUs) * 1000) {
+        ++source.stutters;
+        source.longestStutterUs = std::max(source.longestStutterUs, intervalUs);
+        source.lastStutterUs = intervalUs;
+    }
+    if (intervalUs >= SilenceNotedMs * 1000) {
+        source.silenceEndMs = nowMs;
+        source.silenceMs = intervalUs / 1000;
+    }
+    source.intervals.add(intervalUs, nowMs);
+}
+
+DmxSource DmxCensus::copyOf(const Source &source, qint64 nowMs, bool withMinute) const
 {
     DmxSource copy;
     copy.protocol = source.identity.protocol;
@@ -422,6 +462,16 @@ DmxSource DmxCensus::copyOf(const Source &source, qint64 nowMs) const
          b <= std::min(now - 1, source.newestBucket); ++b)
         packets += source.buckets[b % Buckets];
     copy.rateHz = double(packets) * 1000.0 / double(WholeBuckets * BucketMs);
+    if (withMinute)
+        source.intervals.fill(&copy.health, nowMs);
+    else
+        copy.health.medianUs = source.intervals.cachedMedianUs();
+    copy.health.longestGapMs = source.longestGapUs / 1000;
+    copy.health.stutters = source.stutters;
+    copy.health.longestStutterMs = source.longestStutterUs / 1000;
+    copy.lastStutterMs = source.lastStutterUs / 1000;
+    copy.silenceEndMs = source.silenceEndMs;
+    copy.silenceMs = source.silenceMs;
     if (source.sender >= 0) {
         const Sender &sender = m_senders[source.sender];
         copy.malformed = sender.malformed;
@@ -443,6 +493,25 @@ QList<DmxSource> DmxCensus::sources(UniverseKey key, qint64 nowMs) const
     return list;
 }
 
+void DmxCensus::forEachSource(qint64 nowMs,
+                              const std::function<void(UniverseKey, const DmxSource &)> &visit) const
+{
+    for (int u = 0; u < m_universeCount; ++u) {
+        const Universe &universe = m_universes[u];
+        for (int i = universe.first; i >= 0; i = m_sources[i].next)
+            visit(universe.key, copyOf(m_sources[i], nowMs, false));
+    }
+}
+
+void DmxCensus::forEachMalformedSender(const std::function<void(quint32, quint64)> &visit) const
+{
+    for (int i = 0; i < SenderSlots; ++i) {
+        const Sender &sender = m_senders[i];
+        if (sender.used && sender.malformed > 0)
+            visit(sender.address, sender.malformed);
+    }
+}
+
 QList<UniverseTraffic> DmxCensus::universes(qint64 nowMs) const
 {
     QList<UniverseTraffic> list;
@@ -456,7 +525,7 @@ QList<UniverseTraffic> DmxCensus::universes(qint64 nowMs) const
         traffic.moreSources = universe.more;
         traffic.lastSeenMs = universe.lastSeenMs;
         for (int i = universe.first; i >= 0; i = m_sources[i].next) {
-            const DmxSource source = copyOf(m_sources[i], nowMs);
+            const DmxSource source = copyOf(m_sources[i], nowMs, false);
             traffic.sequenceErrors += source.sequenceGaps + source.sequenceOutOfOrder;
             if (!source.live)
                 continue;

@@ -8,6 +8,7 @@
 #include <QList>
 #include <QtGlobal>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -36,6 +37,23 @@ public:
         return protocol == DmxProtocol::Sacn ? SacnLiveMs : ArtNetLiveMs;
     }
 
+    // A source sends steadily while its median interval is at most this; such a source is lost
+    // after SteadyLostMs of silence already: a console sending 44 times a second that says
+    // nothing for two seconds has stopped, it is not pausing between keep-alive packets.
+    static constexpr qint32 SteadyMedianUs = 100000;
+    static constexpr qint64 SteadyLostMs = 2000;
+    static constexpr qint64 lostAfterMs(DmxProtocol protocol, qint32 medianUs)
+    {
+        return medianUs > 0 && medianUs <= SteadyMedianUs && SteadyLostMs < liveMs(protocol)
+                ? SteadyLostMs
+                : liveMs(protocol);
+    }
+    // A stutter: one interval above StutterFactor times the source's median and above
+    // StutterMinMs, yet shorter than the silence that counts it lost.
+    static constexpr int StutterFactor = 3;
+    static constexpr qint64 StutterMinMs = 100;
+    static constexpr qint64 SilenceNotedMs = 1000;
+
     DmxCensus();
     ~DmxCensus();
     DmxCensus(const DmxCensus &) = delete;
@@ -57,6 +75,12 @@ public:
     // Copies for a reader, as of nowMs.
     QList<UniverseTraffic> universes(qint64 nowMs) const; // by protocol, then number
     QList<DmxSource> sources(UniverseKey key, qint64 nowMs) const; // in order of first arrival
+    // Every stored source with its universe, as of nowMs, for a pass over all of them: the
+    // health's minute figures are left out (medianUs is the one the stutter test uses).
+    void forEachSource(qint64 nowMs,
+                       const std::function<void(UniverseKey, const DmxSource &)> &visit) const;
+    // Every sender address that sent malformed frames, with their count.
+    void forEachMalformedSender(const std::function<void(quint32, quint64)> &visit) const;
     quint64 unstoredSources() const { return m_unstoredSources; } // distinct, counted once each
     // Universes that carried frames while MaxUniverses were stored, each counted once.
     quint64 unlistedUniverses() const { return m_unlistedUniverses; }
@@ -84,7 +108,8 @@ private:
     void forgetUnstored();
     static void countSequence(Source &source, quint8 sequence, qint64 nowMs);
     static void countRate(Source &source, qint64 nowMs);
-    DmxSource copyOf(const Source &source, qint64 nowMs) const;
+    static void countInterval(Source &source, const DmxFrame &frame, qint64 nowMs);
+    DmxSource copyOf(const Source &source, qint64 nowMs, bool withMinute = true) const;
     static int indexOf(UniverseKey key)
     {
         return int(key.protocol) * NumbersPerProtocol + key.number;

@@ -29,6 +29,10 @@ struct DmxSource
     quint64 malformed = 0;       // DMX packets from this sender address passed over as malformed
     bool live = false;           // last packet less than 4 s (Art-Net), 2.5 s (sACN) old
     IntervalStats health;        // how evenly it sends
+    // The last silence of a second or more: when it ended and how long it lasted (-1: none).
+    qint64 silenceEndMs = -1;
+    qint64 silenceMs = 0;
+    qint64 lastStutterMs = 0;    // the interval of its latest stutter
 };
 
 #endif // DMXSOURCE_H
