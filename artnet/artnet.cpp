@@ -346,7 +346,7 @@ void artnet::handleArtNetPacket(quint16 opCode, const QByteArray &datagram,
         break;
     case OpCode::TimeCode:
         writeOnce(s_oneShot.artNetTimeCode, "receiving Art-Net TIMECODE ...");
-        updateTimeCodeSources(datagram, plainAddress(sender));
+        updateTimeCodeSources(datagram, plainAddress(sender), arrivalNs);
         break;
     case OpCode::SyncPre:
         syncStep(datagram, s_oneShot.artNetSyncPre, "receiving Art-Net SYNC PRE ...");

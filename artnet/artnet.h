@@ -21,6 +21,7 @@
 #include <memory>
 
 class CoalescingReader;
+class DmxCensus;
 class DatagramReader;
 class DatagramTap;
 class NetworkChangeWatcher;
@@ -156,6 +157,9 @@ public:
     QList<NodeInfo> nodes() const;                     // by source address, then BindIndex
     quint64 malformedPollReplies() const;              // shorter than 207 bytes
     quint64 unstoredNodes() const;                     // replies beyond the table's bound
+    // Whether the census counts what arrives now; the detector of events reads it then only.
+    bool censusCounting() const { return censusRunning(); }
+    const DmxCensus *census() const;
     // Counts nothing while suppressed, to measure the receive path without the census.
     void setCensusSuppressed(bool suppressed) { m_censusSuppressed = suppressed; }
 
@@ -189,7 +193,8 @@ private:
     void copyFrameToRecordBuffer(const DmxFrame &frame);
     void copyFrameToColors(const DmxFrame &frame);
     static DmxFrame workingCopyFrame(const uchar *packet);
-    void updateTimeCodeSources(const QByteArray &datagram, const QHostAddress &sender);
+    void updateTimeCodeSources(const QByteArray &datagram, const QHostAddress &sender,
+                               qint64 arrivalNs);
     void syncStep(const QByteArray &datagram, bool &announce, const char *announcement);
     void copyIntoRecordTarget(uchar *target, uint start, const uchar *data, uint count) const;
     void addressEntryFound(const QNetworkAddressEntry &entry, const QString &hardwareAddress);

@@ -99,16 +99,52 @@ void artnet::applySync()
         std::memcpy(m_recordBuffer, m_stagingBuffer.get(), m_recordBufferSize);
 }
 
-void artnet::updateTimeCodeSources(const QByteArray &datagram, const QHostAddress &sender)
+namespace {
+
+// Frames since midnight; drop-frame time code (type 2) counted as 30 frames a second, its
+// skipped frame numbers allowed for in isTimeCodeJump().
+int timeCodeFrame(const TimeCodeSource &timeCode)
+{
+    static constexpr int Rates[4] = {24, 25, 30, 30};
+    const int rate = Rates[timeCode.type & 3];
+    return ((timeCode.hours * 60 + timeCode.minutes) * 60 + timeCode.seconds) * rate
+           + timeCode.frames;
+}
+
+bool isTimeCodeJump(const TimeCodeSource &before, const TimeCodeSource &after)
+{
+    if (before.type != after.type)
+        return false;
+    const int ahead = timeCodeFrame(after) - timeCodeFrame(before);
+    if (ahead == 0 || ahead == 1)
+        return false;
+    const bool droppedFrames = after.type == 2 && after.seconds == 0 && after.frames == 2;
+    return !(droppedFrames && ahead == 3);
+}
+
+} // namespace
+
+// One comparison per packet with the sender's value before: a jump counts while the time code
+// runs (a sender that was silent for a second starts afresh).
+void artnet::updateTimeCodeSources(const QByteArray &datagram, const QHostAddress &sender,
+                                   qint64 arrivalNs)
 {
     const auto *bytes = reinterpret_cast<const uchar *>(datagram.constData());
+    const qint64 nowMs = censusMs(arrivalNs);
     if (!m_timeCodeSources)
         m_timeCodeSources = std::make_unique<QList<TimeCodeSource>>();
     bool matched = false;
     for (TimeCodeSource &source : *m_timeCodeSources) {
         if (source.sender != sender)
             continue;
+        const TimeCodeSource before = source;
         readArtTimeCode(bytes, datagram.size(), &source);
+        if (nowMs - before.lastSeenMs < 1000 && isTimeCodeJump(before, source)) {
+            ++source.jumps;
+            source.jumpedFrom = {before.frames, before.seconds, before.minutes, before.hours};
+            source.jumpedTo = {source.frames, source.seconds, source.minutes, source.hours};
+        }
+        source.lastSeenMs = std::max(source.lastSeenMs, nowMs);
         matched = true;
     }
     if (matched)
@@ -116,6 +152,7 @@ void artnet::updateTimeCodeSources(const QByteArray &datagram, const QHostAddres
     TimeCodeSource source;
     readArtTimeCode(bytes, datagram.size(), &source);
     source.sender = sender;
+    source.lastSeenMs = nowMs;
     m_timeCodeSources->append(source);
     m_haveTimeCode = true;
 }
@@ -131,6 +168,10 @@ bool artnet::timeCodeSource(TimeCodeSource *source, QHostAddress *sender, int in
     source->minutes = record.minutes;
     source->hours = record.hours;
     source->type = record.type;
+    source->lastSeenMs = record.lastSeenMs;
+    source->jumps = record.jumps;
+    source->jumpedFrom = record.jumpedFrom;
+    source->jumpedTo = record.jumpedTo;
     if (sender)
         *sender = record.sender;
     return true;
@@ -308,6 +349,11 @@ void artnet::countPollReply(const QByteArray &datagram, const QHostAddress &send
     }
     m_nodeTable->recordReply(reinterpret_cast<const uchar *>(datagram.constData()),
                              int(datagram.size()), source, censusMs(arrivalNs), self);
+}
+
+const DmxCensus *artnet::census() const
+{
+    return m_census.get();
 }
 
 qint64 artnet::censusClockMs() const

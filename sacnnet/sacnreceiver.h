@@ -110,6 +110,7 @@ public:
     qint64 censusMs(qint64 arrivalNs) const { return (arrivalNs - m_censusStartNs) / 1'000'000; }
     QList<UniverseTraffic> universeTraffic() const;
     QList<DmxSource> dmxSources(quint16 universe) const;
+    const DmxCensus *census() const { return m_census.get(); }
     QList<SacnSourceInfo> sources() const; // live ones, by universe
     quint64 malformedDmx() const;
     quint64 malformedFrom(quint32 sender) const;
