@@ -89,6 +89,7 @@ Vardolux::Vardolux() : session(std::make_unique<CaptureSession>())
     levelsBar = new LevelsBar(session.get(), model, this);
     connect(levelsBar, &LevelsBar::levelChoiceChanged, activityViews, &ActivityViews::forget);
     createNetworkView();
+    createEventDetection();
     captureControl = new CaptureControl(this, session.get(), helpMenu);
     connect(captureControl, &CaptureControl::sessionNeeded, this, [this] { ensureEngine(); });
     // Open and Close Capture stay the menu's last entries.
@@ -297,6 +298,16 @@ QMenu *Vardolux::createPopupMenu()
 
 // ---------------------------------------------------------------------------------------------
 // Network view
+
+// The session finds the network's events in what its engines count, four times a second,
+// from the launch on; before the engines exist a pass does nothing.
+void Vardolux::createEventDetection()
+{
+    auto *eventTimer = new QTimer(this);
+    eventTimer->setObjectName(QStringLiteral("eventTimer"));
+    connect(eventTimer, &QTimer::timeout, this, [this] { session->detectEvents(); });
+    eventTimer->start(250);
+}
 
 void Vardolux::createNetworkView()
 {

@@ -132,6 +132,7 @@ private:
 
     void createNetworkView();
     void createEventLogView();
+    void createEventDetection();
 
     Model *model = nullptr;
     QTableView *tableView = nullptr;

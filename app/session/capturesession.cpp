@@ -1,6 +1,9 @@
 #include "capturesession.h"
 
 #include "artnet.h"
+#include "eventdetector.h"
+#include "eventlog.h"
+#include "networkchangewatcher.h"
 #include "sacnpackets.h"
 #include "sacnreceiver.h"
 #include "sacnsender.h"
@@ -20,7 +23,12 @@ constexpr int LastUniverse = std::numeric_limits<quint16>::max() + 1;
 
 } // namespace
 
-CaptureSession::CaptureSession() : m_chosenLevels(new uchar[DmxFrame::MaxChannels]()) { }
+CaptureSession::CaptureSession()
+    : m_chosenLevels(new uchar[DmxFrame::MaxChannels]()),
+      m_eventLog(std::make_unique<EventLog>()),
+      m_detector(std::make_unique<EventDetector>(m_eventLog.get()))
+{
+}
 
 CaptureSession::~CaptureSession()
 {
@@ -39,6 +47,13 @@ void CaptureSession::start(const Identity &identity)
         m_sacnSender = std::make_unique<SacnSender>();
         m_sacnSender->setPriority(m_sacnSendPriority);
     }
+    if (!m_networkWatcher) {
+        m_networkWatcher = std::make_unique<NetworkChangeWatcher>();
+        m_networkAddresses.clear();
+        noteNetworkChange();
+        QObject::connect(m_networkWatcher.get(), &NetworkChangeWatcher::changed,
+                         m_networkWatcher.get(), [this] { noteNetworkChange(); });
+    }
     m_artNet->setSourceLevelsKept(true);
     applyLevelChoice();
     setTracedChannel(m_tracedChannel);
@@ -53,7 +68,11 @@ void CaptureSession::start(const Identity &identity)
 
 bool CaptureSession::openPort()
 {
-    return m_artNet && m_artNet->openSocket();
+    if (!m_artNet)
+        return false;
+    const bool open = m_artNet->openSocket();
+    notePort(DmxProtocol::ArtNet, open, m_artNet->portShared());
+    return open;
 }
 
 bool CaptureSession::portShared() const
@@ -63,7 +82,11 @@ bool CaptureSession::portShared() const
 
 bool CaptureSession::openSacnPort()
 {
-    return m_sacn && m_sacn->open();
+    if (!m_sacn)
+        return false;
+    const bool open = m_sacn->open();
+    notePort(DmxProtocol::Sacn, open, m_sacn->portShared());
+    return open;
 }
 
 bool CaptureSession::sacnPortShared() const
@@ -255,7 +278,9 @@ bool CaptureSession::startListening()
     m_artNet->setCensusEnabled(true);
     m_artNet->startNodePolling();
     m_sacnListening = true;
-    m_sacn->open();
+    const bool sacnOpen = m_sacn->open();
+    notePort(DmxProtocol::ArtNet, open, m_artNet->portShared());
+    notePort(DmxProtocol::Sacn, sacnOpen, m_sacn->portShared());
     return open;
 }
 

@@ -3,6 +3,7 @@
 
 #include "capturefilewriter.h"
 #include "censussnapshot.h"
+#include "dmxevent.h"
 #include "dmxframe.h"
 #include "dmxsource.h"
 #include "levelchoice.h"
@@ -17,6 +18,9 @@
 #include <memory>
 
 struct CapturedDatagram;
+class EventDetector;
+class EventLog;
+class NetworkChangeWatcher;
 class FrameHistory;
 class SacnReceiver;
 class SacnSender;
@@ -155,7 +159,21 @@ public:
     // The running capture's, or the last one's.
     CaptureFileWriter::Status captureStatus() const;
 
+    // The events of this run: what the network did (found by detectEvents() in what the
+    // engines track, while they count) and what the program did (noteEvent()).
+    EventLog *eventLog() const { return m_eventLog.get(); }
+    // One pass of the detector over the censuses, the node list and the time code senders; the
+    // window calls it every 250 ms. Also tells a capture that ended by itself.
+    void detectEvents();
+    void noteEvent(DmxEventKind kind, const QString &text);
+
 private:
+    enum class PortState { Unknown, Open, Shared, Busy };
+    void notePort(DmxProtocol protocol, bool open, bool shared);
+    void noteCaptureEnded();
+    void noteNetworkChange();
+    void detectArtNetEvents(qint64 wallMs);
+    void detectSacnEvents(qint64 wallMs);
     void appendSacnCensus(CensusSnapshot *snapshot) const;
     const SourceLevels *shownSourceLevels() const;
     void applyLevelChoice();
@@ -182,6 +200,13 @@ private:
     int m_tracedChannel = -1;
     bool m_playingCapture = false;
     QHostAddress m_capturedSender; // one for every played datagram: none is made per datagram
+    std::unique_ptr<EventLog> m_eventLog;
+    std::unique_ptr<EventDetector> m_detector;
+    std::unique_ptr<NetworkChangeWatcher> m_networkWatcher; // made at start()
+    QStringList m_networkAddresses; // "eth0 192.168.1.10", as last seen
+    PortState m_portState[DmxProtocolCount] = {PortState::Unknown, PortState::Unknown};
+    bool m_captureEndNoted = true;
+    bool m_detectorFresh = true; // false after a pass with no census counting
 };
 
 #endif // CAPTURESESSION_H

@@ -4,6 +4,8 @@
 #include "artnet.h"
 #include "sacnreceiver.h"
 
+#include <QFileInfo>
+
 bool CaptureSession::startCapture(const QString &path, quint64 sizeLimitBytes)
 {
     stopCapture();
@@ -13,6 +15,8 @@ bool CaptureSession::startCapture(const QString &path, quint64 sizeLimitBytes)
     if (!m_captureWriter->start(path, sizeLimitBytes))
         return false;
     m_capturing = true;
+    m_captureEndNoted = false;
+    noteEvent(DmxEventKind::CaptureStarted, QFileInfo(path).fileName());
     m_artNet->setDatagramTap(m_captureWriter.get());
     m_sacn->setDatagramTap(m_captureWriter.get());
     // A capture records what the network carries, whether or not anything else reads it.
@@ -29,6 +33,7 @@ void CaptureSession::stopCapture()
     m_artNet->setDatagramTap(nullptr);
     m_sacn->setDatagramTap(nullptr);
     m_captureWriter->stop();
+    noteCaptureEnded();
     m_capturing = false;
     closeSacnWhenUnused();
 }

@@ -3,6 +3,7 @@
 #include "artnet.h"
 #include "artnetpackets.h"
 #include "captureddatagram.h"
+#include "eventdetector.h"
 #include "sacnpackets.h"
 #include "sacnreceiver.h"
 #include "sacnsender.h"
@@ -32,6 +33,8 @@ void CaptureSession::setPlayingCapture(bool playing)
 
 void CaptureSession::forgetReceived()
 {
+    // The clock may jump with what is received next (a seek): the detector starts afresh.
+    m_detector->reset();
     if (m_artNet)
         m_artNet->forgetReceived();
     if (m_sacn)
