@@ -317,11 +317,9 @@ void EventDetector::SourcePass::finish()
                                && universe->pass == m_serial && universe->live > 0;
         lost(it.key(), *it, !stillLive);
     }
-    for (auto it = m_detector.m_universes.begin(); it != m_detector.m_universes.end();) {
-        if ((it.key() >> 16) != quint32(m_protocol) || it->pass == m_serial) {
-            ++it;
-            continue;
-        }
+    m_detector.m_universes.removeIf([this](const QHash<quint32, UniverseState>::iterator &it) {
+        if ((it.key() >> 16) != quint32(m_protocol) || it->pass == m_serial)
+            return false;
         if (it->conflict) {
             DmxEvent event = m_detector.event(DmxEventKind::ConflictEnded, m_pass);
             event.hasUniverse = true;
@@ -329,8 +327,8 @@ void EventDetector::SourcePass::finish()
             event.text = tr("no live source left");
             m_detector.append(std::move(event));
         }
-        it = m_detector.m_universes.erase(it);
-    }
+        return true;
+    });
 }
 
 EventDetector::Tracked *EventDetector::track(const SourceKey &key, const DmxSource &source,
