@@ -49,8 +49,7 @@ void CaptureSession::start(const Identity &identity)
     }
     if (!m_networkWatcher) {
         m_networkWatcher = std::make_unique<NetworkChangeWatcher>();
-        m_networkAddresses.clear();
-        noteNetworkChange();
+        m_networkAddresses = ipv4Addresses();
         QObject::connect(m_networkWatcher.get(), &NetworkChangeWatcher::changed,
                          m_networkWatcher.get(), [this] { noteNetworkChange(); });
     }

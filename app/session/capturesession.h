@@ -172,6 +172,7 @@ private:
     void notePort(DmxProtocol protocol, bool open, bool shared);
     void noteCaptureEnded();
     void noteNetworkChange();
+    static QStringList ipv4Addresses();
     void detectArtNetEvents(qint64 wallMs);
     void detectSacnEvents(qint64 wallMs);
     void appendSacnCensus(CensusSnapshot *snapshot) const;

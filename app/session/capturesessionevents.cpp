@@ -25,8 +25,10 @@ QString protocolName(DmxProtocol protocol)
     return protocol == DmxProtocol::Sacn ? QStringLiteral("sACN") : QStringLiteral("Art-Net");
 }
 
+} // namespace
+
 // Every interface's IPv4 addresses as "eth0 192.168.1.10", sorted.
-QStringList ipv4Addresses()
+QStringList CaptureSession::ipv4Addresses()
 {
     QStringList addresses;
     const QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
@@ -42,8 +44,6 @@ QStringList ipv4Addresses()
     addresses.sort();
     return addresses;
 }
-
-} // namespace
 
 void CaptureSession::noteEvent(DmxEventKind kind, const QString &text)
 {
