@@ -2,12 +2,14 @@
 // identity handed on at every start, the universe numbers it takes, and the census it listens
 // for and forgets, with real datagrams on the loopback of a private network namespace.
 #include "artnet.h"
+#include "eventlog.h"
 #include "capturesession.h"
 #include "framehistory.h"
 #include "testpackets.h"
 
 #include <QHostAddress>
 #include <QTest>
+#include <QTimer>
 #include <QUdpSocket>
 
 namespace {
@@ -49,6 +51,7 @@ private slots:
     void listensCountsAndForgets();
     void followsTheSacnUniverseOnShow();
     void choosesAmongTwoArtNetSenders();
+    void findsAConsoleLostAndResumed();
 };
 
 void tst_CaptureSession::nothingBeforeStart()
@@ -254,3 +257,39 @@ void tst_CaptureSession::choosesAmongTwoArtNetSenders()
 
 QTEST_MAIN(tst_CaptureSession)
 #include "tst_capturesession.moc"
+
+// A console sending 44 frames a second, stopped for 3 s: lost after 2 s, then resumed with its
+// silence, from the real socket's arrival times and the window's pass every 250 ms.
+void tst_CaptureSession::findsAConsoleLostAndResumed()
+{
+    CaptureSession session;
+    session.start(identity(QStringLiteral("Vardolux")));
+    QVERIFY(session.startListening());
+    QUdpSocket console;
+    const QByteArray packet = TestPackets::artDmx(2, QByteArray(24, '\x40'), 0);
+    QTimer sending;
+    sending.setTimerType(Qt::PreciseTimer);
+    connect(&sending, &QTimer::timeout, &console,
+            [&] { console.writeDatagram(packet, QHostAddress::LocalHost, ArtNetPort); });
+    QTimer detecting;
+    connect(&detecting, &QTimer::timeout, &console, [&] { session.detectEvents(); });
+    detecting.start(250);
+    sending.start(23);
+    QTest::qWait(2000);
+    sending.stop();
+    QTest::qWait(3000);
+    sending.start(23);
+    QTest::qWait(1000);
+
+    QStringList kinds;
+    qint64 gapMs = -1;
+    const EventLog &log = *session.eventLog();
+    for (int i = log.count() - 1; i >= 0; --i) {
+        kinds << DmxEvent::kindText(log.newest(i).kind);
+        if (log.newest(i).kind == DmxEventKind::SourceResumed)
+            gapMs = log.newest(i).gapMs;
+    }
+    QCOMPARE(kinds, QStringList({QStringLiteral("Source appeared"), QStringLiteral("Source lost"),
+                                 QStringLiteral("Source resumed")}));
+    QVERIFY2(qAbs(gapMs - 3000) <= 500, qPrintable(QString::number(gapMs)));
+}

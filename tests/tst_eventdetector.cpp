@@ -74,6 +74,10 @@ private slots:
     void detects_data();
     void detects();
     void boundedUnderChurn();
+    void nodes_data();
+    void nodes();
+    void timeCode_data();
+    void timeCode();
 
 private:
     // Feeds the script's frames in time order to the census and runs a pass every 250 ms until
@@ -81,6 +85,7 @@ private:
     void run(const Script &script, qint64 endMs, qint64 forgetMs = -1);
     static DmxFrame frameOf(const Segment &segment, quint8 sequence);
     QStringList kinds() const;
+    QStringList kindTexts() const;
 
     DmxCensus m_census;
     EventLog m_log;
@@ -241,6 +246,87 @@ void tst_EventDetector::boundedUnderChurn()
     const QStringList seen = kinds();
     QCOMPARE(seen.count(QStringLiteral("appeared")), Sources);
     QCOMPARE(seen.count(QStringLiteral("lost")), Sources);
+}
+
+QStringList tst_EventDetector::kindTexts() const
+{
+    QStringList kinds;
+    for (int i = m_log.count() - 1; i >= 0; --i)
+        kinds << DmxEvent::kindText(m_log.newest(i).kind);
+    return kinds;
+}
+
+// A node as "short name|report|gone"; empty: no node.
+static QList<NodeInfo> nodeList(const QString &text)
+{
+    if (text.isEmpty())
+        return {};
+    const QStringList fields = text.split(QLatin1Char('|'));
+    NodeInfo node;
+    node.sourceAddress = node.packetAddress = 0x0200001Eu;
+    node.bindIndex = 1;
+    node.shortName = fields.value(0);
+    node.nodeReport = fields.value(1);
+    node.gone = fields.value(2) == QLatin1String("1");
+    return {node};
+}
+
+void tst_EventDetector::nodes_data()
+{
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<QString>("after");
+    QTest::addColumn<QString>("expected"); // the second pass's event: kind, then text
+    const QString a = QStringLiteral("Dimmer A|#0001 [0001] OK|0");
+    QTest::newRow("a node answers") << "" << a << "Node appeared: 2.0.0.30 (Dimmer A) appeared";
+    QTest::newRow("missed three polls") << a << "Dimmer A|#0001 [0004] OK|1"
+                                        << "Node gone: 2.0.0.30 (Dimmer A) missed 3 polls";
+    QTest::newRow("answers again") << "Dimmer A|#0001 [0004] OK|1" << a
+                                   << "Node came back: 2.0.0.30 (Dimmer A) came back";
+    QTest::newRow("renamed") << a << "Dimmer B|#0001 [0002] OK|0"
+                             << "Node changed: 2.0.0.30 (Dimmer B): name \"Dimmer A\" to \"Dimmer B\"";
+    QTest::newRow("only the report's counter moves") << a << "Dimmer A|#0001 [0002] OK|0" << "";
+}
+
+void tst_EventDetector::nodes()
+{
+    QFETCH(QString, before);
+    QFETCH(QString, after);
+    QFETCH(QString, expected);
+    m_detector.detectNodes(nodeList(before), EventDetector::Pass{3000, 0, 0});
+    m_log.clear();
+    m_detector.detectNodes(nodeList(after), EventDetector::Pass{6000, 0, 0});
+    QStringList events;
+    for (int i = m_log.count() - 1; i >= 0; --i)
+        events << DmxEvent::kindText(m_log.newest(i).kind) + QStringLiteral(": ")
+                        + m_log.newest(i).text;
+    QCOMPARE(events.join(QLatin1Char('\n')), expected);
+}
+
+void tst_EventDetector::timeCode_data()
+{
+    QTest::addColumn<qint64>("lastSeenMs"); // at the second pass, at 5000; the first is at 4000
+    QTest::addColumn<quint32>("jumps");     // the first pass saw it running without a jump
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("runs on") << qint64(4990) << 0u << "";
+    QTest::newRow("silent for a second") << qint64(4000) << 0u << "Time code stopped";
+    QTest::newRow("jumped") << qint64(4990) << 1u << "Time code jumped";
+}
+
+void tst_EventDetector::timeCode()
+{
+    QFETCH(qint64, lastSeenMs);
+    QFETCH(quint32, jumps);
+    QFETCH(QString, expected);
+    TimeCodeSource sender;
+    sender.sender = QHostAddress(QStringLiteral("2.0.0.40"));
+    sender.lastSeenMs = 4000;
+    m_detector.detectTimeCode({sender}, EventDetector::Pass{4000, 0, 0});
+    QCOMPARE(kindTexts(), QStringList{QStringLiteral("Time code started")});
+    m_log.clear();
+    sender.lastSeenMs = lastSeenMs;
+    sender.jumps = jumps;
+    m_detector.detectTimeCode({sender}, EventDetector::Pass{5000, 0, 0});
+    QCOMPARE(kindTexts().join(QLatin1Char(' ')), expected);
 }
 
 QTEST_GUILESS_MAIN(tst_EventDetector)
