@@ -7,7 +7,9 @@
 // seconds the recorded universe changes. Resident memory (VmRSS) is sampled every five
 // seconds; the growth after the warm-up is the figure.
 // Run it only through the private network:
-//   tests/netns-run --peer build-perf/bench/soak_artnet [seconds, default 600]
+//   tests/netns-run --peer build-perf/bench/soak_artnet [seconds, default 600] [--churn]
+// With --churn the new sources are drawn from a pool of 20,000, so that the census and the
+// event detector see sources appear, get lost and resume all the time.
 #include "artnetpackets.h"
 #include "benchmarkrun.h"
 #include "benchnetwork.h"
@@ -108,8 +110,14 @@ public:
             // Strangers: ArtDmx on random universes with random Physical bytes, each a source
             // the census has not seen, so that its tables reach their bounds within seconds.
             for (int stranger = 0; stranger < StrangersPerTick; ++stranger) {
-                FloodSender::writeArtDmx(packet, quint16(random.bounded(32768)), quint32(tick));
-                packet[ArtNetPackets::Dmx::Physical] = quint8(random.bounded(256));
+                if (m_churnPool > 0) {
+                    const int index = int(random.bounded(m_churnPool));
+                    FloodSender::writeArtDmx(packet, quint16(1000 + index % 2000), quint32(tick));
+                    packet[ArtNetPackets::Dmx::Physical] = quint8(index / 2000);
+                } else {
+                    FloodSender::writeArtDmx(packet, quint16(random.bounded(32768)), quint32(tick));
+                    packet[ArtNetPackets::Dmx::Physical] = quint8(random.bounded(256));
+                }
                 sent.strangers += send(m_main, packet, FloodSender::PacketSize);
             }
             // ArtTimeCode, every tick from one of the four sources in turn.
@@ -160,7 +168,14 @@ private:
                    : 0;
     }
 
+public:
+    // With a pool, the strangers are drawn from that many sources (on 2000 universes), each
+    // silent some 20 s between two packets: sources that appear, fall silent and come back.
+    void setChurnPool(int sources) { m_churnPool = sources; }
+
+private:
     int m_main = -1;
+    int m_churnPool = 0;
     std::vector<int> m_timeCode;
     sockaddr_in m_target = {};
 };
@@ -172,6 +187,7 @@ int main(int argc, char **argv)
     if (const int refused = BenchmarkRun::begin("soak_artnet", &g_out))
         return refused;
     const double seconds = argc > 1 ? QByteArray(argv[1]).toDouble() : 600;
+    const bool churn = argc > 2 && QByteArray(argv[2]) == "--churn";
     // The frame history's ring is allocated once but its pages are touched as it fills: 8192
     // frames at 30 frames/s take 273 s, so the warm-up lasts that long when the run allows.
     const double warmUp = std::min(300.0, seconds / 2);
@@ -186,6 +202,8 @@ int main(int argc, char **argv)
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDirectory.path());
 
     Traffic traffic;
+    if (churn)
+        traffic.setChurnPool(20000);
     QString error;
     if (!traffic.open(&error)) {
         std::fprintf(stderr, "soak_artnet: %s\n", qPrintable(error));

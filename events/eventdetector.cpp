@@ -225,15 +225,18 @@ void EventDetector::detectTimeCode(const QList<TimeCodeSource> &senders, const P
             event.text = who + tr("stopped at %1").arg(timeCodeText({sender.frames, sender.seconds, sender.minutes, sender.hours}));
             append(event);
         }
-        if (known && sender.jumps != state.jumps && running) {
+        if (!known || !running)
+            state.jumps = sender.jumps;
+        if (sender.jumps != state.jumps && pass.nowMs - state.jumpEventMs >= TimeCodeJumpEventMs) {
             event.kind = DmxEventKind::TimeCodeJumped;
             event.count = sender.jumps - state.jumps;
             event.text = who + tr("%1 to %2").arg(timeCodeText(sender.jumpedFrom),
                                                    timeCodeText(sender.jumpedTo));
             append(event);
+            state.jumps = sender.jumps;
+            state.jumpEventMs = pass.nowMs;
         }
         state.running = running;
-        state.jumps = sender.jumps;
         state.lastSeenMs = sender.lastSeenMs;
     }
 }

@@ -42,6 +42,8 @@ public:
     // A keep-alive sender's count over one second swings by a packet or so: that is no change.
     static constexpr double RateChangeMinHz = 1.5;
     static constexpr qint64 TimeCodeStoppedMs = 1000;
+    static constexpr qint64 TimeCodeJumpEventMs = 10000; // a sender that jumps all the time
+
 
     // One pass: nowMs on the clock of what is looked at, clockOffsetMs taking it to the clock
     // the events carry, wallMs the time of day.

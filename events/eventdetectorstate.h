@@ -66,7 +66,8 @@ struct EventDetector::NodeState
 struct EventDetector::TimeCodeState
 {
     qint64 lastSeenMs = 0;
-    quint32 jumps = 0;
+    quint32 jumps = 0;      // reported
+    qint64 jumpEventMs = EventDetectorState::Never;
     bool running = false;
     quint64 pass = 0;
 };
