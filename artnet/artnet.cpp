@@ -1,9 +1,11 @@
 #include "artnet.h"
+
 #include "artnetdiagnostics.h"
 #include "artnetpackets.h"
 #include "coalescingreader.h"
 #include "datagramreader.h"
 #include "dmxcensus.h"
+#include "followedlevels.h"
 #include "networkchangewatcher.h"
 #include "framehistory.h"
 #include "interfacelist.h"
@@ -416,6 +418,8 @@ void artnet::receiveFrame(const DmxFrame &frame)
 {
     if (censusRunning())
         countFrame(frame);
+    if (m_followedLevels)
+        m_followedLevels->take(frame);
     // A packet cut short or lying about its length would put zeros or foreign bytes in place
     // of the console's levels; it is passed over and only counted.
     if (frame.malformed) {

@@ -25,6 +25,7 @@ class DmxCensus;
 class DatagramReader;
 class DatagramTap;
 class NetworkChangeWatcher;
+class FollowedLevels;
 class FrameHistory;
 class SourceLevels;
 class NodeTable;
@@ -60,6 +61,7 @@ public:
     void setDatagramTap(DatagramTap *tap);
     bool startReceiving();
     void stopReceiving();
+    bool receiving() const { return m_receiving; }
     bool setReceiveUniverse(quint16 universe);
     bool readUniverse(uchar *buffer, quint16 *length);
     void handleDatagram(const QByteArray &datagram, const QHostAddress &sender);
@@ -162,6 +164,8 @@ public:
     const DmxCensus *census() const;
     // Counts nothing while suppressed, to measure the receive path without the census.
     void setCensusSuppressed(bool suppressed) { m_censusSuppressed = suppressed; }
+    // Every well-formed frame received is handed to it too (null: none); not owned.
+    void setFollowedLevels(FollowedLevels *levels) { m_followedLevels = levels; }
 
     // Node identity reported in ArtPollReply; the window writes these directly.
     quint8 m_oemHi;
@@ -286,6 +290,7 @@ private:
     bool m_censusEnabled = false;
     bool m_nodePolling = false;
     bool m_censusSuppressed = false; // for measuring the receive path without it
+    FollowedLevels *m_followedLevels = nullptr;
 };
 
 #endif // ARTNET_H

@@ -3,6 +3,7 @@
 #include "coalescingreader.h"
 #include "datagramreader.h"
 #include "dmxcensus.h"
+#include "followedlevels.h"
 #include "framehistory.h"
 #include "monotonicclock.h"
 #include "multicastinterfaces.h"
@@ -321,8 +322,12 @@ void SacnReceiver::takeData(const SacnMessage &message, qint64 nowMs)
 {
     // The census counts DMX levels; per-address priority and other start codes are the
     // source table's.
-    if (message.startCode == SacnMessage::StartCodeLevels)
+    if (message.startCode == SacnMessage::StartCodeLevels) {
         m_census->recordFrame(message.frame, nowMs);
+        // Preview data is for a desk's own preview screens, not what the lights show.
+        if (m_followedLevels && !message.preview())
+            m_followedLevels->take(message.frame);
+    }
     m_sources->record(message, nowMs);
     if (m_merge && message.frame.universe.number == m_universeOnShow)
         takeShown(message);

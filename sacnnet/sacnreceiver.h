@@ -19,6 +19,7 @@ class CoalescingReader;
 class DatagramReader;
 class DatagramTap;
 class DmxCensus;
+class FollowedLevels;
 class FrameHistory;
 class NetworkChangeWatcher;
 class SacnMerge;
@@ -102,6 +103,8 @@ public:
     quint8 priorityOf(const SourceIdentity &source) const;
     // The chosen frame after every packet that changed it, with its arrival time, once asked for.
     void setFrameHistoryKept(bool keep);
+    // Every level packet received is handed to it too (null: none); not owned.
+    void setFollowedLevels(FollowedLevels *levels) { m_followedLevels = levels; }
     const FrameHistory *frameHistory() const { return m_historySink; }
 
     // Census readers, as of censusClockMs() (milliseconds since the receiver was made).
@@ -152,6 +155,7 @@ private:
     std::unique_ptr<CoalescingReader> m_coalescingReader;
     MulticastMemberships m_memberships;
     std::unique_ptr<DmxCensus> m_census;
+    FollowedLevels *m_followedLevels = nullptr;
     std::unique_ptr<SacnSourceTable> m_sources;
     std::unique_ptr<SacnMerge> m_merge; // for the universe on show
     std::unique_ptr<uchar[]> m_mergedLevels;
