@@ -3,6 +3,7 @@
 #include "artnet.h"
 #include "eventdetector.h"
 #include "eventlog.h"
+#include "followedlevels.h"
 #include "networkchangewatcher.h"
 #include "sacnpackets.h"
 #include "sacnreceiver.h"
@@ -53,6 +54,10 @@ void CaptureSession::start(const Identity &identity)
         QObject::connect(m_networkWatcher.get(), &NetworkChangeWatcher::changed,
                          m_networkWatcher.get(), [this] { noteNetworkChange(); });
     }
+    if (!m_followedLevels)
+        m_followedLevels = std::make_unique<FollowedLevels>();
+    m_artNet->setFollowedLevels(m_followedLevels.get());
+    m_sacn->setFollowedLevels(m_followedLevels.get());
     m_artNet->setSourceLevelsKept(true);
     applyLevelChoice();
     setTracedChannel(m_tracedChannel);
@@ -274,6 +279,8 @@ bool CaptureSession::startListening()
     if (!m_artNet)
         return false;
     const bool open = m_artNet->openSocket();
+    if (m_listeners++ > 0)
+        return open;
     m_artNet->setCensusEnabled(true);
     m_artNet->startNodePolling();
     m_sacnListening = true;
@@ -285,7 +292,7 @@ bool CaptureSession::startListening()
 
 void CaptureSession::stopListening()
 {
-    if (!m_artNet)
+    if (!m_artNet || m_listeners == 0 || --m_listeners > 0)
         return;
     m_artNet->stopNodePolling();
     m_artNet->setCensusEnabled(false);

@@ -21,6 +21,7 @@ struct CapturedDatagram;
 class EventDetector;
 class EventLog;
 class NetworkChangeWatcher;
+class FollowedLevels;
 class FrameHistory;
 class SacnReceiver;
 class SacnSender;
@@ -123,11 +124,19 @@ public:
     // Ends recording and sending; listening and poll replies go on.
     void stop();
 
-    // Listening for the network view: counts every sender and polls for nodes, beside what
-    // recording needs. Returns whether the port is open.
+    // Listening for the network view and the other readers of the census (the event log, the
+    // phone view): counts every sender and polls for nodes, beside what recording needs, from
+    // the first start to the stop that matches the last one; each reader starts and stops once.
+    // Returns whether the port is open.
     bool startListening();
     void stopListening();
     bool listening() const;
+    // The latest levels of these universes are kept from now on, beside the universe on show
+    // (at most FollowedLevels::MaxUniverses of them).
+    void setFollowedUniverses(const QList<UniverseKey> &universes);
+    // A followed universe's levels: the window's own (readLevels()) while it records that
+    // universe, else those kept for the follower. length in: room in buffer, out: bytes copied.
+    bool readFollowedLevels(UniverseKey universe, uchar *buffer, quint16 *length);
     CensusSnapshot census() const;
     QList<DmxSource> sources(int universe) const; // Art-Net, in order of first arrival
     QList<DmxSource> sources(UniverseKey universe) const;
@@ -193,6 +202,8 @@ private:
     bool m_previewShown = false;
     bool m_sacnRecording = false;
     bool m_sacnListening = false;
+    int m_listeners = 0; // startListening() calls not yet stopped
+    std::unique_ptr<FollowedLevels> m_followedLevels;
     bool m_capturing = false;
     std::unique_ptr<CaptureFileWriter> m_captureWriter;
     LevelChoice m_artNetChoice;

@@ -4,6 +4,7 @@
 #include "artnetpackets.h"
 #include "captureddatagram.h"
 #include "eventdetector.h"
+#include "followedlevels.h"
 #include "sacnpackets.h"
 #include "sacnreceiver.h"
 #include "sacnsender.h"
@@ -39,6 +40,8 @@ void CaptureSession::forgetReceived()
         m_artNet->forgetReceived();
     if (m_sacn)
         m_sacn->forgetReceived();
+    if (m_followedLevels)
+        m_followedLevels->clear();
 }
 
 quint64 CaptureSession::liveDatagramsDropped() const
