@@ -8,9 +8,9 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 runtime_packages=(cmake make g++ qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev libpcap-dev
-    pkg-config fonts-dejavu-core)
+    qt6-httpserver-dev qt6-websockets-dev pkg-config fonts-dejavu-core)
 package_packages=(cmake make g++ qt6-base-dev qt6-base-dev-tools libgl-dev libpcap-dev pkg-config
-    debhelper dpkg-dev)
+    qt6-httpserver-dev qt6-websockets-dev debhelper dpkg-dev)
 package_check_packages=("${package_packages[@]}" qt6-qpa-plugins fonts-dejavu-core iproute2
     util-linux lintian appstream desktop-file-utils)
 test_packages=("${runtime_packages[@]}" iproute2 util-linux tshark ola curl clang-14 libclang-rt-14-dev
@@ -159,7 +159,8 @@ package-check)
     tests/check-package "$(package_file)"
     ;;
 clazy)
-    install_missing cmake make qt6-base-dev qt6-base-dev-tools libgl-dev clazy
+    install_missing cmake make qt6-base-dev qt6-base-dev-tools libgl-dev \
+        qt6-httpserver-dev qt6-websockets-dev clazy
     clazy_checks
     ;;
 *)

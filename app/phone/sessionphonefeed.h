@@ -1,0 +1,32 @@
+#ifndef SESSIONPHONEFEED_H
+#define SESSIONPHONEFEED_H
+
+#include "phonefeed.h"
+
+#include <functional>
+
+class CaptureSession;
+
+// The phone view's feed from the capture session: its census and time code, and the levels of
+// the universes the pages follow. The session counts its listeners, so that the network view
+// closing does not end the phone view's listening, nor the other way round.
+class SessionPhoneFeed : public PhoneFeed
+{
+public:
+    // sessionNeeded makes the session's engines when they are not made yet (the window's
+    // start with its identity).
+    SessionPhoneFeed(CaptureSession *session, std::function<void()> sessionNeeded);
+    ~SessionPhoneFeed() override;
+
+    void setListening(bool listening) override;
+    PhoneCensus census() const override;
+    void setFollowed(const QList<UniverseKey> &universes) override;
+    bool readLevels(UniverseKey universe, uchar *levels, quint16 *length) override;
+
+private:
+    CaptureSession *m_session;
+    std::function<void()> m_sessionNeeded;
+    bool m_listening = false;
+};
+
+#endif // SESSIONPHONEFEED_H

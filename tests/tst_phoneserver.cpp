@@ -1,0 +1,319 @@
+// The phone view's server on a real capture session, over real sockets in a private network
+// namespace: who is answered, what is refused, the bounds, and levels of a real ArtDmx pushed to
+// a page.
+#include "capturesession.h"
+#include "phoneconnectionguard.h"
+#include "phoneserver.h"
+#include "phonetoken.h"
+#include "privatenetwork.h"
+#include "sessionphonefeed.h"
+#include "testpackets.h"
+
+#include <QDeadlineTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTcpSocket>
+#include <QTest>
+#include <QTimer>
+#include <QUdpSocket>
+#include <QWebSocket>
+
+#include <memory>
+
+namespace {
+
+const QHostAddress Loopback(QHostAddress::LocalHost);
+
+bool answerComplete(const QByteArray &bytes)
+{
+    const qsizetype end = bytes.indexOf("\r\n\r\n");
+    if (end < 0)
+        return false;
+    const qsizetype length = bytes.indexOf("Content-Length: ");
+    const int body = length < 0 ? 0 : bytes.mid(length + 16, 8).split('\r').value(0).toInt();
+    return bytes.size() >= end + 4 + body;
+}
+
+// What the server answers to the request, and whether it closed the connection, within waitMs.
+std::pair<QByteArray, bool> exchange(QTcpSocket &socket, const QByteArray &request, int waitMs)
+{
+    socket.write(request);
+    QByteArray answer;
+    for (QDeadlineTimer deadline(waitMs); !deadline.hasExpired();) {
+        QTest::qWait(5);
+        answer += socket.readAll();
+        if (socket.state() == QAbstractSocket::UnconnectedState || answerComplete(answer))
+            break;
+    }
+    return {answer, socket.state() == QAbstractSocket::UnconnectedState};
+}
+
+bool connectTo(QTcpSocket &socket, const QHostAddress &address, quint16 port)
+{
+    socket.connectToHost(address, port);
+    for (QDeadlineTimer deadline(3000); !deadline.hasExpired()
+         && (socket.state() == QAbstractSocket::ConnectingState
+             || socket.state() == QAbstractSocket::HostLookupState);)
+        QTest::qWait(5);
+    return socket.state() == QAbstractSocket::ConnectedState;
+}
+
+QByteArray get(const QByteArray &target, const QByteArray &more = QByteArray())
+{
+    return "GET " + target + " HTTP/1.1\r\nHost: phone\r\n" + more + "\r\n";
+}
+
+const QByteArray Upgrade = "Connection: Upgrade\r\nUpgrade: websocket\r\nSec-WebSocket-Version: 13\r\n"
+                           "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n";
+
+} // namespace
+
+class tst_PhoneServer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { VARDOLUX_REQUIRE_PRIVATE_NETWORK(); }
+    void init();
+    void cleanup();
+    void constantTimeEquals_data();
+    void constantTimeEquals();
+    void answers_data();
+    void answers();
+    void closesWithoutAnswer_data();
+    void closesWithoutAnswer();
+    void refusesBeyondBounds_data();
+    void refusesBeyondBounds();
+    void listensOnlyWhereAndWhileRunning();
+    void pushesLevelsOfRealPackets();
+
+private:
+    QByteArray tokenQuery() const { return "t=" + m_server->token(); }
+
+    CaptureSession m_session;
+    std::unique_ptr<SessionPhoneFeed> m_feed;
+    std::unique_ptr<PhoneServer> m_server;
+};
+
+void tst_PhoneServer::init()
+{
+    m_session.start(CaptureSession::Identity());
+    m_feed = std::make_unique<SessionPhoneFeed>(&m_session, nullptr);
+    m_server = std::make_unique<PhoneServer>(m_feed.get());
+    QVERIFY2(m_server->start(Loopback, 0), qPrintable(m_server->errorString()));
+}
+
+void tst_PhoneServer::cleanup()
+{
+    m_server.reset();
+    m_feed.reset();
+}
+
+void tst_PhoneServer::constantTimeEquals_data()
+{
+    QTest::addColumn<QByteArray>("a");
+    QTest::addColumn<QByteArray>("b");
+    QTest::addColumn<bool>("equal");
+    const QByteArray token = PhoneToken::generate();
+    QByteArray first = token, last = token;
+    first[0] = first[0] == 'A' ? 'B' : 'A';
+    last[42] = last[42] == 'A' ? 'B' : 'A';
+    QTest::newRow("the same token") << token << QByteArray(token) << true;
+    QTest::newRow("first byte differs") << token << first << false;
+    QTest::newRow("last byte differs") << token << last << false;
+    QTest::newRow("a prefix of it") << token << token.left(42) << false;
+    QTest::newRow("a token against empty") << token << QByteArray() << false;
+    QTest::newRow("a fresh token") << token << PhoneToken::generate() << false;
+}
+
+void tst_PhoneServer::constantTimeEquals()
+{
+    QFETCH(QByteArray, a);
+    QFETCH(QByteArray, b);
+    QFETCH(bool, equal);
+    QCOMPARE(a.size(), 43);
+    QVERIFY(QByteArray::fromBase64(a, QByteArray::Base64UrlEncoding | QByteArray::AbortOnBase64DecodingErrors).size() == 32);
+    QCOMPARE(PhoneToken::constantTimeEquals(a, b), equal);
+}
+
+void tst_PhoneServer::answers_data()
+{
+    QTest::addColumn<QByteArray>("request"); // TOKEN stands for the right one
+    QTest::addColumn<QByteArray>("status");
+    QTest::addColumn<QByteArray>("bodyHas"); // empty: no body at all
+    const QByteArray wrong = "t=" + PhoneToken::generate();
+    QTest::newRow("page") << get("/?TOKEN") << QByteArray("200") << QByteArray("phone.js?TOKEN");
+    QTest::newRow("script") << get("/phone.js?TOKEN") << QByteArray("200") << QByteArray("WebSocket");
+    QTest::newRow("wrong token") << get("/?" + wrong) << QByteArray("403") << QByteArray();
+    QTest::newRow("no token") << get("/phone.css") << QByteArray("403") << QByteArray();
+    QTest::newRow("other path, token") << get("/etc/passwd?TOKEN") << QByteArray("404") << QByteArray();
+    QTest::newRow("other path, no token") << get("/x") << QByteArray("403") << QByteArray();
+    QTest::newRow("POST with token") << QByteArray("POST /?TOKEN HTTP/1.1\r\nContent-Length: 0\r\n\r\n")
+                                    << QByteArray("403") << QByteArray();
+    QTest::newRow("body with token") << get("/?TOKEN", "Content-Length: 3\r\n")
+                                    << QByteArray("403") << QByteArray();
+    QTest::newRow("upgrade, wrong token") << get("/live?" + wrong, Upgrade) << QByteArray("403") << QByteArray();
+    QTest::newRow("upgrade, no token") << get("/live", Upgrade) << QByteArray("403") << QByteArray();
+    QTest::newRow("upgrade elsewhere, token") << get("/?TOKEN", Upgrade) << QByteArray("403") << QByteArray();
+    QTest::newRow("upgrade, token") << get("/live?TOKEN", Upgrade) << QByteArray("101") << QByteArray();
+    QTest::newRow("bare LF lines, upgrade, wrong token")
+            << QByteArray(get("/live?" + wrong, Upgrade)).replace("\r\n", "\n") << QByteArray("403")
+            << QByteArray();
+}
+
+void tst_PhoneServer::answers()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, status);
+    QFETCH(QByteArray, bodyHas);
+    QTcpSocket socket;
+    QVERIFY(connectTo(socket, Loopback, m_server->port()));
+    // In two pieces, as a slow network may deliver it.
+    request.replace("TOKEN", tokenQuery());
+    socket.write(request.left(9));
+    QTest::qWait(50);
+    const auto [answer, closed] = exchange(socket, request.mid(9), 3000);
+    QVERIFY2(answer.startsWith("HTTP/1.1 " + status), answer.constData());
+    const QByteArray body = answer.mid(answer.indexOf("\r\n\r\n") + 4);
+    if (bodyHas.isEmpty()) {
+        QVERIFY2(body.isEmpty() || status == "101", body.constData());
+    } else {
+        QVERIFY(body.contains(bodyHas.replace("TOKEN", tokenQuery())));
+    }
+    if (status != "101")
+        QVERIFY(answer.contains("Content-Security-Policy: default-src 'none'; script-src 'self';"));
+    if (status == "403")
+        QTRY_COMPARE(socket.state(), QAbstractSocket::UnconnectedState);
+    Q_UNUSED(closed);
+}
+
+void tst_PhoneServer::closesWithoutAnswer_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<int>("afterMs");
+    QTest::newRow("head over 8 KiB") << get("/?TOKEN", "X: " + QByteArray(9000, 'x') + "\r\n") << 0;
+    QTest::newRow("a second request before the answer") << get("/?TOKEN") + get("/?TOKEN") << 0;
+    QTest::newRow("head not complete in 5 s") << QByteArray("GET /?TOKEN HTTP/1.1\r\n")
+                                             << PhoneConnectionGuard::RequestTimeoutMs;
+}
+
+void tst_PhoneServer::closesWithoutAnswer()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(int, afterMs);
+    QTcpSocket socket;
+    QVERIFY(connectTo(socket, Loopback, m_server->port()));
+    QElapsedTimer clock;
+    clock.start();
+    const auto [answer, closed] = exchange(socket, request.replace("TOKEN", tokenQuery()),
+                                           afterMs + 2000);
+    QVERIFY(closed);
+    QCOMPARE(answer, QByteArray());
+    QVERIFY2(clock.elapsed() >= afterMs - 500, qPrintable(QString::number(clock.elapsed())));
+}
+
+void tst_PhoneServer::refusesBeyondBounds_data()
+{
+    QTest::addColumn<int>("answered");   // connections kept open after a request each
+    QTest::addColumn<int>("waiting");    // connections open without a request
+    QTest::addColumn<int>("wrongTokens"); // requests with a wrong token first
+    QTest::newRow("17th connection") << PhoneConnectionGuard::MaxConnections << 0 << 0;
+    QTest::newRow("5th waiting from one address") << 0 << PhoneConnectionGuard::MaxWaitingPerAddress << 0;
+    QTest::newRow("after 3 wrong tokens") << 0 << 0 << PhoneConnectionGuard::StrikesToBlock;
+    QTest::newRow("2 wrong tokens are forgiven") << 0 << 0 << -(PhoneConnectionGuard::StrikesToBlock - 1);
+}
+
+void tst_PhoneServer::refusesBeyondBounds()
+{
+    QFETCH(int, answered);
+    QFETCH(int, waiting);
+    QFETCH(int, wrongTokens);
+    std::vector<std::unique_ptr<QTcpSocket>> held;
+    for (int index = 0; index < answered + waiting; ++index) {
+        held.push_back(std::make_unique<QTcpSocket>());
+        QVERIFY(connectTo(*held.back(), Loopback, m_server->port()));
+        if (index < answered)
+            QVERIFY(exchange(*held.back(), get("/phone.css?" + tokenQuery()), 3000).first.startsWith("HTTP/1.1 200"));
+    }
+    for (int index = 0; index < std::abs(wrongTokens); ++index) {
+        QTcpSocket socket;
+        QVERIFY(connectTo(socket, Loopback, m_server->port()));
+        QVERIFY(exchange(socket, get("/?t=guess"), 3000).first.startsWith("HTTP/1.1 403"));
+    }
+    QTest::qWait(300);
+    QTcpSocket next;
+    connectTo(next, Loopback, m_server->port());
+    const auto [answer, closed] = exchange(next, get("/?" + tokenQuery()), 2000);
+    QCOMPARE(answer.startsWith("HTTP/1.1 200"), wrongTokens < 0);
+    QCOMPARE(closed, wrongTokens >= 0);
+}
+
+void tst_PhoneServer::listensOnlyWhereAndWhileRunning()
+{
+    const quint16 port = m_server->port();
+    QTcpSocket elsewhere;
+    QVERIFY(!connectTo(elsewhere, QHostAddress(PrivateNetwork::LocalAddress), port));
+    const QByteArray token = m_server->token();
+    m_server->stop();
+    QVERIFY(!m_server->running());
+    QCOMPARE(m_server->url(), QString());
+    QTcpSocket stopped;
+    QVERIFY(!connectTo(stopped, Loopback, port));
+    QVERIFY(!m_server->start(QHostAddress::Any, 0));
+    QVERIFY(m_server->start(Loopback, port));
+    QVERIFY(m_server->token() != token);
+    QCOMPARE(m_server->url(), QStringLiteral("http://127.0.0.1:%1/?t=%2").arg(port).arg(QString::fromLatin1(m_server->token())));
+}
+
+void tst_PhoneServer::pushesLevelsOfRealPackets()
+{
+    QUdpSocket console;
+    QString error;
+    QVERIFY2(console.setSocketDescriptor(PrivateNetwork::peerUdpSocket(PrivateNetwork::PeerAddress, 0, &error)), qPrintable(error));
+    QByteArray levels(512, '\0');
+    levels[0] = 10;
+    levels[511] = char(255);
+    // A console sending at 25 Hz.
+    QTimer clock;
+    connect(&clock, &QTimer::timeout, this, [&] {
+        console.writeDatagram(TestPackets::artDmx(4, levels), QHostAddress(PrivateNetwork::LocalAddress), 6454);
+    });
+    QWebSocket page;
+    QList<QJsonObject> received;
+    connect(&page, &QWebSocket::textMessageReceived, this, [&](const QString &text) {
+        received << QJsonDocument::fromJson(text.toUtf8()).object();
+    });
+    const auto last = [&](const char *type) {
+        for (auto it = received.crbegin(); it != received.crend(); ++it) {
+            if ((*it)[QStringLiteral("t")].toString() == QLatin1String(type))
+                return *it;
+        }
+        return QJsonObject();
+    };
+    page.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/live?%2").arg(m_server->port()).arg(QString::fromLatin1(tokenQuery()))));
+    QTRY_COMPARE(m_server->clientCount(), 1);
+    QTRY_COMPARE(last("hello")[QStringLiteral("rateHz")].toInt(), 10);
+    // The network view closing leaves the phone view listening.
+    m_session.startListening();
+    m_session.stopListening();
+    QVERIFY(m_session.listening());
+    clock.start(40);
+    QTRY_VERIFY_WITH_TIMEOUT(last("universes")[QStringLiteral("list")].toArray().size() == 1, 3000);
+    QCOMPARE(last("universes")[QStringLiteral("list")][0][QStringLiteral("label")].toString(), QStringLiteral("Art-Net 5"));
+    page.sendTextMessage(QStringLiteral(R"({"t":"follow","p":"artnet","u":5})"));
+    QTRY_VERIFY(!last("levels").isEmpty());
+    const QJsonArray full = last("levels")[QStringLiteral("full")].toArray();
+    QCOMPARE(full.size(), 512);
+    QCOMPARE(full[0].toInt(), 10);
+    QCOMPARE(full[511].toInt(), 255);
+    levels[100] = 77;
+    QTRY_VERIFY(last("levels").contains(QStringLiteral("ch")));
+    QCOMPARE(last("levels")[QStringLiteral("ch")].toArray(), (QJsonArray{QJsonArray{100, 77}}));
+    // The one message a page may send is small: anything larger ends the connection.
+    page.sendTextMessage(QString(PhoneServer::MaxIncomingMessageBytes + 1, QLatin1Char(' ')));
+    QTRY_COMPARE(m_server->clientCount(), 0);
+}
+
+QTEST_GUILESS_MAIN(tst_PhoneServer)
+#include "tst_phoneserver.moc"
