@@ -6,7 +6,6 @@
 #include "captureplayback.h"
 #include "capturesession.h"
 #include "commandkeys.h"
-#include "eventlog.h"
 #include "eventlogview.h"
 #include "levelsbar.h"
 #include "mergeview.h"
@@ -331,8 +330,7 @@ void Vardolux::createNetworkView()
 
 void Vardolux::createEventLogView()
 {
-    eventLog = std::make_unique<EventLog>();
-    eventLogView = new EventLogView(this, session.get(), eventLog.get());
+    eventLogView = new EventLogView(this, session.get(), session->eventLog());
     connect(eventLogView, &EventLogView::sessionNeeded, this, [this] { ensureEngine(); });
     connect(eventLogView, &EventLogView::universeChosen, this, &Vardolux::showUniverse);
 }

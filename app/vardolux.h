@@ -33,7 +33,6 @@ class ActivityViews;
 class CaptureControl;
 class CaptureSession;
 class CapturePlayback;
-class EventLog;
 class EventLogView;
 
 // The main window: the channel table of one universe and every command of the program.
@@ -195,8 +194,6 @@ private:
     CapturePlayback *capturePlayback = nullptr;
     CaptureControl *captureControl = nullptr;
     ReplayControl *replayControl = nullptr;
-    // Until the session keeps a log of its own, the window's stays empty.
-    std::unique_ptr<EventLog> eventLog;
     EventLogView *eventLogView = nullptr;
 };
 

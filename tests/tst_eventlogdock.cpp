@@ -1,4 +1,4 @@
-#include "windowfixture.h"
+#include "peerwindowfixture.h"
 
 #include "capturesession.h"
 #include "eventalarms.h"
@@ -10,10 +10,12 @@
 #include "eventlogview.h"
 #include "eventtablemodel.h"
 #include "statusentry.h"
+#include "testpackets.h"
 
 #include <QAbstractItemModelTester>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -58,8 +60,9 @@ QStringList column(const QAbstractItemModel &model, int column)
 Q_DECLARE_METATYPE(DmxEvent)
 
 // The event log as its dock, model, filter, files and alarms show it, with a log filled by the
-// test, and in the window: a double-click shows the universe and the status bar warns.
-class tst_EventLogDock : public QObject, public WindowFixture
+// test, and in the window: a double-click shows the universe, the status bar warns, and a
+// console on the test network unplugged and plugged back is logged.
+class tst_EventLogDock : public QObject, public PeerWindowFixture
 {
     Q_OBJECT
 
@@ -78,6 +81,7 @@ private slots:
     void alarms_data();
     void alarms();
     void windowShowsEvents();
+    void consoleUnpluggedAndBack();
 };
 
 void tst_EventLogDock::modelFollowsLog_data()
@@ -261,14 +265,14 @@ void tst_EventLogDock::alarms()
     EventLogView *view = window->eventLogView;
     view->alarms()->setWatched({artNet(1).number}, {7});
     view->alarms()->setTimeCodeWatched(true);
-    window->eventLog->append(happened);
+    window->session->eventLog()->append(happened);
     view->refresh();
     StatusEntry *entry = view->m_alarmEntry;
     QCOMPARE(entry->isVisibleTo(window.get()), !alarm.isEmpty());
     if (alarm.isEmpty())
         return;
     QCOMPARE(entry->text(), alarm.arg(QDateTime::fromMSecsSinceEpoch(TenPm).toString("hh:mm:ss")));
-    window->eventLog->append(happened);
+    window->session->eventLog()->append(happened);
     view->refresh();
     QVERIFY2(entry->text().endsWith(QStringLiteral(" (2 alarms)")), qPrintable(entry->text()));
     // A click acknowledges every alarm.
@@ -283,49 +287,94 @@ void tst_EventLogDock::windowShowsEvents()
 {
     auto window = makeWindow();
     EventLogView *view = window->eventLogView;
-    window->eventLog->append(makeEvent(DmxEventKind::SourceAppeared, artNet(3), QStringLiteral("x")));
+    EventLog *log = window->session->eventLog();
+    log->append(makeEvent(DmxEventKind::SourceAppeared, artNet(3), QStringLiteral("x")));
     DmxEvent hostile = makeEvent(DmxEventKind::ConflictStarted, sacn(12),
-                             QStringLiteral("<b>2 sources</b>"));
+                                 QStringLiteral("<b>2 sources</b>"));
     hostile.hasSource = false;
     hostile.sourceName = QStringLiteral("=cmd|' /C calc'!A0\n<i>Desk</i>");
-    window->eventLog->append(hostile);
+    log->append(hostile);
     view->refresh();
     QCOMPARE(view->m_countEntry->text(), QStringLiteral("Events: 2"));
     QCOMPARE(view->m_countEntry->toolTip(), QStringLiteral("Newest: Conflict started"));
 
+    // Opened, the log listens: the program's own events (networks up) join these two.
     window->resize(900, 600);
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
     QTest::mouseClick(view->m_countEntry, Qt::LeftButton);
     QTRY_VERIFY(view->dock()->isVisible());
     QTableView *table = view->dock()->m_view;
-    QCOMPARE(table->model()->index(0, EventTableModel::SourceColumn).data().toString(),
+    const QStringList universes = column(*table->model(), EventTableModel::UniverseColumn);
+    const int sacnRow = int(universes.indexOf(QStringLiteral("sACN 12")));
+    const int artNetRow = int(universes.indexOf(QStringLiteral("Art-Net 3")));
+    QVERIFY2(sacnRow >= 0 && sacnRow < artNetRow, qPrintable(universes.join(u',')));
+    QCOMPARE(table->model()->index(sacnRow, EventTableModel::SourceColumn).data().toString(),
              QStringLiteral("=cmd|' /C calc'!A0\u240A<i>Desk</i>"));
 
     // Export: oldest first, the hostile name neither breaking the row nor a formula.
     const QString csv = m_files->filePath(QStringLiteral("events.csv"));
     QString error;
     QVERIFY2(view->dock()->exportCsv(csv, &error), qPrintable(error));
-    const QList<QByteArray> rows = fileBytes(csv).split('\n');
-    QCOMPARE(rows.size(), 4);
-    QVERIFY2(rows.at(1).contains(",Source appeared,Art-Net 3,2.0.0.10/1 FOH,x\r"), rows.at(1));
-    QVERIFY2(rows.at(2).contains(",Conflict started,sACN 12,'=cmd|' /C calc'!A0\xe2\x90\x8a<i>Desk"
-                                 "</i>,<b>2 sources</b>\r"),
-             rows.at(2));
-
-    if (const QByteArray shot = qgetenv("VARDOLUX_EVENT_LOG_SCREENSHOT"); !shot.isEmpty())
-        view->dock()->grab().save(QString::fromLocal8Bit(shot));
+    const QByteArray bytes = fileBytes(csv);
+    QVERIFY2(bytes.startsWith("Time,Kind,Universe,Source,Text\r\n"), bytes);
+    const qsizetype first = bytes.indexOf(",Source appeared,Art-Net 3,2.0.0.10/1 FOH,x\r\n");
+    const qsizetype second = bytes.indexOf(",Conflict started,sACN 12,'=cmd|' /C calc'!A0"
+                                           "\xe2\x90\x8a<i>Desk</i>,<b>2 sources</b>\r\n");
+    QVERIFY2(first > 0 && second > first, bytes);
 
     // A double-click shows the universe as the protocol bar and the universe box would.
-    emit table->doubleClicked(table->model()->index(0, EventTableModel::KindColumn));
+    emit table->doubleClicked(table->model()->index(sacnRow, EventTableModel::KindColumn));
     QCOMPARE(window->session->universeOnShow(), sacn(12));
-    emit table->doubleClicked(table->model()->index(1, EventTableModel::TextColumn));
+    emit table->doubleClicked(table->model()->index(artNetRow, EventTableModel::TextColumn));
     QCOMPARE(window->session->universeOnShow(), artNet(3));
     QCOMPARE(window->universeSpinBox->value(), 3);
     // The universe on show stands out.
     view->refresh();
-    QVERIFY(table->model()->index(1, 0).data(Qt::FontRole).value<QFont>().bold());
-    QVERIFY(!table->model()->index(0, 0).data(Qt::FontRole).isValid());
+    const QStringList after = column(*table->model(), EventTableModel::UniverseColumn);
+    QVERIFY(table->model()->index(int(after.indexOf(QStringLiteral("Art-Net 3"))), 0)
+                    .data(Qt::FontRole).value<QFont>().bold());
+    QVERIFY(!table->model()->index(int(after.indexOf(QStringLiteral("sACN 12"))), 0)
+                     .data(Qt::FontRole).isValid());
+}
+
+// A console on the peer sends universe 1 at 40 Hz, is unplugged for 3 s and plugged back: what the engine finds reaches the dock and the watched
+// universe's alarm.
+void tst_EventLogDock::consoleUnpluggedAndBack()
+{
+    std::unique_ptr<QUdpSocket> peer = openPeerSocket();
+    QVERIFY(peer);
+    auto window = makeWindow();
+    EventLogView *view = window->eventLogView;
+    view->alarms()->setWatched({artNet(1).number}, {});
+    window->resize(900, 520);
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    view->toggleAction()->trigger();
+    QVERIFY(window->session->listening());
+    const auto sendFor = [&](int ms) {
+        QElapsedTimer sending;
+        sending.start();
+        for (quint8 sequence = 1; sending.elapsed() < ms; sequence = sequence % 255 + 1) {
+            if (!sendToWindow(*peer, TestPackets::artDmx(0, QByteArray(512, '\x40'), sequence)))
+                return false;
+            QTest::qWait(25);
+        }
+        return true;
+    };
+    QVERIFY(sendFor(1500));
+    QTest::qWait(3000); // unplugged
+    QVERIFY(sendFor(1500));
+    QTest::qWait(500);
+
+    const QStringList kinds = column(*view->dock()->model(), EventTableModel::KindColumn);
+    QVERIFY2(kinds.contains(QStringLiteral("Source appeared")), qPrintable(kinds.join(u',')));
+    QVERIFY2(kinds.contains(QStringLiteral("Source lost")), qPrintable(kinds.join(u',')));
+    QVERIFY2(kinds.contains(QStringLiteral("Source resumed")), qPrintable(kinds.join(u',')));
+    QVERIFY2(view->m_alarmEntry->text().startsWith(QStringLiteral("ALARM: Art-Net 1 went dark ")),
+             qPrintable(view->m_alarmEntry->text()));
+    if (const QByteArray shot = qgetenv("VARDOLUX_EVENT_LOG_SCREENSHOT"); !shot.isEmpty())
+        QVERIFY(window->grab().save(QString::fromLocal8Bit(shot)));
 }
 
 QTEST_MAIN(tst_EventLogDock)

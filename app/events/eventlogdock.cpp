@@ -111,12 +111,6 @@ QTableView *EventLogDock::createTable()
     return m_view;
 }
 
-void EventLogDock::setLog(EventLog *log)
-{
-    m_model->setLog(log);
-    updateCount();
-}
-
 void EventLogDock::refresh(UniverseKey universeOnShow)
 {
     m_model->setUniverseOnShow(universeOnShow);

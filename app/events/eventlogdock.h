@@ -29,7 +29,6 @@ class EventLogDock : public QDockWidget
 public:
     explicit EventLogDock(EventLog *log, QWidget *parent = nullptr);
 
-    void setLog(EventLog *log);
     EventTableModel *model() const { return m_model; }
     // Takes in what the log gained and lost since; cheap when nothing did.
     void refresh(UniverseKey universeOnShow);

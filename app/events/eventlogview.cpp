@@ -132,14 +132,6 @@ void EventLogView::addMenuEntries(QMenu *menu) const
     menu->addActions({toggleAction(), m_logFileAction, m_watchedAction, m_acknowledgeAction});
 }
 
-void EventLogView::setLog(EventLog *log)
-{
-    m_log = log;
-    m_fedSerial = log ? log->lastSerial() : 0;
-    m_dock->setLog(log);
-    updateEventCount();
-}
-
 void EventLogView::readSettings()
 {
     const QSettings settings = programSettings();

@@ -31,7 +31,6 @@ public:
     EventLogView(QMainWindow *window, CaptureSession *session, EventLog *log);
     ~EventLogView() override;
 
-    void setLog(EventLog *log);
     void addMenuEntries(QMenu *menu) const;
     QAction *toggleAction() const;
     EventLogDock *dock() const { return m_dock; }

@@ -24,16 +24,6 @@ UniverseKey EventTableModel::universeOfCode(int code)
     return key;
 }
 
-void EventTableModel::setLog(EventLog *log)
-{
-    beginResetModel();
-    m_log = log;
-    m_newestShown = 0;
-    m_rows = 0;
-    endResetModel();
-    catchUp();
-}
-
 bool EventTableModel::catchUp()
 {
     if (!m_log)

@@ -28,7 +28,6 @@ public:
     static int universeCode(UniverseKey key) { return int(key.protocol) << 16 | key.number; }
     static UniverseKey universeOfCode(int code);
 
-    void setLog(EventLog *log); // starts again from the new log's events
     EventLog *log() const { return m_log; }
     // Returns whether rows came or went.
     bool catchUp();
