@@ -291,9 +291,18 @@ void tst_PhoneServer::pushesLevelsOfRealPackets()
         }
         return QJsonObject();
     };
+    m_session.noteEvent(DmxEventKind::PortShared, QStringLiteral("before"));
     page.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/live?%2").arg(m_server->port()).arg(QString::fromLatin1(tokenQuery()))));
     QTRY_COMPARE(m_server->clientCount(), 1);
     QTRY_COMPARE(last("hello")[QStringLiteral("rateHz")].toInt(), 10);
+    // The log's last events on connect, then each new one once.
+    const auto lastEventText = [&] {
+        return last("events")[QStringLiteral("list")].toArray().last()[QStringLiteral("text")].toString();
+    };
+    QTRY_COMPARE(lastEventText(), QStringLiteral("before"));
+    m_session.noteEvent(DmxEventKind::PortShared, QStringLiteral("after"));
+    QTRY_COMPARE(lastEventText(), QStringLiteral("after"));
+    QVERIFY(last("events")[QStringLiteral("list")].toArray().size() < 3);
     // The network view closing leaves the phone view listening.
     m_session.startListening();
     m_session.stopListening();

@@ -67,6 +67,9 @@ public:
     virtual void setFollowed(const QList<UniverseKey> &universes) = 0;
     // The latest levels of a followed universe; length in: room, out: bytes copied.
     virtual bool readLevels(UniverseKey universe, uchar *levels, quint16 *length) = 0;
+    // The events logged since the last call, oldest first, at most atMost of the newest;
+    // after setListening(true), those already in the log.
+    virtual QList<PhoneEvent> newEvents(int atMost) = 0;
 };
 
 #endif // PHONEFEED_H

@@ -66,6 +66,7 @@ bool PhoneServer::start(const QHostAddress &address, quint16 port)
     m_port = guard->serverPort();
     m_error.clear();
     m_feed->setListening(true);
+    addEvents(m_feed->newEvents(EventsOnConnect));
     pushCensus();
     m_ticks = 0;
     m_tick.start();
@@ -93,6 +94,7 @@ void PhoneServer::stop()
     m_port = 0;
     m_universesMessage.clear();
     m_timeCodeMessage.clear();
+    m_lastEvents.clear();
     if (hadClients)
         emit clientCountChanged(0);
     emit runningChanged(false);
@@ -279,6 +281,7 @@ void PhoneServer::push()
     if (dropped)
         removeClosed();
     pushLevels(nowMs);
+    addEvents(m_feed->newEvents(EventsOnConnect));
     if (m_ticks % CensusEveryTicks == 0)
         pushCensus();
 }

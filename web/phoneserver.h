@@ -63,9 +63,8 @@ public:
     // The pages connected for pushes.
     int clientCount() const { return int(m_clients.size()); }
 
-    // For the event log: events as they are logged (the last EventsOnConnect go to a page when
-    // it connects) and the alarms not yet acknowledged.
-    void addEvents(const QList<PhoneEvent> &events);
+    // The alarms not yet acknowledged, from the window's event log side. (The events come from
+    // the feed: the last EventsOnConnect go to a page when it connects, new ones as they come.)
     void setAlarms(const QList<PhoneAlarm> &alarms);
 
 signals:
@@ -93,6 +92,7 @@ private:
     void push();
     void pushLevels(qint64 nowMs);
     void pushCensus();
+    void addEvents(const QList<PhoneEvent> &events);
     void sendToAll(const QString &message);
     static void send(Client &client, const QString &message);
 

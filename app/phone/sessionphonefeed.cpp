@@ -1,10 +1,14 @@
 #include "sessionphonefeed.h"
 
 #include "capturesession.h"
+#include "eventlog.h"
+#include "eventtexts.h"
 #include "networktexts.h"
 #include "phonemessages.h"
 
 #include <QCoreApplication>
+
+#include <algorithm>
 
 namespace {
 
@@ -57,6 +61,7 @@ void SessionPhoneFeed::setListening(bool listening)
     if (listening == m_listening)
         return;
     m_listening = listening;
+    m_eventSerial = 0;
     if (listening) {
         if (!m_session->started() && m_sessionNeeded)
             m_sessionNeeded();
@@ -112,4 +117,24 @@ void SessionPhoneFeed::setFollowed(const QList<UniverseKey> &universes)
 bool SessionPhoneFeed::readLevels(UniverseKey universe, uchar *levels, quint16 *length)
 {
     return m_session->readFollowedLevels(universe, levels, length);
+}
+
+QList<PhoneEvent> SessionPhoneFeed::newEvents(int atMost)
+{
+    const EventLog *log = m_session->eventLog();
+    QList<PhoneEvent> events;
+    if (!log || log->lastSerial() <= m_eventSerial)
+        return events;
+    const quint64 count = std::min<quint64>({log->lastSerial() - m_eventSerial, quint64(atMost),
+                                             quint64(log->count())});
+    m_eventSerial = log->lastSerial();
+    for (int index = int(count) - 1; index >= 0; --index) {
+        const DmxEvent &event = log->newest(index);
+        events << PhoneEvent{EventTexts::time(event.wallMs).left(8),
+                             DmxEvent::kindText(event.kind),
+                             event.hasUniverse ? EventTexts::universe(event.universe) : QString(),
+                             event.hasSource ? EventTexts::source(event) : QString(),
+                             event.text};
+    }
+    return events;
 }

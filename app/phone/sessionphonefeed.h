@@ -8,7 +8,7 @@
 class CaptureSession;
 
 // The phone view's feed from the capture session: its census and time code, and the levels of
-// the universes the pages follow. The session counts its listeners, so that the network view
+// the universes the pages follow, and the session's event log. The session counts its listeners, so that the network view
 // closing does not end the phone view's listening, nor the other way round.
 class SessionPhoneFeed : public PhoneFeed
 {
@@ -22,11 +22,13 @@ public:
     PhoneCensus census() const override;
     void setFollowed(const QList<UniverseKey> &universes) override;
     bool readLevels(UniverseKey universe, uchar *levels, quint16 *length) override;
+    QList<PhoneEvent> newEvents(int atMost) override;
 
 private:
     CaptureSession *m_session;
     std::function<void()> m_sessionNeeded;
     bool m_listening = false;
+    quint64 m_eventSerial = 0; // the last event handed out
 };
 
 #endif // SESSIONPHONEFEED_H
