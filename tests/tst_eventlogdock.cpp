@@ -352,6 +352,10 @@ void tst_EventLogDock::consoleUnpluggedAndBack()
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
     view->toggleAction()->trigger();
     QVERIFY(window->session->listening());
+    // The network view opened and closed leaves the log listening.
+    window->networkViewAction->trigger();
+    window->networkViewAction->trigger();
+    QVERIFY(window->session->listening());
     const auto sendFor = [&](int ms) {
         QElapsedTimer sending;
         sending.start();
