@@ -155,6 +155,8 @@
     entry.value.textContent = levelText(level);
     entry.bar.style.height = (level < 0 ? 0 : level * 100 / HighestLevel) + '%';
     entry.cell.classList.toggle('nodata', level < 0);
+    // The levels that are up stand out from the dark ones.
+    entry.cell.classList.toggle('zero', level === 0);
     entry.shown = level;
   }
 
