@@ -11,6 +11,7 @@
 #include "mergeview.h"
 #include "model.h"
 #include "networkview.h"
+#include "phoneviewcontrol.h"
 #include "portnotes.h"
 #include "programinfo.h"
 #include "protocolbar.h"
@@ -97,7 +98,10 @@ Vardolux::Vardolux() : session(std::make_unique<CaptureSession>())
     capturePlayback->addMenuEntries(captureControl->menu());
     replayControl->setOpenCapture([this] { return capturePlayback->openCapturePath(); });
     createEventLogView();
+    phoneViewControl = new PhoneViewControl(this, session.get(), helpMenu);
+    connect(phoneViewControl, &PhoneViewControl::sessionNeeded, this, [this] { ensureEngine(); });
     readSettings();
+    phoneViewControl->startAtLaunch();
 
     setCurrentFile(QString());
 
@@ -112,6 +116,9 @@ Vardolux::~Vardolux()
         disconnect(networkViewAction, nullptr, networkView, nullptr);
     if (eventLogView)
         disconnect(eventLogView->toggleAction(), nullptr, eventLogView, nullptr);
+    // The phones' view reads the session, which goes first.
+    if (phoneViewControl)
+        phoneViewControl->stop();
     stop();
     engine = nullptr;
     session.reset();
@@ -291,6 +298,7 @@ QMenu *Vardolux::createPopupMenu()
     capturePlayback->addMenuEntries(menu);
     replayControl->addMenuEntries(menu);
     eventLogView->addMenuEntries(menu);
+    phoneViewControl->addMenuEntries(menu);
     networkView->addMenuEntries(menu);
     return menu;
 }

@@ -34,6 +34,7 @@ class CaptureControl;
 class CaptureSession;
 class CapturePlayback;
 class EventLogView;
+class PhoneViewControl;
 
 // The main window: the channel table of one universe and every command of the program.
 class Vardolux : public QMainWindow
@@ -195,6 +196,7 @@ private:
     CaptureControl *captureControl = nullptr;
     ReplayControl *replayControl = nullptr;
     EventLogView *eventLogView = nullptr;
+    PhoneViewControl *phoneViewControl = nullptr;
 };
 
 #endif // VARDOLUX_H

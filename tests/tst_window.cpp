@@ -396,7 +396,7 @@ void tst_Window::menusInOrder()
         return names;
     };
     QCOMPARE(describe(window->menuBar()->actions()),
-             (QStringList{"&File", "&Run", "&Tools", "&View", "&Capture", "-", "&Help"}));
+             (QStringList{"&File", "&Run", "&Tools", "&View", "&Capture", "&Phone", "-", "&Help"}));
     QCOMPARE(describe(window->fileMenu->actions()),
              (QStringList{"newAction", "openAction", "saveAction", "saveAsAction", "-",
                           "exitAction"}));
