@@ -8,13 +8,13 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 runtime_packages=(cmake make g++ qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev libpcap-dev
-    qt6-httpserver-dev qt6-websockets-dev pkg-config fonts-dejavu-core)
+    qt6-httpserver-dev qt6-websockets-dev libqrencode-dev pkg-config fonts-dejavu-core)
 package_packages=(cmake make g++ qt6-base-dev qt6-base-dev-tools libgl-dev libpcap-dev pkg-config
-    qt6-httpserver-dev qt6-websockets-dev debhelper dpkg-dev)
+    qt6-httpserver-dev qt6-websockets-dev libqrencode-dev debhelper dpkg-dev)
 package_check_packages=("${package_packages[@]}" qt6-qpa-plugins fonts-dejavu-core iproute2
     util-linux lintian appstream desktop-file-utils)
 test_packages=("${runtime_packages[@]}" iproute2 util-linux tshark ola curl clang-14 libclang-rt-14-dev
-    clazy xvfb xauth "${package_check_packages[@]}")
+    clazy xvfb xauth chromium zbar-tools "${package_check_packages[@]}")
 
 install_missing() {
     local missing=()
