@@ -122,6 +122,8 @@ private slots:
     // Time code, sync and sinks
     void timeCodeFromTwoSenders();
     void timeCodeSourceBounds();
+    void timeCodeJumps_data();
+    void timeCodeJumps();
     void sendTimeCodeTargets();
     void recordSlotPlacement_data();
     void recordSlotPlacement();
@@ -1525,6 +1527,48 @@ void tst_artnet::timeCodeSourceBounds()
     QVERIFY(!engine->timeCodeSource(&source, nullptr, 1));
     QVERIFY(!engine->timeCodeSource(&source, nullptr, -1));
     QVERIFY(!engine->timeCodeSource(nullptr, nullptr, 0));
+}
+
+using TimeCode = QList<int>; // frames, seconds, minutes, hours, type
+
+void tst_artnet::timeCodeJumps_data()
+{
+    QTest::addColumn<TimeCode>("before");
+    QTest::addColumn<TimeCode>("after");
+    QTest::addColumn<quint32>("jumps");
+    QTest::newRow("next frame") << TimeCode{5, 1, 0, 0, 0} << TimeCode{6, 1, 0, 0, 0} << 0u;
+    QTest::newRow("the same frame again") << TimeCode{5, 1, 0, 0, 0} << TimeCode{5, 1, 0, 0, 0} << 0u;
+    QTest::newRow("into the next second at 25 fps") << TimeCode{24, 1, 0, 0, 1}
+                                                     << TimeCode{0, 2, 0, 0, 1} << 0u;
+    QTest::newRow("into the next hour") << TimeCode{29, 59, 59, 0, 3}
+                                        << TimeCode{0, 0, 0, 1, 3} << 0u;
+    QTest::newRow("drop frame skips two numbers at a minute")
+            << TimeCode{29, 59, 0, 0, 2} << TimeCode{2, 0, 1, 0, 2} << 0u;
+    QTest::newRow("one frame back") << TimeCode{5, 1, 0, 0, 0} << TimeCode{4, 1, 0, 0, 0} << 1u;
+    QTest::newRow("two frames ahead") << TimeCode{5, 1, 0, 0, 0} << TimeCode{7, 1, 0, 0, 0} << 1u;
+    QTest::newRow("an hour back") << TimeCode{0, 0, 0, 2, 1} << TimeCode{0, 0, 0, 1, 1} << 1u;
+}
+
+// One comparison per packet against the sender's value before.
+void tst_artnet::timeCodeJumps()
+{
+    QFETCH(TimeCode, before);
+    QFETCH(TimeCode, after);
+    QFETCH(quint32, jumps);
+    auto engine = newEngine();
+    auto packet = [](const TimeCode &t) {
+        return artTimeCode(quint8(t[0]), quint8(t[1]), quint8(t[2]), quint8(t[3]), quint8(t[4]));
+    };
+    {
+        StdoutCapture once; // the first time code is announced
+        deliver(*engine, packet(before));
+    }
+    deliver(*engine, packet(after));
+    TimeCodeSource source;
+    QVERIFY(engine->timeCodeSource(&source, nullptr, 0));
+    QCOMPARE(source.jumps, jumps);
+    if (jumps)
+        QCOMPARE(QList<int>(source.jumpedTo.begin(), source.jumpedTo.end()), after.mid(0, 4));
 }
 
 // Where the time code goes; its bytes are checked in tst_artnetpackets.
