@@ -11,6 +11,7 @@
 #include "mergeview.h"
 #include "model.h"
 #include "networkview.h"
+#include "phonealarms.h"
 #include "phoneviewcontrol.h"
 #include "portnotes.h"
 #include "programinfo.h"
@@ -100,6 +101,7 @@ Vardolux::Vardolux() : session(std::make_unique<CaptureSession>())
     createEventLogView();
     phoneViewControl = new PhoneViewControl(this, session.get(), helpMenu);
     connect(phoneViewControl, &PhoneViewControl::sessionNeeded, this, [this] { ensureEngine(); });
+    PhoneAlarms::follow(eventLogView->alarms(), phoneViewControl->server());
     readSettings();
     phoneViewControl->startAtLaunch();
 

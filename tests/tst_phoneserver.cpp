@@ -2,6 +2,8 @@
 // namespace: who is answered, what is refused, the bounds, and levels of a real ArtDmx pushed to
 // a page.
 #include "capturesession.h"
+#include "eventalarms.h"
+#include "phonealarms.h"
 #include "phoneconnectionguard.h"
 #include "phoneserver.h"
 #include "phonetoken.h"
@@ -291,6 +293,8 @@ void tst_PhoneServer::pushesLevelsOfRealPackets()
         }
         return QJsonObject();
     };
+    EventAlarms alarms;
+    PhoneAlarms::follow(&alarms, m_server.get());
     m_session.noteEvent(DmxEventKind::PortShared, QStringLiteral("before"));
     page.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/live?%2").arg(m_server->port()).arg(QString::fromLatin1(tokenQuery()))));
     QTRY_COMPARE(m_server->clientCount(), 1);
@@ -303,6 +307,17 @@ void tst_PhoneServer::pushesLevelsOfRealPackets()
     m_session.noteEvent(DmxEventKind::PortShared, QStringLiteral("after"));
     QTRY_COMPARE(lastEventText(), QStringLiteral("after"));
     QVERIFY(last("events")[QStringLiteral("list")].toArray().size() < 3);
+    // The alarms not yet acknowledged, when they change.
+    QTRY_VERIFY(last("alarms").contains(QStringLiteral("list")));
+    alarms.watch(UniverseKey{DmxProtocol::ArtNet, 4});
+    DmxEvent conflict;
+    conflict.kind = DmxEventKind::ConflictStarted;
+    conflict.hasUniverse = true;
+    conflict.universe = UniverseKey{DmxProtocol::ArtNet, 4};
+    QVERIFY(alarms.consider(conflict));
+    QTRY_COMPARE(last("alarms")[QStringLiteral("list")].toArray().size(), 1);
+    alarms.acknowledge();
+    QTRY_COMPARE(last("alarms")[QStringLiteral("list")].toArray().size(), 0);
     // The network view closing leaves the phone view listening.
     m_session.startListening();
     m_session.stopListening();
