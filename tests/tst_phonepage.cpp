@@ -291,6 +291,13 @@ void tst_PhonePage::pageFollowsSender()
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(png) == png.size());
     }
 
+    // The window's display modes, as its table writes them.
+    m_browser->evaluate("document.querySelector('.mode[data-mode=hex]').click()");
+    QCOMPARE(text(".cell[data-channel='1'] .cell-value"), QStringLiteral("0xff"));
+    m_browser->evaluate("document.querySelector('.mode[data-mode=percent]').click()");
+    QCOMPARE(text(cell47), QStringLiteral("78%"));
+    m_browser->evaluate("document.querySelector('.mode[data-mode=decimal]').click()");
+
     // One channel large, with its source, stepped by the buttons.
     m_browser->evaluate("document.querySelector(\".cell[data-channel='47']\").click()");
     QCOMPARE(text("#channel-name"), QStringLiteral("Channel 47"));
@@ -321,6 +328,10 @@ void tst_PhonePage::pageFollowsSender()
     if (const QString path = qEnvironmentVariable("VARDOLUX_PHONE_DIALOG_SCREENSHOT");
         !path.isEmpty() && QTest::currentDataTag() == QLatin1String("Art-Net console"))
         QVERIFY(m_control->dialog()->grab().save(path));
+
+    // Turned off, the page says it lost the connection and is trying again.
+    m_control->toggleAction()->trigger();
+    QTRY_VERIFY(text("#status").startsWith(QStringLiteral("Connection lost")));
 }
 
 void tst_PhonePage::showsNothingWithoutRightToken_data()
