@@ -91,8 +91,9 @@ DmxCensus::~DmxCensus() = default;
 
 void DmxCensus::clear()
 {
-    std::fill_n(m_sources.get(), MaxSources, Source());
-    std::fill_n(m_universes.get(), MaxUniverses, Universe());
+    // Slots beyond the counts are made afresh when taken: only the used ones are reset.
+    std::fill_n(m_sources.get(), m_sourceCount, Source());
+    std::fill_n(m_universes.get(), m_universeCount, Universe());
     std::fill_n(m_senders.get(), SenderSlots, Sender());
     std::memset(m_universeIndex.get(), 0, DmxProtocolCount * NumbersPerProtocol * sizeof(quint16));
     m_sourceCount = 0;
