@@ -1,9 +1,10 @@
 #include "dmxcensus.h"
 
-#include "intervalhistogram.h"
-
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <new>
+#include <type_traits>
 
 namespace {
 
@@ -52,7 +53,6 @@ struct DmxCensus::Source
     qint64 lastStutterUs = 0;
     qint64 silenceEndMs = -1;
     qint64 silenceMs = 0;
-    IntervalHistogram intervals;
 };
 
 struct DmxCensus::Universe
@@ -76,8 +76,17 @@ struct DmxCensus::Sender
     int sources = 0;           // stored sources from this address
 };
 
+static_assert(std::is_trivially_copyable_v<IntervalHistogram>,
+              "the histograms are made zeroed, not constructed");
+
+void DmxCensus::FreeDeleter::operator()(void *memory) const
+{
+    std::free(memory);
+}
+
 DmxCensus::DmxCensus()
     : m_sources(new Source[MaxSources]),
+      m_intervals(static_cast<IntervalHistogram *>(std::calloc(MaxSources, sizeof(IntervalHistogram)))),
       m_universes(new Universe[MaxUniverses]),
       m_senders(new Sender[SenderSlots]),
       m_universeIndex(new quint16[DmxProtocolCount * NumbersPerProtocol]()),
@@ -85,6 +94,8 @@ DmxCensus::DmxCensus()
       m_unlistedSeen(new quint64[UniverseKeys / 64]()),
       m_keptSlot(new int[MaxSources]())
 {
+    if (!m_intervals)
+        throw std::bad_alloc();
 }
 
 DmxCensus::~DmxCensus() = default;
@@ -93,6 +104,7 @@ void DmxCensus::clear()
 {
     // Slots beyond the counts are made afresh when taken: only the used ones are reset.
     std::fill_n(m_sources.get(), m_sourceCount, Source());
+    std::fill_n(m_intervals.get(), m_sourceCount, IntervalHistogram());
     std::fill_n(m_universes.get(), m_universeCount, Universe());
     std::fill_n(m_senders.get(), SenderSlots, Sender());
     std::memset(m_universeIndex.get(), 0, DmxProtocolCount * NumbersPerProtocol * sizeof(quint16));
@@ -189,6 +201,7 @@ DmxCensus::Source *DmxCensus::sourceFor(Universe &universe, const DmxFrame &fram
     const int index = m_sourceCount++;
     Source &source = m_sources[index];
     source = Source();
+    m_intervals[index] = IntervalHistogram();
     source.identity = frame.source;
     source.firstSeenMs = nowMs;
     source.lastSeenMs = nowMs;
@@ -314,8 +327,10 @@ void DmxCensus::dropSilentSources(qint64 nowMs)
     for (int u = 0; u < m_universeCount; ++u)
         relinkKeptSources(m_universes[u]);
     for (int i = 0; i < m_sourceCount; ++i) {
-        if (m_keptSlot[i] >= 0 && m_keptSlot[i] != i)
+        if (m_keptSlot[i] >= 0 && m_keptSlot[i] != i) {
             m_sources[m_keptSlot[i]] = m_sources[i];
+            m_intervals[m_keptSlot[i]] = m_intervals[i];
+        }
     }
     m_sourceCount = kept;
 }
@@ -411,6 +426,11 @@ void DmxCensus::countRate(Source &source, qint64 nowMs)
     ++source.buckets[bucket % Buckets];
 }
 
+IntervalHistogram &DmxCensus::intervalsOf(const Source &source) const
+{
+    return m_intervals[&source - m_sources.get()];
+}
+
 // One interval per frame into the histogram, compared with the median worked out before; a
 // frame handled after a later one adds none.
 void DmxCensus::countInterval(Source &source, const DmxFrame &frame, qint64 nowMs)
@@ -423,7 +443,8 @@ void DmxCensus::countInterval(Source &source, const DmxFrame &frame, qint64 nowM
     if (previousUs < 0)
         return;
     const qint64 intervalUs = arrivalUs - previousUs;
-    const qint32 medianUs = source.intervals.cachedMedianUs();
+    IntervalHistogram &intervals = intervalsOf(source);
+    const qint32 medianUs = intervals.cachedMedianUs();
     source.longestGapUs = std::max(source.longestGapUs, intervalUs);
     if (medianUs > 0 && intervalUs > StutterFactor * qint64(medianUs)
         && intervalUs > StutterMinMs * 1000
@@ -436,7 +457,7 @@ void DmxCensus::countInterval(Source &source, const DmxFrame &frame, qint64 nowM
         source.silenceEndMs = nowMs;
         source.silenceMs = intervalUs / 1000;
     }
-    source.intervals.add(intervalUs, nowMs);
+    intervals.add(intervalUs, nowMs);
 }
 
 DmxSource DmxCensus::copyOf(const Source &source, qint64 nowMs, bool withMinute) const
@@ -464,9 +485,9 @@ DmxSource DmxCensus::copyOf(const Source &source, qint64 nowMs, bool withMinute)
         packets += source.buckets[b % Buckets];
     copy.rateHz = double(packets) * 1000.0 / double(WholeBuckets * BucketMs);
     if (withMinute)
-        source.intervals.fill(&copy.health, nowMs);
+        intervalsOf(source).fill(&copy.health, nowMs);
     else
-        copy.health.medianUs = source.intervals.cachedMedianUs();
+        copy.health.medianUs = intervalsOf(source).cachedMedianUs();
     copy.health.longestGapMs = source.longestGapUs / 1000;
     copy.health.stutters = source.stutters;
     copy.health.longestStutterMs = source.longestStutterUs / 1000;

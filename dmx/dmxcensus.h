@@ -3,6 +3,7 @@
 
 #include "dmxframe.h"
 #include "dmxsource.h"
+#include "intervalhistogram.h"
 #include "universetraffic.h"
 
 #include <QList>
@@ -108,7 +109,8 @@ private:
     void forgetUnstored();
     static void countSequence(Source &source, quint8 sequence, qint64 nowMs);
     static void countRate(Source &source, qint64 nowMs);
-    static void countInterval(Source &source, const DmxFrame &frame, qint64 nowMs);
+    void countInterval(Source &source, const DmxFrame &frame, qint64 nowMs);
+    IntervalHistogram &intervalsOf(const Source &source) const;
     DmxSource copyOf(const Source &source, qint64 nowMs, bool withMinute = true) const;
     static int indexOf(UniverseKey key)
     {
@@ -117,7 +119,15 @@ private:
 
     static constexpr int NumbersPerProtocol = 1 << 16;
 
+    struct FreeDeleter
+    {
+        void operator()(void *memory) const;
+    };
+
     std::unique_ptr<Source[]> m_sources;
+    // Each source slot's intervals, beside it: made zeroed (the empty histogram) by the system,
+    // so that only the slots in use take memory.
+    std::unique_ptr<IntervalHistogram[], FreeDeleter> m_intervals;
     std::unique_ptr<Universe[]> m_universes;
     std::unique_ptr<Sender[]> m_senders;        // open addressing on the IPv4 address
     std::unique_ptr<quint16[]> m_universeIndex; // protocol and number -> universe slot + 1, 0 = none

@@ -29,32 +29,36 @@ qint64 IntervalHistogram::binMiddleUs(int bin)
 
 void IntervalHistogram::turnTo(qint64 half)
 {
-    if (half <= m_newest)
+    const qint64 stamp = half + 1;
+    if (stamp <= m_newestStamp)
         return;
     for (Half &slot : m_halves) {
-        if (slot.index < half - 1)
+        if (slot.stamp < stamp - 1)
             slot = Half();
     }
-    m_newest = half;
+    m_newestStamp = stamp;
 }
 
 void IntervalHistogram::add(qint64 intervalUs, qint64 nowMs)
 {
     nowMs = std::max<qint64>(nowMs, 0);
     const qint64 half = nowMs / HalfMs;
-    const bool turned = half > m_newest;
+    const bool turned = half + 1 > m_newestStamp;
     turnTo(half);
-    Half &slot = m_halves[m_newest % 2];
-    slot.index = m_newest;
+    Half &slot = m_halves[(m_newestStamp - 1) % 2];
     if (turned || nowMs - m_medianAtMs >= MedianRefreshMs || nowMs < m_medianAtMs) {
-        m_medianUs = percentileUs(500, nowMs);
+        m_medianUsPlusOne = percentileUs(500, nowMs) + 1;
         m_medianAtMs = nowMs;
     }
-    const auto us = qint32(std::min<qint64>(intervalUs, std::numeric_limits<qint32>::max()));
+    const auto us = qint32(std::min<qint64>(intervalUs, std::numeric_limits<qint32>::max() - 1));
     quint16 &count = slot.bins[binOf(us)];
     if (count < std::numeric_limits<quint16>::max())
         ++count;
-    slot.minUs = slot.minUs < 0 ? us : std::min(slot.minUs, us);
+    if (slot.stamp != m_newestStamp) {
+        slot.stamp = m_newestStamp;
+        slot.minUs = slot.maxUs = us;
+    }
+    slot.minUs = std::min(slot.minUs, us);
     slot.maxUs = std::max(slot.maxUs, us);
 }
 
@@ -91,7 +95,7 @@ void IntervalHistogram::fill(IntervalStats *stats, qint64 nowMs) const
     stats->minUs = stats->maxUs = -1;
     stats->histogram = {};
     for (const Half &half : m_halves) {
-        if (!inWindow(half, nowMs) || half.minUs < 0)
+        if (!inWindow(half, nowMs))
             continue;
         stats->minUs = stats->minUs < 0 ? half.minUs : std::min(stats->minUs, half.minUs);
         stats->maxUs = std::max(stats->maxUs, half.maxUs);

@@ -11,6 +11,9 @@
 // an interval is a few operations and allocates nothing, however fast the source sends; the
 // median that the stutter test compares with is worked out when a half turns and at most once
 // a second, never per packet.
+//
+// All bits zero is the empty histogram, so that a table of them can be made zeroed by the
+// system and its pages used only as sources take their slots.
 class IntervalHistogram
 {
 public:
@@ -24,7 +27,7 @@ public:
     void add(qint64 intervalUs, qint64 nowMs);
     void clear() { *this = IntervalHistogram(); }
     // The median of the last minute as last worked out; -1 while there was none.
-    qint32 cachedMedianUs() const { return m_medianUs; }
+    qint32 cachedMedianUs() const { return m_medianUsPlusOne - 1; }
     // min/median/p99/max and the display histogram of the last minute as of nowMs.
     void fill(IntervalStats *stats, qint64 nowMs) const;
 
@@ -34,24 +37,24 @@ public:
 private:
     struct Half
     {
-        qint64 index = -1;   // nowMs / HalfMs of the intervals in it; -1: empty
-        qint32 minUs = -1;
-        qint32 maxUs = -1;
+        qint64 stamp = 0;    // nowMs / HalfMs + 1 of the intervals in it; 0: empty
+        qint32 minUs = 0;
+        qint32 maxUs = 0;
         quint16 bins[Bins] = {}; // saturate, beyond 2 kHz for 30 s
     };
 
     void turnTo(qint64 half);
-    bool inWindow(const Half &half, qint64 nowMs) const
+    static bool inWindow(const Half &half, qint64 nowMs)
     {
-        return half.index >= 0 && half.index >= nowMs / HalfMs - 1;
+        return half.stamp > 0 && half.stamp - 1 >= nowMs / HalfMs - 1;
     }
     // The interval below which a fraction of the window's intervals lie (per mille); -1: none.
     qint32 percentileUs(int perMille, qint64 nowMs) const;
 
     Half m_halves[2];
-    qint64 m_newest = -1;
+    qint64 m_newestStamp = 0; // the newest half's stamp; 0: none yet
     qint64 m_medianAtMs = 0;
-    qint32 m_medianUs = -1;
+    qint32 m_medianUsPlusOne = 0;
 };
 
 #endif // INTERVALHISTOGRAM_H
