@@ -219,26 +219,41 @@ void tst_PhoneServer::refusesBeyondBounds_data()
 {
     QTest::addColumn<int>("answered");   // connections kept open after a request each
     QTest::addColumn<int>("waiting");    // connections open without a request
+    QTest::addColumn<int>("pages");      // pages following live
     QTest::addColumn<int>("wrongTokens"); // requests with a wrong token first
-    QTest::newRow("17th connection") << PhoneConnectionGuard::MaxConnections << 0 << 0;
-    QTest::newRow("5th waiting from one address") << 0 << PhoneConnectionGuard::MaxWaitingPerAddress << 0;
-    QTest::newRow("after 3 wrong tokens") << 0 << 0 << PhoneConnectionGuard::StrikesToBlock;
-    QTest::newRow("2 wrong tokens are forgiven") << 0 << 0 << -(PhoneConnectionGuard::StrikesToBlock - 1);
+    QTest::addColumn<QByteArray>("answer"); // to the next request; empty: closed unanswered
+    using Guard = PhoneConnectionGuard;
+    QTest::newRow("idle keep-alive connections make room")
+            << Guard::MaxConnections << 0 << 0 << 0 << QByteArray("HTTP/1.1 200");
+    QTest::newRow("17th page") << 0 << 0 << Guard::MaxPages << 0 << QByteArray("HTTP/1.1 503");
+    QTest::newRow("a page besides 15 and idle connections")
+            << Guard::MaxConnections - Guard::MaxPages << 0 << Guard::MaxPages - 1 << 0
+            << QByteArray("HTTP/1.1 101");
+    QTest::newRow("7th waiting from one address")
+            << 0 << Guard::MaxWaitingPerAddress << 0 << 0 << QByteArray();
+    QTest::newRow("after 3 wrong tokens") << 0 << 0 << 0 << Guard::StrikesToBlock << QByteArray();
+    QTest::newRow("2 wrong tokens are forgiven")
+            << 0 << 0 << 0 << Guard::StrikesToBlock - 1 << QByteArray("HTTP/1.1 200");
 }
 
 void tst_PhoneServer::refusesBeyondBounds()
 {
     QFETCH(int, answered);
     QFETCH(int, waiting);
+    QFETCH(int, pages);
     QFETCH(int, wrongTokens);
+    QFETCH(QByteArray, answer);
+    const QByteArray page = get("/live?" + tokenQuery(), Upgrade);
     std::vector<std::unique_ptr<QTcpSocket>> held;
-    for (int index = 0; index < answered + waiting; ++index) {
+    for (int index = 0; index < answered + waiting + pages; ++index) {
         held.push_back(std::make_unique<QTcpSocket>());
         QVERIFY(connectTo(*held.back(), Loopback, m_server->port()));
         if (index < answered)
             QVERIFY(exchange(*held.back(), get("/phone.css?" + tokenQuery()), 3000).first.startsWith("HTTP/1.1 200"));
+        else if (index >= answered + waiting)
+            QVERIFY(exchange(*held.back(), page, 3000).first.startsWith("HTTP/1.1 101"));
     }
-    for (int index = 0; index < std::abs(wrongTokens); ++index) {
+    for (int index = 0; index < wrongTokens; ++index) {
         QTcpSocket socket;
         QVERIFY(connectTo(socket, Loopback, m_server->port()));
         QVERIFY(exchange(socket, get("/?t=guess"), 3000).first.startsWith("HTTP/1.1 403"));
@@ -246,9 +261,11 @@ void tst_PhoneServer::refusesBeyondBounds()
     QTest::qWait(300);
     QTcpSocket next;
     connectTo(next, Loopback, m_server->port());
-    const auto [answer, closed] = exchange(next, get("/?" + tokenQuery()), 2000);
-    QCOMPARE(answer.startsWith("HTTP/1.1 200"), wrongTokens < 0);
-    QCOMPARE(closed, wrongTokens >= 0);
+    const QByteArray request = pages > 0 ? page : get("/?" + tokenQuery());
+    const auto [received, closed] = exchange(next, request, 2000);
+    QVERIFY2(received.startsWith(answer), received.left(40).constData());
+    QCOMPARE(received.isEmpty(), answer.isEmpty());
+    QCOMPARE(closed, answer.isEmpty() || answer.endsWith("503"));
 }
 
 void tst_PhoneServer::listensOnlyWhereAndWhileRunning()

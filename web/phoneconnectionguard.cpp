@@ -86,8 +86,8 @@ void PhoneConnectionGuard::incomingConnection(qintptr handle)
     prune();
     const qint64 nowMs = m_clock.elapsed();
     const QHostAddress peer = socket->peerAddress();
-    if (int(m_connections.size()) >= MaxConnections || blocked(peer, nowMs)
-        || waitingFrom(peer) >= MaxWaitingPerAddress) {
+    if (blocked(peer, nowMs) || waitingFrom(peer) >= MaxWaitingPerAddress
+        || (int(m_connections.size()) >= MaxConnections && !makeRoom())) {
         socket->abort();
         delete socket;
         return;
@@ -135,10 +135,13 @@ void PhoneConnectionGuard::readRequest()
         return;
     case Verdict::WrongToken:
         strike(connection->peer, nowMs);
-        refuse(*connection);
+        refuse(*connection, "403 Forbidden");
         return;
     case Verdict::Forbidden:
-        refuse(*connection);
+        refuse(*connection, "403 Forbidden");
+        return;
+    case Verdict::Full:
+        refuse(*connection, "503 Service Unavailable");
         return;
     case Verdict::Abort:
         disconnect(socket, &QTcpSocket::readyRead, nullptr, nullptr);
@@ -187,18 +190,20 @@ PhoneConnectionGuard::Verdict PhoneConnectionGuard::judgeHead(const QByteArray &
     }
     if (!PhoneToken::constantTimeEquals(token, m_token))
         return Verdict::WrongToken;
+    if (upgrade && path != "/live")
+        return Verdict::Forbidden;
     if (upgrade)
-        return path == "/live" ? Verdict::Upgrade : Verdict::Forbidden;
+        return pageCount() < MaxPages ? Verdict::Upgrade : Verdict::Full;
     return Verdict::Pass;
 }
 
-void PhoneConnectionGuard::refuse(Connection &connection)
+void PhoneConnectionGuard::refuse(Connection &connection, const char *status)
 {
     QTcpSocket *socket = connection.socket;
     // The HTTP server must not read a byte of it.
     disconnect(socket, &QTcpSocket::readyRead, nullptr, nullptr);
     socket->readAll();
-    socket->write(bareAnswer("403 Forbidden"));
+    socket->write(bareAnswer(status));
     socket->disconnectFromHost();
     connection.state = State::Closing;
 }
@@ -299,5 +304,34 @@ int PhoneConnectionGuard::waitingFrom(const QHostAddress &address) const
                              [&](const Connection &connection) {
                                  return connection.state == State::Request
                                         && connection.peer == address;
+                             }));
+}
+
+// Closes the connection that has waited longest for a browser's next request after an answer,
+// if there is one.
+bool PhoneConnectionGuard::makeRoom()
+{
+    auto idlest = m_connections.end();
+    for (auto connection = m_connections.begin(); connection != m_connections.end(); ++connection) {
+        if (connection->state == State::Answered && connection->socket
+            && (idlest == m_connections.end()
+                || connection->lastActivityMs < idlest->lastActivityMs))
+            idlest = connection;
+    }
+    if (idlest == m_connections.end())
+        return false;
+    disconnect(idlest->socket, &QTcpSocket::readyRead, nullptr, nullptr);
+    idlest->socket->abort();
+    prune();
+    return true;
+}
+
+int PhoneConnectionGuard::pageCount() const
+{
+    return int(std::count_if(m_connections.begin(), m_connections.end(),
+                             [](const Connection &connection) {
+                                 return connection.state == State::Upgraded && connection.socket
+                                        && connection.socket->state()
+                                                   != QAbstractSocket::UnconnectedState;
                              }));
 }

@@ -19,8 +19,9 @@ class QTcpSocket;
 // upgrade any request that asks for a WebSocket.
 //
 // It also bounds what a phone, or anything else on the show network, can cost: at most
-// MaxConnections connections, MaxWaitingPerAddress of one address before its first complete
-// request, request heads of MaxRequestBytes, RequestTimeoutMs from a request's first byte to
+// MaxPages pages following live (the WebSockets; one more is answered 503), MaxConnections
+// connections in all, of which a browser's idle keep-alive ones make room for a new one,
+// MaxWaitingPerAddress of one address before its first complete request, request heads of MaxRequestBytes, RequestTimeoutMs from a request's first byte to
 // its end, IdleTimeoutMs between requests. An address that shows StrikesToBlock wrong tokens
 // within StrikeWindowMs has its new connections closed at once, for a time that doubles with
 // every block (up to MaxBlockMs); MaxTrackedAddresses addresses are remembered, the one seen
@@ -30,8 +31,12 @@ class PhoneConnectionGuard : public QTcpServer
     Q_OBJECT
 
 public:
-    static constexpr int MaxConnections = 16;
-    static constexpr int MaxWaitingPerAddress = 4;
+    static constexpr int MaxPages = 16;
+    // A browser keeps a few connections besides its page's WebSocket: 16 phones each loading
+    // the page at once must not shut each other out.
+    static constexpr int MaxConnections = 64;
+    // Chromium and Firefox open at most six connections to one host.
+    static constexpr int MaxWaitingPerAddress = 6;
     static constexpr int MaxRequestBytes = 8192;
     static constexpr int RequestTimeoutMs = 5000;
     static constexpr int IdleTimeoutMs = 30000;
@@ -75,12 +80,14 @@ private:
         int count = 0;
         int blocks = 0;
     };
-    enum class Verdict { Incomplete, Pass, Upgrade, Forbidden, WrongToken, Abort };
+    enum class Verdict { Incomplete, Pass, Upgrade, Forbidden, WrongToken, Full, Abort };
 
     void readRequest();
     Verdict judge(Connection &connection);
     Verdict judgeHead(const QByteArray &head, qsizetype end) const;
-    void refuse(Connection &connection);
+    void refuse(Connection &connection, const char *status);
+    bool makeRoom();
+    int pageCount() const;
     void sweep();
     void prune();
     Connection *find(const QObject *socket);
