@@ -5,41 +5,43 @@
 #include <algorithm>
 #include <utility>
 
-EventLog::EventLog(int capacity)
-    : m_events(new DmxEvent[std::max(capacity, 1)]), m_capacity(std::max(capacity, 1))
-{
-}
+EventLog::EventLog(int capacity) : m_capacity(std::max(capacity, 1)) { }
 
 EventLog::~EventLog() = default;
 
 quint64 EventLog::append(DmxEvent event)
 {
-    if (m_count == m_capacity)
+    const int size = int(m_events.size());
+    if (size < m_capacity) {
+        if (size == int(m_events.capacity()))
+            m_events.reserve(size_t(std::min(m_capacity, std::max(64, size * 2))));
+        m_events.push_back(std::move(event));
+        m_head = (size + 1) % m_capacity;
+    } else {
         ++m_dropped;
-    else
-        ++m_count;
-    m_events[m_head] = std::move(event);
-    m_head = (m_head + 1) % m_capacity;
+        m_events[size_t(m_head)] = std::move(event);
+        m_head = (m_head + 1) % m_capacity;
+    }
     return ++m_lastSerial;
 }
 
 void EventLog::clear()
 {
-    for (int i = 0; i < m_count; ++i)
-        m_events[(m_head + m_capacity - 1 - i) % m_capacity] = DmxEvent();
-    m_count = 0;
+    std::vector<DmxEvent>().swap(m_events);
+    m_head = 0;
     m_dropped = 0;
 }
 
 const DmxEvent &EventLog::newest(int index) const
 {
-    Q_ASSERT(index >= 0 && index < m_count);
-    return m_events[(m_head + m_capacity - 1 - index) % m_capacity];
+    const int size = count();
+    Q_ASSERT(index >= 0 && index < size);
+    return m_events[size_t((m_head + size - 1 - index) % size)];
 }
 
 const DmxEvent *EventLog::bySerial(quint64 serial) const
 {
-    if (serial == 0 || serial > m_lastSerial || m_lastSerial - serial >= quint64(m_count))
+    if (serial == 0 || serial > m_lastSerial || m_lastSerial - serial >= quint64(count()))
         return nullptr;
     return &newest(int(m_lastSerial - serial));
 }

@@ -5,7 +5,7 @@
 
 #include <QtGlobal>
 
-#include <memory>
+#include <vector>
 
 // The events of this run, newest kept: at most capacity() of them, and when more come the
 // oldest go and are counted. Every event gets a serial number, one above the previous, so that a
@@ -25,7 +25,7 @@ public:
     void clear(); // serial numbers go on from where they were
 
     int capacity() const { return m_capacity; }
-    int count() const { return m_count; }
+    int count() const { return int(m_events.size()); }
     // 0 is the newest.
     const DmxEvent &newest(int index) const;
     // The serial of the newest event; 0 while none was ever appended.
@@ -36,9 +36,9 @@ public:
     quint64 dropped() const { return m_dropped; }
 
 private:
-    std::unique_ptr<DmxEvent[]> m_events; // a ring
+    // A ring once full; it grows up to then, so that a quiet network costs no memory.
+    std::vector<DmxEvent> m_events;
     int m_capacity;
-    int m_count = 0;
     int m_head = 0; // where the next one goes
     quint64 m_lastSerial = 0;
     quint64 m_dropped = 0;
