@@ -18,6 +18,7 @@
 // After the window's floods, the show load again with a second console on the recorded universe
 // (44 frames/s from another address of the peer), "Merged (HTP)" chosen from the window's
 // context menu and the merge dock open (+merge).
+// Then the show load with the network view and the Event Log dock open (+event log).
 // Last, the show load once more with the network view open and a capture written to a file in
 // /tmp (+capture; deleted afterwards), beside the +network row without it.
 // With --probe the 10 ms timer runs in every row of the window, so that the event loop's own
@@ -626,13 +627,24 @@ int main(int argc, char **argv)
             rows.back().receiver = "+network";
         }
     }
+    // And with the Event Log dock open beside it: the log's view catching up four times a second.
+    if (auto *eventLog = window.findChild<QDockWidget *>(QStringLiteral("eventLogDock"))) {
+        eventLog->toggleViewAction()->trigger();
+        QEventLoop settle;
+        QTimer::singleShot(1000, &settle, &QEventLoop::quit);
+        settle.exec();
+        rows.push_back(measure(sender, floods[0], seconds, &watch));
+        rows.back().receiver = "+event log";
+        eventLog->toggleViewAction()->trigger();
+    }
     const QString captured = measureCapture(window, sender, floods[0], seconds, &watch, &rows);
     sender.stop();
 
     std::fprintf(g_out, "%d universes of 512 channels, %g s per flood, sender paced datagram by "
                         "datagram; Vardolux records universe %d with Poll Mode on%s and is "
                         "polled every %d ms; \"alone\": universe %d only, every frame changing "
-                        "all 512 levels;\n+network: the same window with the Network dock open\n\n",
+                        "all 512 levels;\n+network: the same window with the Network dock open; +event log: and "
+                        "the Event Log dock\n\n",
                  Universes, seconds, WatchedUniverse,
                  withActivity ? ", change highlight on, scope open on 8 channels" : "",
                  PollIntervalMs, WatchedUniverse);
