@@ -11,12 +11,17 @@
 // push latency (median and 99th percentile over all pages). Also reported:
 // the datagrams the kernel dropped (RcvbufErrors of this namespace) and the interval between
 // two level messages at a page (median and worst).
+// With --flood, instead of the pages: the session serving the phone view on the test network
+// under the same traffic, once alone and once while two processes of the peer flood its listening
+// socket (connections opened and dropped, and malformed requests, as fast as they go), each row
+// with the event loop's worst lateness (a 20 ms timer) and the census's total rate.
 // Run it only through the private network:
-//   tests/netns-run --peer build-perf/bench/bench_phone [seconds per row, 2 to 8, default 6]
+//   tests/netns-run --peer build-perf/bench/bench_phone [--flood] [seconds per row, 2 to 8, default 6]
 #include "benchmarkrun.h"
 #include "benchnetwork.h"
 #include "capturesession.h"
 #include "floodprocess.h"
+#include "phoneflood.h"
 #include "phoneserver.h"
 #include "plainreceiverthread.h"
 #include "privatenetwork.h"
@@ -147,12 +152,98 @@ int runPages(quint16 port, const QByteArray &token, double seconds)
     return 0;
 }
 
+struct FloodRow
+{
+    Row row;
+    qint64 worstLatenessMs = 0;
+    double censusHz = 0;
+    QByteArray opened;
+};
+
+// One row of --flood: the show's traffic for the seconds, with or without the phone floods.
+FloodRow measureFlood(const char *receiver, SenderProcess &sender, double seconds,
+                      const CaptureSession &session, quint16 port, bool flood)
+{
+    FloodRow figures;
+    QElapsedTimer clock;
+    clock.start();
+    qint64 lastTickMs = 0;
+    QTimer tick;
+    tick.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&tick, &QTimer::timeout, &tick, [&] {
+        figures.worstLatenessMs = std::max(figures.worstLatenessMs, clock.elapsed() - lastTickMs - 20);
+        lastTickMs = clock.elapsed();
+    });
+    tick.start(20);
+    QProcess connections, malformed;
+    if (flood) {
+        const int floodSeconds = int(seconds);
+        connections.start(QStringLiteral("nsenter"),
+                          PhoneFlood::command(QCoreApplication::applicationFilePath(),
+                                              PhoneFlood::Kind::Connections, port, 20000, floodSeconds));
+        malformed.start(QStringLiteral("nsenter"),
+                        PhoneFlood::command(QCoreApplication::applicationFilePath(),
+                                            PhoneFlood::Kind::MalformedHttp, port, 20000, floodSeconds));
+    }
+    figures.row = measure(receiver, sender, seconds, true);
+    tick.stop();
+    for (QProcess *process : {&connections, &malformed}) {
+        if (!flood)
+            break;
+        if (process->state() != QProcess::NotRunning)
+            process->waitForFinished(int(seconds * 1000) + 5000);
+        figures.opened += process->readAllStandardOutput().trimmed().mid(7) + ' ';
+    }
+    for (const UniverseTraffic &universe : session.census().universes)
+        figures.censusHz += universe.rateHz;
+    return figures;
+}
+
+int runFloodRows(SenderProcess &sender, double seconds, const Row &plain)
+{
+    CaptureSession session;
+    session.start(CaptureSession::Identity());
+    session.startListening();
+    SessionPhoneFeed feed(&session, nullptr);
+    PhoneServer server(&feed);
+    if (!server.start(QHostAddress(QString::fromLatin1(PrivateNetwork::LocalAddress)), 0)) {
+        std::fprintf(stderr, "bench_phone: %s\n", qPrintable(server.errorString()));
+        return 1;
+    }
+    std::vector<FloodRow> rows;
+    rows.push_back(measureFlood("session + phone view", sender, seconds, session, server.port(), false));
+    rows.push_back(measureFlood("the same, flooded", sender, seconds, session, server.port(), true));
+    std::fprintf(g_out, "%d universes of 512 channels at %g frames/s each; %g s per row; flood: "
+                 "connections opened and dropped, and malformed requests, by two peer processes\n\n",
+                 Universes, FramesPerSecond, seconds);
+    std::fprintf(g_out, "| Receiver | Sent | CPU | Dropped | Event loop worst late | Census rate | "
+                 "Flood connections opened (dropped, malformed) |\n|---|---|---|---|---|---|---|\n");
+    std::fprintf(g_out, "| %s | %llu | %.3f core | %llu | | | |\n", plain.receiver,
+                 static_cast<unsigned long long>(plain.sent), plain.cpuShare,
+                 static_cast<unsigned long long>(plain.drops));
+    for (const FloodRow &flood : rows)
+        std::fprintf(g_out, "| %s | %llu | %.3f core | %llu | %lld ms | %.0f frames/s | %s|\n",
+                     flood.row.receiver, static_cast<unsigned long long>(flood.row.sent),
+                     flood.row.cpuShare, static_cast<unsigned long long>(flood.row.drops),
+                     static_cast<long long>(flood.worstLatenessMs), flood.censusHz,
+                     flood.opened.constData());
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
+    const int flood = PhoneFlood::runIfAsked(argc, argv);
+    if (flood >= 0)
+        return flood;
     if (const int refused = BenchmarkRun::begin("bench_phone", &g_out))
         return refused;
+    const bool floodRows = argc > 1 && QByteArray(argv[1]) == "--flood";
+    if (floodRows) {
+        --argc;
+        ++argv;
+    }
     if (argc == 5 && QByteArray(argv[1]) == "--pages") {
         QCoreApplication application(argc, argv);
         return runPages(quint16(QByteArray(argv[2]).toUInt()), argv[3], QByteArray(argv[4]).toDouble());
@@ -174,6 +265,8 @@ int main(int argc, char **argv)
         }
         rows.push_back(measure("recvmmsg", sender, seconds, false));
     }
+    if (floodRows)
+        return runFloodRows(sender, seconds, rows.front());
     CaptureSession session;
     session.start(CaptureSession::Identity());
     session.startListening();
