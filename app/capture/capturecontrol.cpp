@@ -1,6 +1,7 @@
 #include "capturecontrol.h"
 
 #include "capturesession.h"
+#include "menuplacement.h"
 #include "networktexts.h"
 #include "programinfo.h"
 
@@ -15,7 +16,6 @@
 #include <QLocale>
 #include <QMainWindow>
 #include <QMenu>
-#include <QMenuBar>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTime>
@@ -86,13 +86,7 @@ void CaptureControl::createMenu(QMenu *menuAfter)
     m_menu->addActions({m_startAction, m_stopAction});
     m_menu->addSeparator();
     m_menu->addAction(m_sizeLimitAction);
-    // Beside the other commands' menus, before the separator that sets Help apart.
-    const QList<QAction *> entries = m_window->menuBar()->actions();
-    const qsizetype help = entries.indexOf(menuAfter->menuAction());
-    QAction *before = menuAfter->menuAction();
-    if (help > 0 && entries.at(help - 1)->isSeparator())
-        before = entries.at(help - 1);
-    m_window->menuBar()->insertMenu(before, m_menu);
+    insertMenuBefore(m_window, m_menu, menuAfter);
 }
 
 void CaptureControl::createStatusLabel()

@@ -1,6 +1,7 @@
 #include "phoneviewcontrol.h"
 
 #include "interfacelist.h"
+#include "menuplacement.h"
 #include "networkchangewatcher.h"
 #include "phoneserver.h"
 #include "programinfo.h"
@@ -10,7 +11,6 @@
 #include <QKeySequence>
 #include <QMainWindow>
 #include <QMenu>
-#include <QMenuBar>
 #include <QNetworkInterface>
 #include <QSettings>
 #include <QSignalBlocker>
@@ -83,13 +83,7 @@ void PhoneViewControl::createMenu(QMenu *menuAfter)
     m_menu = new QMenu(tr("&Phone"), m_window);
     m_menu->setObjectName(QStringLiteral("phoneMenu"));
     m_menu->addActions({m_toggleAction, m_dialogAction});
-    // Beside the other commands' menus, before the separator that sets Help apart.
-    const QList<QAction *> entries = m_window->menuBar()->actions();
-    const qsizetype help = entries.indexOf(menuAfter->menuAction());
-    QAction *before = menuAfter->menuAction();
-    if (help > 0 && entries.at(help - 1)->isSeparator())
-        before = entries.at(help - 1);
-    m_window->menuBar()->insertMenu(before, m_menu);
+    insertMenuBefore(m_window, m_menu, menuAfter);
 }
 
 void PhoneViewControl::createStatusButton()
