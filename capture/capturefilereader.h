@@ -3,6 +3,7 @@
 
 #include "captureddatagram.h"
 #include "captureframing.h"
+#include "pcapngsections.h"
 
 #include <QString>
 #include <QtGlobal>
@@ -10,6 +11,7 @@
 #include <cstdio>
 
 typedef struct pcap pcap_t;
+struct pcap_pkthdr;
 
 // Reads the Art-Net and sACN datagrams of a capture file, pcap or pcapng, written by this
 // program or by tshark, tcpdump or Wireshark (libpcap's offline reader). Ethernet (with VLAN
@@ -61,6 +63,8 @@ private:
     bool openLinkLayer();
     void count(CaptureFraming::Verdict verdict);
     void failRead();
+    bool leftFirstSection(qint64 before, int result, const pcap_pkthdr *header);
+    void returnToFirstSection();
 
     pcap_t *m_pcap = nullptr;
     CaptureFraming::LinkLayer m_linkLayer = CaptureFraming::LinkLayer::Ethernet;
@@ -69,6 +73,10 @@ private:
     Counts m_counts;
     quint64 m_passOverLimit = 0;
     bool m_passedOverLimit = false;
+    // Only a pcapng file's first section is read: libpcap cannot go back to it once it has
+    // read a later one's header, unless the first section's header is read again.
+    PcapngSections m_sections;
+    bool m_inLaterSection = false;
 };
 
 #endif // CAPTUREFILEREADER_H
