@@ -1,5 +1,7 @@
 #include "capturefilereader.h"
 
+#include "pcapngfirstsection.h"
+
 #include <QDir>
 #include <QFileInfo>
 
@@ -70,12 +72,17 @@ bool CaptureFileReader::open(FILE *stream, const QString &name)
     close();
     m_name = name;
     char error[PCAP_ERRBUF_SIZE] = {};
-    m_sections.inspect(stream);
-    m_inLaterSection = false;
+    FILE *firstSection = PcapngFirstSection::open(stream);
+    if (!firstSection) {
+        m_error = QStringLiteral("%1 cannot be read: %2.")
+                      .arg(name, QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
     // Nanosecond precision: libpcap scales the times of a file in microseconds up to it.
-    m_pcap = pcap_fopen_offline_with_tstamp_precision(stream, PCAP_TSTAMP_PRECISION_NANO, error);
+    m_pcap = pcap_fopen_offline_with_tstamp_precision(firstSection, PCAP_TSTAMP_PRECISION_NANO,
+                                                      error);
     if (!m_pcap) {
-        std::fclose(stream);
+        std::fclose(firstSection);
         m_error = QStringLiteral("%1 is not a capture file that can be read (pcap or pcapng): %2")
                       .arg(name, QString::fromLocal8Bit(error));
         return false;
@@ -126,12 +133,7 @@ bool CaptureFileReader::readNext(CapturedDatagram *datagram)
         }
         pcap_pkthdr *header = nullptr;
         const u_char *data = nullptr;
-        const qint64 before = position();
         const int result = pcap_next_ex(m_pcap, &header, &data);
-        if (m_sections.isPcapng() && leftFirstSection(before, result, header)) {
-            m_inLaterSection = true;
-            return false;
-        }
         if (result == PCAP_ERROR_BREAK)
             return false;
         if (result != 1) {
@@ -165,28 +167,6 @@ void CaptureFileReader::failRead()
         m_error = QStringLiteral("%1 is damaged after %2: %3").arg(m_name, records, detail);
 }
 
-bool CaptureFileReader::leftFirstSection(qint64 before, int result, const pcap_pkthdr *header)
-{
-    const qint64 after = position();
-    if (result == 1 && after - before == PcapngSections::plainPacketBlockSize(header->caplen))
-        return false;
-    return m_sections.headerBetween(pcap_file(m_pcap), before, after, false);
-}
-
-// Reading from the start passes the first section's header and interfaces again, as when the
-// file was opened; what that read returns is not wanted.
-void CaptureFileReader::returnToFirstSection()
-{
-    FILE *stream = pcap_file(m_pcap);
-    if (std::fseek(stream, 0, SEEK_SET) != 0)
-        return;
-    pcap_pkthdr *header = nullptr;
-    const u_char *data = nullptr;
-    pcap_next_ex(m_pcap, &header, &data);
-    // A first section without packets: the read went on into the next one.
-    m_inLaterSection = m_sections.headerBetween(stream, 0, position(), true);
-}
-
 void CaptureFileReader::count(CaptureFraming::Verdict verdict)
 {
     switch (verdict) {
@@ -210,8 +190,6 @@ bool CaptureFileReader::seek(qint64 position)
 {
     if (!m_pcap || position < 0)
         return false;
-    if (m_inLaterSection)
-        returnToFirstSection();
     FILE *stream = pcap_file(m_pcap);
     if (std::fseek(stream, long(position), SEEK_SET) != 0)
         return false;

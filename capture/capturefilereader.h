@@ -3,7 +3,6 @@
 
 #include "captureddatagram.h"
 #include "captureframing.h"
-#include "pcapngsections.h"
 
 #include <QString>
 #include <QtGlobal>
@@ -11,7 +10,6 @@
 #include <cstdio>
 
 typedef struct pcap pcap_t;
-struct pcap_pkthdr;
 
 // Reads the Art-Net and sACN datagrams of a capture file, pcap or pcapng, written by this
 // program or by tshark, tcpdump or Wireshark (libpcap's offline reader). Ethernet (with VLAN
@@ -50,9 +48,9 @@ public:
     bool passedOverLimit() const { return m_passedOverLimit; }
     // The file offset of the next record, for seek(): an index keeps them.
     qint64 position() const;
-    // To a position() seen before in this file; the counts go on from where they are. libpcap
-    // keeps what the pcapng blocks read so far declared (interfaces, byte order): a file whose
-    // sections differ (byte order, interfaces) may fail after a seek back into an earlier one.
+    // To a position() seen before in this file; the counts go on from where they are. Of a
+    // pcapng file made of several sections only the first is read: libpcap cannot go back into
+    // a section once it has read the next one's header.
     bool seek(qint64 position);
 
     QString errorString() const;
@@ -63,8 +61,6 @@ private:
     bool openLinkLayer();
     void count(CaptureFraming::Verdict verdict);
     void failRead();
-    bool leftFirstSection(qint64 before, int result, const pcap_pkthdr *header);
-    void returnToFirstSection();
 
     pcap_t *m_pcap = nullptr;
     CaptureFraming::LinkLayer m_linkLayer = CaptureFraming::LinkLayer::Ethernet;
@@ -73,10 +69,6 @@ private:
     Counts m_counts;
     quint64 m_passOverLimit = 0;
     bool m_passedOverLimit = false;
-    // Only a pcapng file's first section is read: libpcap cannot go back to it once it has
-    // read a later one's header, unless the first section's header is read again.
-    PcapngSections m_sections;
-    bool m_inLaterSection = false;
 };
 
 #endif // CAPTUREFILEREADER_H

@@ -13,6 +13,24 @@ void append32le(QByteArray *bytes, quint32 value)
         bytes->append(char((value >> shift) & 0xFF));
 }
 
+void append32(QByteArray *bytes, quint32 value, bool bigEndian)
+{
+    for (int byte = 0; byte < 4; ++byte)
+        bytes->append(char((value >> (bigEndian ? 24 - 8 * byte : 8 * byte)) & 0xFF));
+}
+
+// Type, total length, the body padded to 32 bits, the total length again.
+QByteArray pcapngBlock(quint32 type, QByteArray body, bool bigEndian)
+{
+    body.append(QByteArray((4 - body.size() % 4) % 4, '\0'));
+    QByteArray block;
+    append32(&block, type, bigEndian);
+    append32(&block, quint32(body.size() + 12), bigEndian);
+    block += body;
+    append32(&block, quint32(body.size() + 12), bigEndian);
+    return block;
+}
+
 } // namespace
 
 namespace TestCaptureFiles {
@@ -89,6 +107,32 @@ QByteArray ethernetFile(const QList<QByteArray> &packets)
     for (const QByteArray &packet : packets)
         file += pcapRecord(ethernet(packet), -1, -1, microseconds++);
     return file;
+}
+
+QByteArray pcapngSection(quint16 linkType, const QList<QByteArray> &packets, bool bigEndian,
+                         int filler)
+{
+    QByteArray sectionHeader, interface;
+    append32(&sectionHeader, 0x1A2B3C4D, bigEndian);
+    append32(&sectionHeader, bigEndian ? 0x00010000 : 0x00000001, bigEndian); // version 1.0
+    sectionHeader.append(QByteArray(8, '\xFF')); // section length not given
+    append32(&interface, bigEndian ? quint32(linkType) << 16 : linkType, bigEndian);
+    append32(&interface, 65535, bigEndian);
+    QByteArray section = pcapngBlock(0x0A0D0D0A, sectionHeader, bigEndian)
+        + pcapngBlock(1, interface, bigEndian);
+    if (filler > 0)
+        section += pcapngBlock(0x0BAD, QByteArray(filler, '\x55'), bigEndian);
+    quint32 microseconds = 1'000'000;
+    for (const QByteArray &packet : packets) {
+        QByteArray body;
+        append32(&body, 0, bigEndian); // interface
+        append32(&body, 0, bigEndian);
+        append32(&body, microseconds++, bigEndian);
+        append32(&body, quint32(packet.size()), bigEndian);
+        append32(&body, quint32(packet.size()), bigEndian);
+        section += pcapngBlock(6, body + packet, bigEndian);
+    }
+    return section;
 }
 
 } // namespace TestCaptureFiles

@@ -5,7 +5,7 @@
 #include <QList>
 #include <QtGlobal>
 
-// Capture files (little-endian pcap) and the packets in their records, written byte by byte
+// Capture files (little-endian pcap, pcapng in either byte order) and the packets in their records, written byte by byte
 // here from the formats' layouts and never through the program's own code, with fields that
 // may lie.
 namespace TestCaptureFiles {
@@ -41,6 +41,11 @@ QByteArray pcapRecord(const QByteArray &packet, qint64 captured = -1, qint64 wir
 QByteArray pcapRecordAt(const QByteArray &packet, qint64 microseconds);
 // An Ethernet capture of the packets, one record each, a microsecond apart from 1 s.
 QByteArray ethernetFile(const QList<QByteArray> &packets);
+// A pcapng section in either byte order: its header, one interface of the link type, a block of
+// an unknown type with filler bytes when asked (readers pass over it), and one packet block per
+// packet, a microsecond apart from 1 s.
+QByteArray pcapngSection(quint16 linkType, const QList<QByteArray> &packets,
+                         bool bigEndian = false, int filler = 0);
 
 } // namespace TestCaptureFiles
 
