@@ -13,6 +13,7 @@
 #include "testpackets.h"
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -92,6 +93,7 @@ private slots:
     void refusesBeyondBounds();
     void listensOnlyWhereAndWhileRunning();
     void pushesLevelsOfRealPackets();
+    void dropsPageThatStopsAnswering();
     void floodLeavesLevelsFlowing_data();
     void floodLeavesLevelsFlowing();
 
@@ -359,6 +361,25 @@ void tst_PhoneServer::pushesLevelsOfRealPackets()
     // The one message a page may send is small: anything larger ends the connection.
     page.sendTextMessage(QString(PhoneServer::MaxIncomingMessageBytes + 1, QLatin1Char(' ')));
     QTRY_COMPARE(m_server->clientCount(), 0);
+}
+
+// A phone put away in a pocket keeps its connection open but answers no ping: it is let go,
+// while the page connected after it, which answers, stays.
+void tst_PhoneServer::dropsPageThatStopsAnswering()
+{
+    QTcpSocket silent;
+    QVERIFY(connectTo(silent, Loopback, m_server->port()));
+    const QByteArray answer = exchange(silent, get("/live?" + tokenQuery(), Upgrade), 2000).first;
+    QVERIFY2(answer.startsWith("HTTP/1.1 101"), answer.constData());
+    QElapsedTimer connected;
+    connected.start();
+    QWebSocket page;
+    page.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/live?%2").arg(m_server->port()).arg(QString::fromLatin1(tokenQuery()))));
+    QTRY_COMPARE(m_server->clientCount(), 2);
+    QTRY_COMPARE_WITH_TIMEOUT(m_server->clientCount(), 1, int(PhoneServer::DeadAfterMs) + 3000);
+    QVERIFY2(connected.elapsed() >= PhoneServer::DeadAfterMs, qPrintable(QString::number(connected.elapsed())));
+    QTRY_COMPARE(silent.state(), QAbstractSocket::UnconnectedState);
+    QCOMPARE(page.state(), QAbstractSocket::ConnectedState);
 }
 
 void tst_PhoneServer::floodLeavesLevelsFlowing_data()

@@ -226,8 +226,10 @@ void PhoneServer::readMessage(QWebSocket *socket, const QString &text)
 
 void PhoneServer::removeClosed()
 {
-    const auto closed = std::remove_if(m_clients.begin(), m_clients.end(), [](const auto &client) {
-        return client->dropped || client->socket->state() == QAbstractSocket::UnconnectedState;
+    // A partition, not remove_if: the closed clients must still be there to be let go of.
+    const auto closed = std::stable_partition(m_clients.begin(), m_clients.end(),
+                                              [](const auto &client) {
+        return !client->dropped && client->socket->state() != QAbstractSocket::UnconnectedState;
     });
     if (closed == m_clients.end())
         return;
