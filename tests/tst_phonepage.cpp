@@ -296,6 +296,18 @@ void tst_PhonePage::pageFollowsSender()
     QCOMPARE(text(".cell[data-channel='1'] .cell-value"), QStringLiteral("0xff"));
     m_browser->evaluate("document.querySelector('.mode[data-mode=percent]').click()");
     QCOMPARE(text(cell47), QStringLiteral("78%"));
+    // Bars as tall as the levels, the numbers hidden.
+    m_browser->evaluate("document.querySelector('.mode[data-mode=bar]').click()");
+    const auto barPercent = [&](int channel) {
+        return m_browser->evaluate(QStringLiteral(
+                "(() => { const cell = document.querySelector(\".cell[data-channel='%1']\");"
+                " return Math.round(cell.querySelector('.cell-bar').getBoundingClientRect().height"
+                " * 100 / cell.clientHeight); })()").arg(channel)).toInt();
+    };
+    QCOMPARE(barPercent(47), 78);
+    QCOMPARE(barPercent(1), 100);
+    QCOMPARE(m_browser->evaluate("getComputedStyle(document.querySelector('.cell-value')).display")
+                     .toString(), QStringLiteral("none"));
     m_browser->evaluate("document.querySelector('.mode[data-mode=decimal]').click()");
 
     // One channel large, with its source, stepped by the buttons.
